@@ -1,0 +1,106 @@
+#pragma once
+// Files and folders. Names may use "\" or "/" between folders. A name that does not exist
+// exactly is looked up without regard to ASCII case, one folder level at a time; the first
+// match in byte order wins. Functions that report by result leave the reason in the
+// thread's last error (GetLastError), as the Windows file functions do.
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace plat {
+
+#ifdef _WIN32
+constexpr char PathDelim = '\\';
+#else
+constexpr char PathDelim = '/';
+#endif
+
+// File attributes in the Windows numbering.
+constexpr uint32_t faReadOnly = 0x01;
+constexpr uint32_t faHidden = 0x02;
+constexpr uint32_t faSysFile = 0x04;
+constexpr uint32_t faDirectory = 0x10;
+constexpr uint32_t faArchive = 0x20;
+constexpr uint32_t faNormal = 0x80;
+constexpr uint32_t InvalidFileAttributes = 0xFFFFFFFFu;
+
+// The calling thread's last error code (an errno value on POSIX) and its message text.
+int GetLastError();
+void SetLastError(int code);
+std::string SysErrorMessage(int code);
+
+// The name as the file system knows it: separators made native, each folder level that
+// does not exist exactly matched without regard to case. Missing levels stay as given.
+std::string ResolveName(const std::string& name);
+bool IsPathDelimiter(char c); // "\" or "/"
+std::string IncludeTrailingPathDelimiter(const std::string& dir); // appends PathDelim
+std::string ExtractFilePath(const std::string& name); // up to and including the last separator
+std::string ExtractFileName(const std::string& name); // after the last separator (or ':')
+std::string ExpandFileName(const std::string& name); // absolute, "." and ".." resolved
+
+bool FileExists(const std::string& name);      // an existing file, not a folder
+bool DirectoryExists(const std::string& name); // an existing folder
+bool ForceDirectories(const std::string& dir); // creates every missing level
+bool CreateDir(const std::string& dir);        // one level
+bool DeleteFile(const std::string& name);      // fails on a read-only file, even as root
+bool RemoveDir(const std::string& dir);        // an empty folder
+bool RenameFile(const std::string& from, const std::string& to);
+
+// Copies src over dst. With failIfExists false an existing dst is replaced atomically
+// (temporary file in dst's folder, flushed, renamed over dst); a read-only dst makes the
+// copy fail. dst keeps its permission bits; a new dst takes src's.
+bool CopyFile(const std::string& src, const std::string& dst, bool failIfExists);
+
+// Attributes: read-only is the absence of the owner's write permission; hidden and
+// system have no meaning here and are ignored when written.
+uint32_t GetFileAttributes(const std::string& name);
+bool SetFileAttributes(const std::string& name, uint32_t attributes);
+
+std::string GetCurrentDir(); // without a trailing separator
+bool SetCurrentDir(const std::string& dir);
+std::string ProgramFileName(); // full name of the running program's file
+std::string ProgramDir();      // its folder, with a trailing separator
+
+// A point in time in universal time.
+struct TUnixTime {
+    int64_t Seconds = 0;
+    int32_t Nanoseconds = 0;
+};
+
+// What a directory search reports about one entry.
+struct TDirEntry {
+    std::string Name; // the entry's own name
+    bool IsDirectory = false;
+    uint64_t Size = 0;
+    bool HasCreation = false; // birth time known
+    TUnixTime Creation, LastWrite, LastAccess;
+};
+bool FindEntry(const std::string& name, TDirEntry& entry);
+// The entries of a folder (without "." and ".."), sorted by name in byte order.
+bool ListDirectory(const std::string& dir, std::vector<TDirEntry>& entries);
+bool SetFileLastWriteTime(const std::string& name, TUnixTime time);
+
+// Low-level file handles, as the cabinet callbacks and the byte sum need them.
+using FileHandle = intptr_t;
+constexpr FileHandle InvalidHandle = -1;
+enum class TOpenMode { Read, Write, ReadWrite };
+FileHandle FileOpen(const std::string& name, TOpenMode mode);
+// Creates or truncates. A name ending in ".exe" (any case) is created executable, any
+// other 0644. An existing read-only file is not truncated: the call fails.
+FileHandle FileCreate(const std::string& name);
+int64_t FileRead(FileHandle h, void* buffer, size_t count);        // -1 on failure
+int64_t FileWrite(FileHandle h, const void* buffer, size_t count); // -1 on failure
+int64_t FileSeek(FileHandle h, int64_t offset, int origin);        // 0 begin, 1 current, 2 end
+bool FileFlush(FileHandle h);
+bool FileClose(FileHandle h);
+bool FileSetLastWriteTime(FileHandle h, TUnixTime time);
+// Tells the system the file will be read from start to end once.
+void FileAdviseSequential(FileHandle h);
+
+// Whole-file helpers. ReadFileText fails for a missing or unreadable file;
+// WriteFileAtomic replaces the file atomically, creating it when missing.
+bool ReadFileText(const std::string& name, std::string& data);
+bool WriteFileAtomic(const std::string& name, const std::string& data);
+
+} // namespace plat

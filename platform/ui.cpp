@@ -1,0 +1,74 @@
+#include "platform/ui.h"
+
+#include "platform/exception.h"
+#include "platform/files.h"
+
+namespace plat {
+
+void TProgressBar::SetPosition(int position) {
+    if (position < Min) position = Min;
+    if (position > Max) position = Max;
+    Position = position;
+    if (OnChange) OnChange(*this);
+}
+
+void TProgressBar::StepIt() {
+    int next = Position + Step;
+    // Past the maximum the bar starts again from the minimum, as the common control does.
+    if (next > Max) next = Max > Min ? Min + (next - Min) % (Max - Min) : Min;
+    Position = next;
+    if (OnChange) OnChange(*this);
+}
+
+void TMemo::Append(const std::string& line) {
+    Lines.push_back(line);
+    if (OnAppend) OnAppend(line);
+}
+
+void TMemo::SaveToFile(const std::string& fileName) const {
+    std::string data;
+    for (const auto& line : Lines) {
+        data += line;
+        data += "\r\n";
+    }
+    if (!WriteFileAtomic(fileName, data)) {
+        int code = GetLastError();
+        throw EInOutError("Cannot create file \"" + fileName + "\". " + SysErrorMessage(code), code);
+    }
+}
+
+void TPresentation::HandleException(const std::exception& e) {
+    if (auto* ex = dynamic_cast<const Exception*>(&e))
+        ShowError(ex->Message());
+    else
+        ShowError(e.what());
+}
+
+void TPresentation::HandleException() {
+    try {
+        throw;
+    } catch (const std::exception& e) {
+        HandleException(e);
+    } catch (...) {
+        ShowError("Unknown error");
+    }
+}
+
+namespace {
+std::unique_ptr<TPresentation>& Current() {
+    static std::unique_ptr<TPresentation> current;
+    return current;
+}
+} // namespace
+
+TPresentation& Presentation() {
+    auto& current = Current();
+    if (!current) current = CreateConsolePresentation();
+    return *current;
+}
+
+void SetPresentation(std::unique_ptr<TPresentation> presentation) {
+    Current() = std::move(presentation);
+}
+
+} // namespace plat

@@ -1,0 +1,28 @@
+#!/usr/bin/env bash
+# Installs every Debian package the build, the tests and the benchmarks need.
+# Idempotent: when everything is present it only checks and returns.
+set -euo pipefail
+packages=(
+  cmake g++ make pkg-config
+  libmspack-dev libgcab-dev gcab
+  libxcb1-dev libxcb-res0-dev
+  libgtest-dev libgmock-dev libbenchmark-dev
+  nginx-light tinyproxy xvfb cabextract curl
+)
+missing=()
+for p in "${packages[@]}"; do
+  dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
+done
+if ((${#missing[@]})); then
+  echo "setup: installing ${missing[*]}"
+  SUDO=; [ "$(id -u)" -eq 0 ] || SUDO=sudo
+  $SUDO apt-get update -qq
+  DEBIAN_FRONTEND=noninteractive $SUDO apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
+fi
+# The packaged servers must not run as system services: the tests start their own.
+for svc in nginx tinyproxy; do
+  if command -v systemctl >/dev/null 2>&1 && systemctl is-active --quiet "$svc" 2>/dev/null; then
+    systemctl stop "$svc" || true
+  fi
+done
+echo "setup: all packages present"
