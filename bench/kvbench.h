@@ -1,0 +1,39 @@
+#pragma once
+// kvbench: each comparison runs our side and a reference side several times in the same run
+// and prints, as its last line, "NAME ratio R" with R = median(ours) / median(reference).
+#include <functional>
+#include <string>
+#include <vector>
+
+namespace kvbench {
+
+struct TBench {
+    std::string Name;
+    std::string Description;
+    std::function<int(const std::vector<std::string>& args)> Run; // exit status
+};
+
+// Registers a comparison; used from a static object in each bench_*.cpp.
+struct TRegister {
+    TRegister(std::string name, std::string description,
+              std::function<int(const std::vector<std::string>&)> run);
+};
+
+double Median(std::vector<double> values);
+// Wall-clock seconds of one call.
+double TimeIt(const std::function<void()>& body);
+// User + system CPU seconds used by this process (and its waited-for children) in one call.
+double CpuTimeIt(const std::function<void()>& body);
+// Runs a shell command and returns its wall-clock seconds; aborts the bench on failure.
+double TimeCommand(const std::string& command);
+// Runs a shell command; returns its exit status.
+int Shell(const std::string& command);
+// A scratch folder for the bench's files, removed at exit; honours $KVBENCH_DIR.
+std::string ScratchDir();
+// Prints the per-run figures and the closing "NAME ratio R" line.
+void Report(const std::string& name, const std::vector<double>& ours,
+            const std::vector<double>& reference, const std::string& what = "ratio");
+// The folder of the built programs (kvpublish, KVUpdater.exe), beside kvbench.
+std::string BuildDir();
+
+} // namespace kvbench
