@@ -1,0 +1,90 @@
+#pragma once
+// Test helpers: temporary folders, random data, and real servers started on loopback ports
+// for the length of one test (nginx for update sites, tinyproxy for proxies).
+#include <sys/types.h>
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace kvtest {
+
+// A fresh folder under $TMPDIR (or /tmp), removed with everything in it at destruction.
+class TTempDir {
+public:
+    TTempDir();
+    ~TTempDir();
+    TTempDir(const TTempDir&) = delete;
+    TTempDir& operator=(const TTempDir&) = delete;
+
+    const std::string& Path() const { return FPath; } // ends with "/"
+    std::string File(const std::string& rel) const { return FPath + rel; }
+    // Writes a file (creating its folders); returns its full name.
+    std::string Write(const std::string& rel, const std::string& data) const;
+    std::string Read(const std::string& rel) const;
+    bool Exists(const std::string& rel) const;
+
+private:
+    std::string FPath;
+};
+
+// Reads a whole file; empty when it can't be read.
+std::string ReadFile(const std::string& name);
+// Writes a whole file, creating its folders.
+void WriteFile(const std::string& name, const std::string& data);
+// Deterministic pseudo-random bytes.
+std::string RandomBytes(size_t n, uint32_t seed);
+// A loopback TCP port that was free a moment ago.
+int FreePort();
+// Waits until something accepts connections on 127.0.0.1:port (bounded; false on time-out).
+bool WaitForPort(int port, int timeoutMs = 10000);
+
+// A program started in the background, ended (SIGTERM, then SIGKILL) at destruction.
+class TChild {
+public:
+    TChild() = default;
+    explicit TChild(const std::vector<std::string>& argv, const std::string& logFile = "");
+    ~TChild();
+    TChild(TChild&& other) noexcept;
+    TChild& operator=(TChild&& other) noexcept;
+    pid_t Pid() const { return FPid; }
+    bool Running();
+    void Stop();
+
+private:
+    pid_t FPid = -1;
+};
+
+// Runs a command line through /bin/sh and returns its exit status; output into *output.
+int RunCommand(const std::string& command, std::string* output = nullptr);
+
+// Real nginx on a free loopback port serving root (a folder).
+class TNginx {
+public:
+    // extraServerConfig is added inside the server block.
+    explicit TNginx(const std::string& root, const std::string& extraServerConfig = "");
+    ~TNginx();
+    int Port() const { return FPort; }
+    std::string Url(const std::string& path = "/") const; // "http://127.0.0.1:PORT" + path
+    std::string HostPort() const;                         // "127.0.0.1:PORT"
+
+private:
+    TTempDir FDir;
+    int FPort = 0;
+    TChild FChild;
+};
+
+// Real tinyproxy on a free loopback port; Basic credentials required when user is set.
+class TTinyproxy {
+public:
+    explicit TTinyproxy(const std::string& user = "", const std::string& password = "");
+    ~TTinyproxy();
+    int Port() const { return FPort; }
+
+private:
+    TTempDir FDir;
+    int FPort = 0;
+    TChild FChild;
+};
+
+} // namespace kvtest
