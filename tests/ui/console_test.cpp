@@ -1,0 +1,224 @@
+// The console event loop: timers, posts, waiting and the loop's end.
+#include <sys/resource.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "platform/ui.h"
+
+using namespace plat;
+
+namespace {
+
+uint64_t Ms() {
+    using namespace std::chrono;
+    return duration_cast<milliseconds>(steady_clock::now().time_since_epoch()).count();
+}
+
+// Pumps as the program does (wait, then dispatch) until done() or a generous bound.
+template <class F> bool PumpUntil(TPresentation& p, F done, uint64_t boundMs = 20000) {
+    uint64_t start = Ms();
+    while (!done()) {
+        if (Ms() - start > boundMs) return false;
+        p.WaitForSocket(-1, false, false);
+        p.ProcessMessages();
+    }
+    return true;
+}
+
+double CpuSeconds() {
+    rusage u{};
+    getrusage(RUSAGE_SELF, &u);
+    return u.ru_utime.tv_sec + u.ru_stime.tv_sec + (u.ru_utime.tv_usec + u.ru_stime.tv_usec) / 1e6;
+}
+
+struct TSocketPair {
+    int Fd[2] = {-1, -1};
+    TSocketPair() { EXPECT_EQ(0, socketpair(AF_UNIX, SOCK_STREAM, 0, Fd)); }
+    ~TSocketPair() {
+        close(Fd[0]);
+        close(Fd[1]);
+    }
+};
+
+} // namespace
+
+TEST(ConsoleTimers, FireInDueOrderOnceEachAndPeriodicRepeats) {
+    auto p = CreateConsolePresentation();
+    std::vector<std::string> fired;
+    int a = p->StartTimer(60, false, [&] { fired.push_back("a"); });
+    int b = p->StartTimer(0, false, [&] { fired.push_back("b"); });
+    int c = p->StartTimer(30, false, [&] { fired.push_back("c"); });
+    int ticks = 0;
+    int d = p->StartTimer(10, true, [&] { ++ticks; });
+    for (int id : {a, b, c, d}) EXPECT_GT(id, 0);
+    EXPECT_NE(a, b);
+    EXPECT_NE(b, c);
+    EXPECT_NE(c, d);
+
+    ASSERT_TRUE(PumpUntil(*p, [&] { return fired.size() == 3 && ticks >= 5; }));
+    EXPECT_EQ((std::vector<std::string>{"b", "c", "a"}), fired);
+    // One-shot timers are gone: more pumping fires none of them again.
+    int before = ticks;
+    ASSERT_TRUE(PumpUntil(*p, [&] { return ticks >= before + 3; }));
+    EXPECT_EQ(3u, fired.size());
+    p->StopTimer(d);
+    p->StopTimer(d); // a second stop, and a stop of an unknown id, are harmless
+    p->StopTimer(12345);
+}
+
+TEST(ConsoleTimers, StopInsideItsOwnHandlerAndOfAnotherDueTimer) {
+    auto p = CreateConsolePresentation();
+    int id = 0, calls = 0, otherCalls = 0, other = 0;
+    id = p->StartTimer(1, true, [&] {
+        ++calls;
+        p->StopTimer(id);           // the handler's own timer: destroyed while it runs
+        p->StopTimer(other);        // due in the same round: must not fire
+        std::string keep(100, 'x'); // the handler still runs to its end
+        EXPECT_EQ(100u, keep.size());
+    });
+    std::this_thread::sleep_for(std::chrono::milliseconds(30));
+    other = p->StartTimer(0, false, [&] { ++otherCalls; });
+    p->ProcessMessages();
+    p->ProcessMessages();
+    EXPECT_EQ(1, calls);
+    EXPECT_EQ(0, otherCalls);
+    // With nothing left, Run ends at once.
+    p->Run();
+}
+
+TEST(ConsoleTimers, ProcessMessagesNeverWaitsAndOnlyRunsDueEvents) {
+    auto p = CreateConsolePresentation();
+    bool fired = false;
+    p->StartTimer(60000, false, [&] { fired = true; });
+    uint64_t start = Ms();
+    for (int i = 0; i < 5001; ++i) p->ProcessMessages();
+    EXPECT_FALSE(fired);
+    EXPECT_LT(Ms() - start, 30000u); // would take an hour if it waited for the timer
+}
+
+TEST(ConsoleTimers, NullHandlerIsRefused) {
+    auto p = CreateConsolePresentation();
+    EXPECT_EQ(0, p->StartTimer(10, false, nullptr));
+}
+
+TEST(ConsolePosts, RunInOrderOnceEvenWhenNestedAndRepostsWait) {
+    auto p = CreateConsolePresentation();
+    std::vector<int> order;
+    p->Post([&] {
+        order.push_back(1);
+        p->ProcessMessages(); // nested: takes the rest of this round
+        order.push_back(10);
+    });
+    p->Post([&] { order.push_back(2); });
+    p->Post([&] {
+        order.push_back(3);
+        p->Post([&] { order.push_back(4); }); // waits for the next round
+    });
+    p->ProcessMessages();
+    EXPECT_EQ((std::vector<int>{1, 2, 3, 10}), order);
+    p->ProcessMessages();
+    EXPECT_EQ((std::vector<int>{1, 2, 3, 10, 4}), order);
+    p->ProcessMessages();
+    EXPECT_EQ(5u, order.size());
+}
+
+TEST(ConsoleWait, WakesOnReadinessTimerAndPost) {
+    auto p = CreateConsolePresentation();
+    TSocketPair s;
+    int far = p->StartTimer(600000, false, [] {});
+
+    // A socket that becomes readable.
+    std::thread writer([&] {
+        std::this_thread::sleep_for(std::chrono::milliseconds(100));
+        EXPECT_EQ(1, write(s.Fd[1], "x", 1));
+    });
+    uint64_t start = Ms();
+    p->WaitForSocket(s.Fd[0], true, false);
+    writer.join();
+    EXPECT_LT(Ms() - start, 300000u);
+    char c;
+    EXPECT_EQ(1, recv(s.Fd[0], &c, 1, MSG_DONTWAIT));
+
+    // A writable socket returns at once.
+    start = Ms();
+    p->WaitForSocket(s.Fd[0], false, true);
+    EXPECT_LT(Ms() - start, 300000u);
+
+    // A post from another thread wakes a wait on a silent socket.
+    bool posted = false;
+    std::thread poster([&] {
+        std::this_thread::sleep_for(std::chrono::milliseconds(100));
+        p->Post([&] { posted = true; });
+    });
+    p->WaitForSocket(s.Fd[0], true, false);
+    poster.join();
+    EXPECT_FALSE(posted); // waiting dispatches nothing
+    p->ProcessMessages();
+    EXPECT_TRUE(posted);
+
+    // A timer due soon bounds the wait on a silent socket.
+    bool fired = false;
+    p->StartTimer(50, false, [&] { fired = true; });
+    start = Ms();
+    while (!fired && Ms() - start < 20000) {
+        p->WaitForSocket(s.Fd[0], true, false);
+        p->ProcessMessages();
+    }
+    EXPECT_TRUE(fired);
+    p->StopTimer(far);
+}
+
+TEST(ConsoleWait, NegativeSocketWithNothingPendingReturns) {
+    auto p = CreateConsolePresentation();
+    p->WaitForSocket(-1, true, true); // would hang forever if it waited
+    SUCCEED();
+}
+
+TEST(ConsoleWait, WaitingOnASilentSocketBurnsNoCpu) {
+    auto p = CreateConsolePresentation();
+    TSocketPair s;
+    int ticks = 0;
+    p->StartTimer(1000, true, [&] { ++ticks; });
+    double cpu = CpuSeconds();
+    uint64_t start = Ms();
+    while (Ms() - start < 2200) {
+        p->WaitForSocket(s.Fd[0], true, false);
+        p->ProcessMessages();
+    }
+    EXPECT_GE(ticks, 1);
+    EXPECT_LT(CpuSeconds() - cpu, 0.2);
+}
+
+TEST(ConsoleRun, EndsOnQuitAfterTheCurrentHandlerAndWhenNothingIsLeft) {
+    auto p = CreateConsolePresentation();
+    std::vector<std::string> trace;
+    p->StartTimer(10, true, [] {}); // would keep the loop alive forever
+    p->StartTimer(20, false, [&] {
+        p->Quit();
+        trace.push_back("after quit"); // the handler runs to its end
+    });
+    p->StartTimer(20, false, [&] { trace.push_back("later"); });
+    p->Run();
+    EXPECT_TRUE(p->Terminated());
+    ASSERT_FALSE(trace.empty());
+    EXPECT_EQ("after quit", trace[0]);
+    EXPECT_EQ(1u, trace.size());
+
+    // A loop with a one-shot timer and a post ends once both have run.
+    auto q = CreateConsolePresentation();
+    int runs = 0;
+    q->StartTimer(30, false, [&] {
+        ++runs;
+        q->Post([&] { ++runs; });
+    });
+    q->Run();
+    EXPECT_EQ(2, runs);
+    EXPECT_FALSE(q->Terminated());
+}
