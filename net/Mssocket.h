@@ -1,0 +1,149 @@
+#pragma once
+// The socket components: TmsSocketBase (socket, mode, time counter), TmsSocket (state,
+// events, send and receive) and TmsClientSocket (host, proxy, connect).
+//
+// In non-blocking mode (the default) every wait makes an attempt, sleeps in the event loop
+// until the socket is ready or an event or tick is due, lets the user interface process
+// its pending events, and tries again, until the work is done, the peer has closed, an
+// error is reported, TimeOut seconds pass without progress, or Canceled is set.
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <string>
+
+#include "net/Mswsock.h"
+#include "net/msCls.h"
+
+class TStream;
+class TmsSocketBase;
+
+using TmsNotifyEvent = std::function<void(TmsSocketBase* Sender)>;
+using TmsProgressEvent =
+    std::function<void(TmsSocketBase* Sender, int32_t Perc, int32_t ByteCount, int32_t LineCount)>;
+
+class TmsSocketBase {
+public:
+    TmsSocketBase();
+    virtual ~TmsSocketBase(); // releases the time counter; does not disconnect
+    TmsSocketBase(const TmsSocketBase&) = delete;
+    TmsSocketBase& operator=(const TmsSocketBase&) = delete;
+
+    std::string Version() const { return "2.1"; }
+    void SetVersion(const std::string&) {} // read-only: assigning has no effect
+
+    int32_t BufferSize = 32768; // block size of stream transfers
+
+    // Switches the open socket's mode (false: non-blocking with a time counter; true:
+    // blocking, no notifications, no time-outs), then Blocking := flag. Raises on failure.
+    void SetBlockingMode(bool blocking);
+
+    // The time counter; each does nothing (or answers false) in blocking mode.
+    void StartTimeCounter();
+    void StopTimeCounter();
+    void ResetTimeCounter();
+    bool TimedOut() const;
+    bool HasTimeCounter() const { return FTimeCounter != nullptr; }
+
+    TSocket Socket() const { return FSocket; }
+    int32_t LastResult() const { return FLastResult; }
+    uint16_t LastError() const { return FLastError; }
+
+    // A socket notification: for WM_ASYNCSELECT the word is (error << 16) | event.
+    virtual void HandleSocketNotification(uint32_t message, uint32_t word) = 0;
+
+protected:
+    int32_t FTimeOut = 60;
+    bool FBlocking = false;
+    std::unique_ptr<TmsTimeCounter> FTimeCounter;
+    TSocket FSocket = INVALID_SOCKET;
+    int32_t FLastResult = 0;
+    uint16_t FLastError = 0;
+};
+
+class TmsSocket : public TmsSocketBase {
+public:
+    TmsSocket();
+
+    int32_t TimeOut() const { return FTimeOut; }
+    void SetTimeOut(int32_t seconds); // also the time counter's
+
+    TmsNotifyEvent OnConnected, OnDisconnected;
+    TmsProgressEvent OnTransferProgress;
+    // Events of their own for read, write and out-of-band notifications; unassigned here.
+    TmsNotifyEvent OnRead, OnWrite, OnOOB;
+
+    uint8_t LingerOnOff = 0;
+    uint16_t LingerTime = 0;
+    int32_t SocketType = 1; // stream
+    int32_t Protocol = 0;
+
+    bool Canceled = false; // ends every wait with EmsCanceledError when set
+    bool Connected() const { return FConnected; }
+    bool ClosedByPeer() const { return FClosedByPeer; }
+
+    void HandleSocketNotification(uint32_t message, uint32_t word) override;
+    // Connected, ClosedByPeer, Canceled and LastError cleared; the time counter reset.
+    virtual void ResetState();
+
+    void SendBuffer(const void* bytes, int32_t count);
+    // Sends the stream from start in BufferSize blocks; nothing for an empty stream.
+    void SendStream(TStream& stream, int64_t start);
+    // One line up to its LF (the first CR removed); the bytes so far when the peer closes.
+    // Raises EmsTooMuchDataError when 4094 bytes arrive without a line end.
+    std::string ReceiveLine();
+    // Reads expected bytes (0 or less: until the peer closes) into the stream from start.
+    // Raises "[10054] Connection reset by peer" when the peer closes before all arrived.
+    void ReceiveStream(TStream& stream, int32_t expected, int64_t start);
+    // A chunked body into the stream. A size line that is not a hexadecimal number of at
+    // most 32 bits raises Exception "Error receiving the stream".
+    void ReceiveChunked(TStream& stream);
+    // Shuts the sending direction down and closes; nothing when no socket is open.
+    void Disconnect();
+
+protected:
+    // The wait between two attempts: sleeps until the socket is ready as asked (or an event
+    // or tick is due), delivers the notifications the socket asked for, and lets the user
+    // interface process its pending events. Nothing in blocking mode.
+    void WaitStep(bool readable, bool writable);
+    // Delivers the close notification once, when a receive found the peer gone.
+    void NoticeClose();
+    // The wait rule's judgment of a failed attempt: returns normally to retry, raises otherwise.
+    void CheckAttempt(int result);
+    // Ends a wait: stops the counter, then raises for a time-out or a cancel.
+    void EndWait();
+    void FireProgress(int32_t perc, int32_t byteCount, int32_t lineCount);
+
+    bool FConnected = false, FClosedByPeer = false;
+    uint32_t FEventMask = 0;       // notifications asked for (AsyncSelect)
+    bool FCloseNotified = false;   // the close notification was delivered for this socket
+    bool FConnectNotified = false; // the connect notification was delivered for this socket
+};
+
+class TmsClientSocket : public TmsSocket {
+public:
+    const std::string& Host() const { return FHost; }
+    // "name:port" sets both when no proxy is set (a port that isn't a number gives
+    // DefaultPort); otherwise the whole text, and Port := DefaultPort when above 0.
+    void SetHost(const std::string& text);
+    int16_t Port() const { return FPort; }
+    void SetPort(int16_t port) { FPort = port; }
+    const std::string& Proxy() const { return FProxy; }
+    // "name:port" sets Proxy and ProxyPort (0 when not a number); an empty text switches
+    // the proxy off and assigns Host again.
+    void SetProxy(const std::string& text);
+    int16_t ProxyPort() const { return FProxyPort; }
+    void SetProxyPort(int16_t port) { FProxyPort = port; }
+    bool Blocking() const { return FBlocking; }
+    void SetBlocking(bool blocking) { FBlocking = blocking; } // used by the next Connect
+
+    int16_t DefaultPort = 0;
+    TmsNotifyEvent OnConnecting;
+
+    // Connects to the proxy when one is set, else to Host:Port. A failed connect leaves
+    // its socket closed.
+    virtual void Connect();
+
+protected:
+    std::string FHost, FProxy;
+    int16_t FPort = 0, FProxyPort = 0;
+};

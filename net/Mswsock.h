@@ -1,0 +1,75 @@
+#pragma once
+// The socket library binding: one process-wide object over the platform's socket functions.
+// Every failure is reported in the Windows Sockets error numbering (10035 would block,
+// 10061 refused, 11001 host not found, ...), kept per thread as the library keeps it.
+#include <cstdint>
+#include <functional>
+#include <string>
+
+using TSocket = intptr_t;
+constexpr TSocket INVALID_SOCKET = -1;
+constexpr int SOCKET_ERROR = -1;
+
+// Socket notification events (the event word's low 16 bits; the error code is the high 16).
+constexpr uint16_t FD_READ = 1, FD_WRITE = 2, FD_OOB = 4, FD_ACCEPT = 8, FD_CONNECT = 16,
+                   FD_CLOSE = 32;
+constexpr uint32_t WM_ASYNCSELECT = 0x862;
+constexpr int WSAEWOULDBLOCK = 10035;
+constexpr int WSAECONNRESET = 10054;
+
+// A host name lookup: returns 0 and the IPv4 address (network byte order) or an error code
+// (11001 ... 11004).
+using THostResolver = std::function<int(const std::string& name, uint32_t& address)>;
+
+class TmsWinsock {
+public:
+    // The process's binding; started on first use, cleaned up at exit.
+    static TmsWinsock& Instance();
+    bool Loaded() const { return FLoaded; }
+
+    // The wrapped functions (socket, setsockopt SO_LINGER, ioctlsocket FIONBIO, WSAAsyncSelect,
+    // connect, send, recv, shutdown, closesocket, WSAGetLastError, htons, inet_addr,
+    // inet_ntoa, gethostbyname): results as the library gives them, -1 on failure with the
+    // code in LastSocketError. Each raises "Winsock not loaded" when there is no library.
+    TSocket Socket(int af, int type, int protocol);
+    int SetLinger(TSocket s, uint16_t onoff, uint16_t linger);
+    int SetNonBlocking(TSocket s, bool nonBlocking);
+    // Records which events the component wants reported; delivery is done by the waits.
+    int AsyncSelect(TSocket s, uint32_t eventMask);
+    int Connect(TSocket s, uint32_t address, uint16_t portNetOrder);
+    int Send(TSocket s, const void* buffer, int count);
+    int Recv(TSocket s, void* buffer, int count);
+    int Shutdown(TSocket s, int how);
+    int CloseSocket(TSocket s);
+    int GetLastError();
+    uint16_t Htons(uint16_t port);
+    uint32_t InetAddr(const std::string& text); // 0xFFFFFFFF when not a dotted address
+    std::string InetNtoa(uint32_t address);
+    // Returns false and sets the last error when the name has no IPv4 address.
+    bool GetHostByName(const std::string& name, uint32_t& address);
+
+    // Notification emulation: which of the asked conditions hold now (no waiting), and the
+    // pending error of a connecting socket (SO_ERROR, in the table's numbering).
+    bool Ready(TSocket s, bool readable, bool writable);
+    int PendingError(TSocket s);
+
+    // Dotted text of the name: the name itself when already dotted, else its first address.
+    // Raises EWinsockError with the last error when it has none.
+    std::string ResolveHost(const std::string& name);
+    // The address of a dotted text; raises with the last error when it is not one.
+    uint32_t AddressOf(const std::string& text);
+
+    // Replaces the name lookup (tests: answers without the machine's resolver). An empty
+    // function restores the platform's lookup.
+    void SetHostResolver(THostResolver resolver) { FResolver = std::move(resolver); }
+
+private:
+    TmsWinsock();
+    ~TmsWinsock();
+    void CheckLoaded() const; // raises "Winsock not loaded"
+    bool FLoaded = false;
+    THostResolver FResolver;
+};
+
+// The thread's last socket error in the table's numbering (0 when none).
+int32_t LastSocketError();

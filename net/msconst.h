@@ -1,0 +1,20 @@
+#pragma once
+// Message texts of the internet components, and the socket error texts by code.
+#include <optional>
+#include <string>
+
+inline constexpr const char* sTimedOut = "Operation timed out";
+inline constexpr const char* sCanceled = "Operation has been canceled";
+inline constexpr const char* sTooMuchData = "Buffer is full. Will disconnect.";
+inline constexpr const char* sInvalidWinsockVersion = "Invalid winsock version";
+inline constexpr const char* sWinsockNotLoaded = "Winsock not loaded";
+inline constexpr const char* sErrorReceivingStream = "Error receiving the stream";
+inline constexpr const char* sParagraphTooLarge = "Paragraph is too large";
+inline constexpr const char* sInvalidCharacter = "Invalid Character";
+inline constexpr const char* sNotEnoughTimers = "Not enough timers";
+inline constexpr const char* sWinsockErrorNo = "Winsock error no ";
+
+// "Function " + name + " not found".
+std::string FunctionNotFoundText(const std::string& name);
+// The stored text for a socket error code (the string resource 40000 + code), or none.
+std::optional<std::string> SocketErrorText(int code);

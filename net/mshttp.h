@@ -1,0 +1,53 @@
+#pragma once
+// The HTTP/1.1 GET client: one request per connection, directly or through a proxy, with
+// optional Basic credentials for the server and the proxy. The body of any response, error
+// pages included, lands in ResponseStream.
+#include <cstdint>
+#include <string>
+
+#include "net/Msdef.h"
+#include "net/Mssocket.h"
+#include "net/msmsgcls.h"
+#include "net/msstream.h"
+
+class TmsHTTPClient : public TmsClientSocket {
+public:
+    TmsHTTPClient();
+
+    // The URL of the next request, kept exactly as assigned. Assigning derives Host, Port
+    // and Path; never fails. Every "\" in the path part is taken as "/".
+    const std::string& URL() const { return FURL; }
+    void SetURL(const std::string& url);
+    const std::string& Path() const { return FPath; }
+
+    bool Authorization = false;
+    std::string UserName, Password;
+    bool ProxyAuthorization = false;
+    std::string ProxyUserName, ProxyPassword;
+    std::string UserAgent; // sent as "User-Agent: " when not empty
+
+    // The header block of the last response (status line first, an empty entry last).
+    const TmsHeaders& Headers() const { return FHeaders; }
+    void SetHeaders(const TmsHeaders& headers) { FHeaders = headers; }
+
+    TmsNotifyEvent OnSendingRequest, OnRequestSent;
+
+    // Sends one GET for URL and reads the response. Returns the status code, -1 when the
+    // status line holds none. Raises EWinsockError, EmsTimedOutError, EmsCanceledError,
+    // EmsTooMuchDataError or Exception "Error receiving the stream"; a failure while the
+    // body is read leaves the bytes received so far in ResponseStream.
+    int32_t Get();
+
+    // The body of the last response; position 0 after a successful Get.
+    TMemoryStream& ResponseStream() { return FResponseStream; }
+
+protected:
+    void SendRequest(const std::string& method);
+    int32_t ReadHeaders();
+    void ReadBody();
+
+private:
+    std::string FURL, FPath = "/";
+    TmsHeaders FHeaders;
+    TMemoryStream FResponseStream;
+};
