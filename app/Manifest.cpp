@@ -1,0 +1,202 @@
+#include "app/Manifest.h"
+
+#include <cstring>
+#include <memory>
+
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
+#include "platform/exception.h"
+#include "platform/files.h"
+#include "platform/text.h"
+
+namespace {
+
+bool IsSeparator(char c) {
+    return c == '\\' || c == '/';
+}
+
+// Gives up on a line: the message with the working copy, then the manifest is stored.
+bool GiveUp(const TManifest& m, const std::string& message, const std::string& rest,
+            const std::string& productDir, const TSayProc& say) {
+    if (say) say(message + rest);
+    StoreManifest(m.ManifestLines, productDir);
+    return false;
+}
+
+} // namespace
+
+std::vector<std::string> LoadManifestLines(std::string_view text) {
+    return plat::SplitLines(text);
+}
+
+std::vector<std::string> LoadManifestFile(const std::string& fileName) {
+    std::string text;
+    if (!plat::ReadFileText(fileName, text)) {
+        int code = plat::GetLastError();
+        throw EInOutError("Cannot open file \"" + fileName + "\". " + plat::SysErrorMessage(code),
+                          code);
+    }
+    return LoadManifestLines(text);
+}
+
+bool IsBlankManifestLine(const std::string& line) {
+    return plat::Trim(line).empty();
+}
+
+bool IsHeaderManifestLine(const std::string& line) {
+    return line.size() >= 9 && plat::LowerCase(std::string_view(line).substr(0, 9)) == "file name";
+}
+
+bool IsSafeManifestName(const std::string& name) {
+    if (name.empty() || IsSeparator(name[0])) return false;
+    if (name.size() >= 2 && name[1] == ':') return false;
+    size_t start = 0;
+    while (start <= name.size()) {
+        size_t end = start;
+        while (end < name.size() && !IsSeparator(name[end])) ++end;
+        if (name.compare(start, end - start, "..") == 0) return false;
+        start = end + 1;
+    }
+    return true;
+}
+
+bool ParseManifest(TManifest& m, bool replaceBlankSizes, const std::string& productDir,
+                   const TSayProc& say) {
+    m.FileNames.clear();
+    m.FileChecksums.clear();
+    m.FileSizes.clear();
+    // Every line is parsed before any entry is processed: one bad line stops the whole run
+    // before a file is touched.
+    for (const std::string& line : m.ManifestLines) {
+        if (IsBlankManifestLine(line) || IsHeaderManifestLine(line)) continue;
+        std::string rest = line;
+        size_t comma = rest.find(',');
+        if (comma == std::string::npos)
+            return GiveUp(m, "Giving up - line corrupt - ", rest, productDir, say);
+        std::string name = rest.substr(0, comma);
+        rest.erase(0, comma + 1);
+        comma = rest.find(',');
+        if (comma == std::string::npos)
+            return GiveUp(m, "Giving up - line corrupt for crc - ", rest, productDir, say);
+        std::string checksum = rest.substr(0, comma);
+        rest.erase(0, comma + 1);
+        comma = rest.find(',');
+        if (comma == std::string::npos)
+            return GiveUp(m, "Giving up - line corrupt for size - ", rest, productDir, say);
+        std::string size = rest.substr(0, comma);
+        if (replaceBlankSizes && plat::Trim(size).empty()) size = BlankSizeReplacement;
+        // A name that leads out of the product folder would have the update write there.
+        if (!IsSafeManifestName(name))
+            return GiveUp(m, "Giving up - unsafe file name - ", line, productDir, say);
+        m.FileNames.push_back(std::move(name));
+        m.FileChecksums.push_back(std::move(checksum));
+        m.FileSizes.push_back(std::move(size));
+    }
+    return true;
+}
+
+void StoreManifest(const std::vector<std::string>& lines, const std::string& productDir) {
+    std::string data;
+    for (const std::string& line : lines) {
+        data += line;
+        data += "\r\n";
+    }
+    const std::string fileName = productDir + "versions.txt";
+    if (!plat::WriteFileAtomic(fileName, data)) {
+        int code = plat::GetLastError();
+        throw EInOutError("Cannot create file \"" + fileName + "\". " + plat::SysErrorMessage(code),
+                          code);
+    }
+}
+
+std::string CabinetName(const std::string& name) {
+    size_t last = name.find_last_of("\\/:");
+    size_t dot = name.rfind('.');
+    if (dot != std::string::npos && (last == std::string::npos || dot > last))
+        return name.substr(0, dot) + ".cab";
+    return name + ".cab";
+}
+
+TManifestEntry PrepareEntry(const TManifest& m, size_t i, const std::string& productDir) {
+    TManifestEntry e;
+    e.Name = m.FileNames.at(i);
+    e.Checksum = m.FileChecksums.at(i);
+    e.CabName = CabinetName(e.Name);
+    e.Size = plat::StrToInt(m.FileSizes.at(i));
+    e.LocalFile = productDir + e.Name;
+    e.Exists = plat::FileExists(e.LocalFile);
+    if (e.Exists) e.LocalSum = FileSum(e.LocalFile);
+    return e;
+}
+
+TEntryStatus ClassifyEntry(const TManifestEntry& entry) {
+    if (!entry.Exists) return TEntryStatus::New;
+    const uint32_t expected = static_cast<uint32_t>(plat::StrToInt(entry.Checksum));
+    return expected == entry.LocalSum ? TEntryStatus::Unchanged : TEntryStatus::Changed;
+}
+
+std::string EntryStatusLine(TEntryStatus status, const std::string& name) {
+    switch (status) {
+    case TEntryStatus::New:
+        return "Retrieving new file " + name;
+    case TEntryStatus::Changed:
+        return "Retrieving changed file " + name;
+    case TEntryStatus::Unchanged:
+        break;
+    }
+    return "Ok - " + name;
+}
+
+uint32_t ByteSum(const void* data, size_t size, uint32_t start) {
+    const auto* p = static_cast<const uint8_t*>(data);
+    uint64_t total = 0;
+    size_t i = 0;
+#if defined(__SSE2__)
+    // Sums of absolute differences against zero add up 16 bytes at a time into two 64-bit
+    // lanes; nothing can overflow them.
+    __m128i acc = _mm_setzero_si128();
+    const __m128i zero = _mm_setzero_si128();
+    for (; i + 64 <= size; i += 64) {
+        __m128i a = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + i));
+        __m128i b = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + i + 16));
+        __m128i c = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + i + 32));
+        __m128i d = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + i + 48));
+        acc = _mm_add_epi64(acc, _mm_sad_epu8(a, zero));
+        acc = _mm_add_epi64(acc, _mm_sad_epu8(b, zero));
+        acc = _mm_add_epi64(acc, _mm_sad_epu8(c, zero));
+        acc = _mm_add_epi64(acc, _mm_sad_epu8(d, zero));
+    }
+    uint64_t lanes[2];
+    std::memcpy(lanes, &acc, sizeof lanes);
+    total = lanes[0] + lanes[1];
+#endif
+    for (; i < size; ++i) total += p[i];
+    return static_cast<uint32_t>(start + total);
+}
+
+uint32_t FileSum(const std::string& path) {
+    constexpr size_t BlockSize = 1 << 20;
+    uint32_t sum = 0xFFFFFFFFu;
+    plat::FileHandle h = plat::FileOpen(path, plat::TOpenMode::Read);
+    if (h == plat::InvalidHandle) return sum;
+    plat::FileAdviseSequential(h);
+    std::unique_ptr<uint8_t[]> buffer(new uint8_t[BlockSize]);
+    // The sum is the same whatever the block size; a large block keeps the calls few.
+    for (;;) {
+        int64_t got = plat::FileRead(h, buffer.get(), BlockSize);
+        if (got <= 0) break;
+        sum = ByteSum(buffer.get(), static_cast<size_t>(got), sum);
+    }
+    plat::FileClose(h);
+    return sum;
+}
+
+void ClearAttributes(const std::string& path) {
+    if (!plat::FileExists(path)) return;
+    uint32_t attributes = plat::GetFileAttributes(path);
+    if (attributes == plat::InvalidFileAttributes) return;
+    plat::SetFileAttributes(path,
+                            attributes & ~(plat::faReadOnly | plat::faSysFile | plat::faHidden));
+}

@@ -1,0 +1,104 @@
+#include "fileinfo/FileInfo.h"
+
+#include "platform/clock.h"
+#include "platform/files.h"
+#include "platform/text.h"
+#include "platform/ui.h"
+
+namespace {
+
+bool IsSeparator(char c) {
+    return c == '\\' || c == '/';
+}
+
+// The text after the last separator or colon.
+std::string NamePart(const std::string& name) {
+    size_t at = name.find_last_of("\\/:");
+    return at == std::string::npos ? name : name.substr(at + 1);
+}
+
+// The text up to and including the last separator or colon.
+std::string FolderPart(const std::string& name) {
+    size_t at = name.find_last_of("\\/:");
+    return at == std::string::npos ? std::string() : name.substr(0, at + 1);
+}
+
+std::string DriveOf(const std::string& name) {
+    if (name.size() >= 2 && name[1] == ':') return std::string(1, name[0]) + ":\\";
+    if (name.size() >= 2 && IsSeparator(name[0]) && IsSeparator(name[1])) {
+        // A share: the two separators, the server and the separator after it. Without
+        // a further separator there is no server part to name.
+        for (size_t i = 2; i < name.size(); ++i)
+            if (IsSeparator(name[i])) return name.substr(0, i + 1);
+    }
+    return "";
+}
+
+double ToDateTime(const plat::TUnixTime& t, int* year = nullptr) {
+    plat::TSystemTime local;
+    if (!plat::UnixToLocal(t, local)) return 0;
+    if (year) *year = local.Year;
+    return plat::EncodeDateTime(local);
+}
+
+} // namespace
+
+void TFileInfo::SetFilename(const std::string& name) {
+    FFilename = name;
+    const bool exists = plat::FileExists(name);
+
+    Version = TVersion();
+    if (exists) {
+        // The buffer the record is read into can only fail to come as an out-of-memory
+        // error, which goes to whoever wrote Filename.
+        if (auto info = ReadFixedFileInfo(name)) {
+            Version.Major = uint16_t(info->dwFileVersionMS >> 16);
+            Version.Minor = uint16_t(info->dwFileVersionMS & 0xFFFF);
+            Version.Release = uint16_t(info->dwFileVersionLS >> 16);
+            Version.Build = uint16_t(info->dwFileVersionLS & 0xFFFF);
+        }
+        Version.Text = std::to_string(Version.Major) + "." + std::to_string(Version.Minor) +
+                       " Release " + std::to_string(Version.Release) + " Build " +
+                       std::to_string(Version.Build);
+    }
+
+    Short = exists ? NamePart(name) : "";
+    Extension.clear();
+    if (exists) {
+        size_t dot = Short.rfind('.');
+        if (dot != std::string::npos) Extension = Short.substr(dot);
+    }
+    WithoutExtension = exists ? Short.substr(0, Short.size() - Extension.size()) : "";
+
+    plat::TDirEntry entry;
+    const bool found = plat::FindEntry(name, entry);
+    Size = found ? static_cast<int32_t>(static_cast<uint32_t>(entry.Size)) : 0;
+
+    Path.clear();
+    if (exists) {
+        Path = FolderPart(name);
+        if (Path.empty())
+            Path = plat::ProgramDir(); // a bare name: the program's folder, not the current one
+        else if (!IsSeparator(Path.back()))
+            Path += '\\'; // only a drive letter and colon
+    }
+
+    Drive = exists ? DriveOf(name) : "";
+
+    TimeStamp = TTimeStamp();
+    if (!found) {
+        plat::Presentation().Beep();
+    } else {
+        if (entry.HasCreation) {
+            int year = 0;
+            double creation = ToDateTime(entry.Creation, &year);
+            // Creation times outside 1981..2050 are taken as not known.
+            TimeStamp.Creation = (year > 1980 && year <= 2050) ? creation : 0;
+        }
+        TimeStamp.LastWrite = ToDateTime(entry.LastWrite);
+        TimeStamp.LastAccess = ToDateTime(entry.LastAccess);
+    }
+
+    // No short names here: the long name's upper-cased file-name part stands in.
+    DOS83 = found ? plat::UpperCase(NamePart(name)) : "";
+}
