@@ -1,0 +1,278 @@
+// TCABFile extraction: drives the cabinet library through the FDI-shaped binding and
+// supplies the callbacks that read the cabinet and create, write and stamp unpacked files.
+#include "cab/cabfiles.h"
+
+#include <cstdlib>
+#include <exception>
+
+#include "cab/cabinet_binding.h"
+#include "platform/clock.h"
+#include "platform/files.h"
+#include "platform/text.h"
+#include "platform/ui.h"
+
+namespace {
+
+// The component whose unpacked file is being written: the write callback has no context
+// of its own.
+TCABFile* ActiveCabFile = nullptr;
+
+// What the current library walk is for, and an exception a handler raised inside it
+// (it must not unwind through the library; it is raised again once the walk is over).
+struct TWalk {
+    bool Listing = false;
+    std::exception_ptr Pending;
+};
+TWalk* CurrentWalk = nullptr;
+
+bool IsDelimiter(char c) {
+    return c == '\\' || c == '/';
+}
+
+// A stored name that would land outside the target folder: absolute, with a drive, or
+// with a ".." component. Both separators count.
+bool IsUnsafeName(const std::string& name) {
+    if (name.empty() || IsDelimiter(name[0]) || name.find(':') != std::string::npos) return true;
+    size_t start = 0;
+    while (start <= name.size()) {
+        size_t end = start;
+        while (end < name.size() && !IsDelimiter(name[end])) ++end;
+        if (name.compare(start, end - start, "..") == 0) return true;
+        start = end + 1;
+    }
+    return false;
+}
+
+std::string FolderPart(const std::string& name) {
+    size_t i = name.find_last_of("\\/");
+    return i == std::string::npos ? std::string() : name.substr(0, i + 1);
+}
+
+// The error box of the write, close and seek callbacks: only for a failure of the call just
+// made, and never in silent mode.
+void ErrorBox() {
+    int code = plat::GetLastError();
+    if (code == 0) return;
+    plat::TPresentation& p = plat::Presentation();
+    if (p.Silent()) return;
+    std::string text = plat::SysErrorMessage(code);
+    if (text.size() > 1024) text.resize(1024);
+    try {
+        p.ShowMessage("Error", text, plat::TMessageKind::Warning);
+    } catch (...) {
+    }
+}
+
+bool UnpackDosDateTime(uint16_t date, uint16_t time, plat::TSystemTime& t) {
+    t.Year = 1980 + (date >> 9);
+    t.Month = (date >> 5) & 0x0F;
+    t.Day = date & 0x1F;
+    t.Hour = time >> 11;
+    t.Minute = (time >> 5) & 0x3F;
+    t.Second = (time & 0x1F) * 2;
+    t.Milliseconds = 0;
+    return t.Month >= 1 && t.Month <= 12 && t.Day >= 1 && t.Hour < 24 && t.Minute < 60 &&
+           t.Second < 60;
+}
+
+void* CabAlloc(uint32_t size) {
+    return std::malloc(size ? size : 1);
+}
+void CabFree(void* block) {
+    std::free(block);
+}
+
+fdi::FHandle CabOpen(const char* name, int flags, int /*mode*/) {
+    plat::TOpenMode mode = plat::TOpenMode::Read;
+    if ((flags & 3) == fdi::O_WRONLY_) mode = plat::TOpenMode::Write;
+    if ((flags & 3) == fdi::O_RDWR_) mode = plat::TOpenMode::ReadWrite;
+    return plat::FileOpen(name, mode);
+}
+
+int32_t CabRead(fdi::FHandle h, void* buffer, uint32_t count) {
+    return static_cast<int32_t>(plat::FileRead(h, buffer, count));
+}
+
+int32_t CabWrite(fdi::FHandle h, const void* buffer, uint32_t count);
+int CabClose(fdi::FHandle h) {
+    bool ok = plat::FileClose(h);
+    if (!ok) ErrorBox();
+    return ok ? 0 : -1;
+}
+
+int64_t CabSeek(fdi::FHandle h, int64_t distance, int origin) {
+    int64_t r = plat::FileSeek(h, distance, origin);
+    if (r < 0) ErrorBox();
+    return r;
+}
+
+fdi::FHandle CabNotify(fdi::TFDINotificationType type, fdi::TFDINotification* n);
+
+} // namespace
+
+// The callbacks' way into the component's private state.
+struct TCABFileAccess {
+    static int32_t Write(fdi::FHandle h, const void* buffer, uint32_t count) {
+        int64_t r = plat::FileWrite(h, buffer, count);
+        if (ActiveCabFile && r >= 0) {
+            TCABFile* c = ActiveCabFile;
+            c->CurrentPosition += static_cast<int32_t>(count);
+            if (c->OnDecompressProgress) {
+                try {
+                    c->OnDecompressProgress(c, c->CurrentFileName, c->CurrentPosition,
+                                            c->CurrentSize);
+                } catch (...) {
+                    if (CurrentWalk) CurrentWalk->Pending = std::current_exception();
+                    return -1; // abandons the walk
+                }
+            }
+        }
+        if (r < 0) ErrorBox();
+        return static_cast<int32_t>(r);
+    }
+
+    static fdi::FHandle CopyFile(TCABFile* c, const fdi::TFDINotification& n) {
+        std::string stored = n.psz1 ? n.psz1 : "";
+        if (CurrentWalk && CurrentWalk->Listing) {
+            TCABFileEntry& e = c->CABFileContents.Add();
+            e.Name = stored.substr(FolderPart(stored).size());
+            e.RelPath = FolderPart(stored);
+            e.EntrySize = n.cb;
+            plat::TSystemTime t;
+            if (UnpackDosDateTime(n.date, n.time, t)) e.EntryDate = plat::EncodeDateTime(t);
+            return 0;
+        }
+        if (!plat::SameText(stored, c->ExtractName)) return 0;
+        if (IsUnsafeName(stored)) return 0;
+
+        std::string t, folder;
+        if (!c->TargetPath.empty()) {
+            t = c->TargetPath;
+            if (!IsDelimiter(t.back())) t += plat::PathDelim;
+            folder = t + FolderPart(stored);
+        } else {
+            folder = plat::ExpandFileName(FolderPart(stored).empty() ? "." : FolderPart(stored));
+        }
+        std::string dest = t + stored;
+        if (!plat::DirectoryExists(folder)) plat::ForceDirectories(folder);
+
+        bool allow = true;
+        if (plat::FileExists(dest)) {
+            if (c->OnOverWriteFile) c->OnOverWriteFile(c, dest, allow);
+            if (allow) plat::DeleteFile(dest);
+        }
+        fdi::FHandle result = 0;
+        if (allow) result = plat::FileCreate(dest);
+        c->CurrentFileName = stored;
+        c->CurrentPosition = 0;
+        c->CurrentSize = n.cb;
+        ActiveCabFile = c;
+        return result;
+    }
+
+    static bool Run(TCABFile* c, bool listing) {
+        TWalk walk;
+        walk.Listing = listing;
+        TWalk* outer = CurrentWalk;
+        CurrentWalk = &walk;
+        bool outcome = Extraction(c);
+        CurrentWalk = outer;
+        if (walk.Pending) std::rethrow_exception(walk.Pending);
+        return outcome;
+    }
+
+    static bool Extraction(TCABFile* c) {
+        bool outcome = false;
+        fdi::FHandle probe = plat::FileOpen(c->CABFile, plat::TOpenMode::Read);
+        if (probe == plat::InvalidHandle) return false;
+        plat::FileClose(probe);
+
+        fdi::TLibraryHandle lib = fdi::LoadCabinetLibrary("cabinet.dll");
+        if (!lib) return false;
+        if (!fdi::GetCabinetModuleHandle("cabinet.dll")) {
+            fdi::FreeCabinetLibrary(lib);
+            return false;
+        }
+        auto create =
+            reinterpret_cast<fdi::TFDICreate>(fdi::GetCabinetProcAddress(lib, "FDICreate"));
+        auto isCabinet =
+            reinterpret_cast<fdi::TFDIIsCabinet>(fdi::GetCabinetProcAddress(lib, "FDIIsCabinet"));
+        auto copy = reinterpret_cast<fdi::TFDICopy>(fdi::GetCabinetProcAddress(lib, "FDICopy"));
+        auto destroy =
+            reinterpret_cast<fdi::TFDIDestroy>(fdi::GetCabinetProcAddress(lib, "FDIDestroy"));
+        if (!create || !isCabinet || !copy || !destroy) {
+            fdi::FreeCabinetLibrary(lib);
+            return false;
+        }
+        fdi::TERF erf;
+        fdi::HFDI ctx = create(CabAlloc, CabFree, CabOpen, CabRead, CabWrite, CabClose, CabSeek,
+                               fdi::cpu80386, &erf);
+        if (!ctx) {
+            fdi::FreeCabinetLibrary(lib);
+            return false;
+        }
+        fdi::TFDICabinetInfo info;
+        int isCab = 0;
+        fdi::FHandle h = plat::FileOpen(c->CABFile, plat::TOpenMode::Read);
+        if (h != plat::InvalidHandle) {
+            isCab = isCabinet(ctx, h, &info);
+            plat::FileClose(h);
+        }
+        if (isCab) {
+            std::string name = plat::ExtractFileName(c->CABFile);
+            std::string path = plat::IncludeTrailingPathDelimiter(
+                plat::ExtractFilePath(plat::ExpandFileName(c->CABFile)));
+            if (copy(ctx, name.c_str(), path.c_str(), 0, CabNotify, nullptr, c)) outcome = true;
+        }
+        if (!destroy(ctx)) outcome = false;
+        fdi::FreeCabinetLibrary(lib);
+        return outcome;
+    }
+};
+
+namespace {
+
+int32_t CabWrite(fdi::FHandle h, const void* buffer, uint32_t count) {
+    return TCABFileAccess::Write(h, buffer, count);
+}
+
+fdi::FHandle CabNotify(fdi::TFDINotificationType type, fdi::TFDINotification* n) {
+    auto* c = static_cast<TCABFile*>(n->pv);
+    switch (type) {
+    case fdi::fdintCOPY_FILE:
+        try {
+            return TCABFileAccess::CopyFile(c, *n);
+        } catch (...) {
+            if (CurrentWalk) CurrentWalk->Pending = std::current_exception();
+            return -1;
+        }
+    case fdi::fdintCLOSE_FILE_INFO: {
+        plat::TSystemTime local;
+        plat::TUnixTime utc;
+        if (UnpackDosDateTime(n->date, n->time, local) && plat::LocalToUnix(local, utc))
+            plat::FileSetLastWriteTime(n->hf, utc);
+        plat::FileClose(n->hf);
+        return 1;
+    }
+    default:
+        return 0;
+    }
+}
+
+} // namespace
+
+TCABFile::TCABFile() = default;
+
+TCABFile::~TCABFile() {
+    if (ActiveCabFile == this) ActiveCabFile = nullptr;
+}
+
+bool TCABFile::ExtractFile(const std::string& name) {
+    ExtractName = name;
+    return TCABFileAccess::Run(this, false);
+}
+
+bool TCABFile::ReadContents() {
+    CABFileContents.Clear();
+    return TCABFileAccess::Run(this, true);
+}
