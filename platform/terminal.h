@@ -1,0 +1,9 @@
+#pragma once
+// What command-line tools need to know about their standard streams.
+
+namespace plat {
+
+// True when standard error is a terminal (progress bars are drawn only there).
+bool StderrIsTerminal();
+
+} // namespace plat

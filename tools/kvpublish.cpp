@@ -1,0 +1,121 @@
+// kvpublish [options] PRODUCT_FOLDER SITE_FOLDER: builds an update site.
+#include <cstdio>
+#include <string>
+#include <vector>
+
+#include "kv_config.h"
+#include "platform/terminal.h"
+#include "tools/publish.h"
+
+namespace {
+
+const char Usage[] =
+    "Usage: kvpublish [OPTION]... PRODUCT_FOLDER SITE_FOLDER\n"
+    "Publish the files of PRODUCT_FOLDER as an update site in SITE_FOLDER: one cabinet\n"
+    "per file (NAME.EXT becomes NAME.cab, holding the file under its own name) and the\n"
+    "manifest versions.txt listing every file with its checksum and size.\n"
+    "Only the files directly in PRODUCT_FOLDER are published; folders are left out.\n"
+    "Publishing again rewrites only the cabinets whose file changed, and removes the\n"
+    "cabinets of files that are gone.\n"
+    "\n"
+    "  -c, --compression=TYPE  mszip (the default) or none\n"
+    "  -f, --force             rebuild every cabinet\n"
+    "  -q, --quiet             print nothing but errors\n"
+    "      --help              display this help and exit\n"
+    "      --version           output version information and exit\n"
+    "\n"
+    "Exit status: 0 on success, 1 when publishing failed, 2 for a wrong command line.\n";
+
+int BadUsage(const std::string& message) {
+    std::fprintf(stderr, "kvpublish: %s\nTry 'kvpublish --help' for more information.\n",
+                 message.c_str());
+    return 2;
+}
+
+bool ParseCompression(const std::string& value, TCompressionType& type) {
+    if (value == "mszip")
+        type = typMSZIP;
+    else if (value == "none")
+        type = typNone;
+    else if (value == "lzx")
+        type = typLZX;
+    else
+        return false;
+    return true;
+}
+
+// A one-line bar redrawn in place on standard error.
+void DrawProgress(size_t index, size_t count, const std::string& name) {
+    constexpr size_t Width = 30;
+    size_t filled = count ? index * Width / count : Width;
+    std::string shown = name.size() > 40 ? name.substr(0, 37) + "..." : name;
+    std::fprintf(stderr, "\r[%s%s] %zu/%zu %-40s", std::string(filled, '#').c_str(),
+                 std::string(Width - filled, ' ').c_str(), index, count, shown.c_str());
+    std::fflush(stderr);
+}
+
+} // namespace
+
+int main(int argc, char** argv) {
+    TPublishOptions options;
+    bool quiet = false;
+    std::vector<std::string> operands;
+    bool optionsDone = false;
+    for (int i = 1; i < argc; ++i) {
+        std::string a = argv[i];
+        if (optionsDone || a.size() < 2 || a[0] != '-') {
+            operands.push_back(a);
+        } else if (a == "--") {
+            optionsDone = true;
+        } else if (a == "--help") {
+            std::fputs(Usage, stdout);
+            return 0;
+        } else if (a == "--version") {
+            std::printf("kvpublish %s\n", KV_VERSION_TEXT);
+            return 0;
+        } else if (a == "-q" || a == "--quiet") {
+            quiet = true;
+        } else if (a == "-f" || a == "--force") {
+            options.Force = true;
+        } else if (a == "-c" || a == "--compression" || a.rfind("--compression=", 0) == 0 ||
+                   (a.rfind("-c", 0) == 0 && a.size() > 2)) {
+            std::string value;
+            if (a.rfind("--compression=", 0) == 0)
+                value = a.substr(14);
+            else if (a.size() > 2 && a[1] == 'c')
+                value = a.substr(2);
+            else if (i + 1 < argc)
+                value = argv[++i];
+            else
+                return BadUsage("option '" + a + "' requires an argument");
+            if (!ParseCompression(value, options.Compression))
+                return BadUsage("invalid compression '" + value + "' (mszip or none)");
+        } else {
+            return BadUsage("unrecognized option '" + a + "'");
+        }
+    }
+    if (operands.size() < 2) return BadUsage("missing operand");
+    if (operands.size() > 2) return BadUsage("extra operand '" + operands[2] + "'");
+
+    bool bar = !quiet && plat::StderrIsTerminal();
+    if (bar) options.OnFile = DrawProgress;
+    try {
+        TPublishResult r = Publish(operands[0], operands[1], options);
+        if (bar) {
+            DrawProgress(r.Files, r.Files, "");
+            std::fputc('\n', stderr);
+        }
+        if (!quiet)
+            std::printf("kvpublish: %zu files, %zu cabinets written, %zu unchanged, %zu removed\n",
+                        r.Files, r.Written, r.Unchanged, r.Removed);
+        return 0;
+    } catch (const Exception& e) {
+        if (bar) std::fputc('\n', stderr);
+        std::fprintf(stderr, "kvpublish: %s\n", e.Message().c_str());
+        return 1;
+    } catch (const std::exception& e) {
+        if (bar) std::fputc('\n', stderr);
+        std::fprintf(stderr, "kvpublish: %s\n", e.what());
+        return 1;
+    }
+}
