@@ -7,8 +7,8 @@
 
 class TStream;
 
-// Standard Base64 with "=" padding. The output is at most 255 characters: longer inputs are
-// encoded from their first 189 bytes only.
+// Standard Base64 with "=" padding. Inputs of any length are encoded whole, so long
+// credentials are sent as given rather than cut.
 std::string EncodeBase64(std::string_view text);
 // Raises EInOutError "Invalid Character" for a character outside the alphabet and "=".
 std::string DecodeBase64(std::string_view text);

@@ -1,0 +1,462 @@
+#include "net/Mssocket.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstring>
+#include <vector>
+
+#include "net/Msdef.h"
+#include "net/msstream.h"
+#include "platform/text.h"
+#include "platform/ui.h"
+
+namespace {
+
+constexpr int LineBufferSize = 4096;
+constexpr int MaxLineBytes = 4094; // received without a line end: too much
+constexpr size_t MaxNameLength = 255;
+constexpr int64_t MinReserve = 64 * 1024;
+
+TmsWinsock& Winsock() {
+    return TmsWinsock::Instance();
+}
+
+// Stops the time counter however a wait ends, so no tick source outlives the operation.
+class TCounterGuard {
+public:
+    explicit TCounterGuard(TmsSocketBase& socket) : FSocket(socket) {}
+    ~TCounterGuard() { FSocket.StopTimeCounter(); }
+    TCounterGuard(const TCounterGuard&) = delete;
+    TCounterGuard& operator=(const TCounterGuard&) = delete;
+
+private:
+    TmsSocketBase& FSocket;
+};
+
+int32_t Percent(int64_t part, int64_t whole) {
+    // Nearest integer, halves to even (the default rounding mode).
+    return static_cast<int32_t>(std::nearbyint(static_cast<double>(part) / whole * 100.0));
+}
+
+int16_t PortOf(std::string_view text, int16_t fallback) {
+    auto value = plat::TryStrToInt(text);
+    return value ? static_cast<int16_t>(static_cast<uint16_t>(*value)) : fallback;
+}
+
+std::string ShortText(const std::string& text) {
+    return text.size() > MaxNameLength ? text.substr(0, MaxNameLength) : text;
+}
+
+// A chunk size: hexadecimal digits only, at most what a signed 32-bit count holds.
+bool ParseChunkSize(const std::string& text, int32_t& size) {
+    if (text.empty()) return false;
+    uint64_t value = 0;
+    for (char c : text) {
+        int digit = c >= '0' && c <= '9'   ? c - '0'
+                    : c >= 'a' && c <= 'f' ? c - 'a' + 10
+                    : c >= 'A' && c <= 'F' ? c - 'A' + 10
+                                           : -1;
+        if (digit < 0) return false;
+        value = value * 16 + static_cast<unsigned>(digit);
+        if (value > 0x7FFFFFFF) return false;
+    }
+    size = static_cast<int32_t>(value);
+    return true;
+}
+
+// Room for the next block of a memory stream: at most twice what it already holds plus a
+// block, and never past the announced end, so an announced length that never arrives costs
+// nothing.
+void ReserveFor(TMemoryStream& stream, int64_t want, int64_t end) {
+    int64_t position = stream.Position();
+    if (position + want <= stream.Capacity()) return;
+    int64_t target = std::max({position + want, stream.Capacity() * 2, MinReserve});
+    if (end > 0) target = std::min(target, std::max(end, position + want));
+    stream.Reserve(target);
+}
+
+} // namespace
+
+// ---- TmsSocketBase
+
+TmsSocketBase::TmsSocketBase() : FTimeCounter(std::make_unique<TmsTimeCounter>()) {
+    FTimeCounter->SetTimeOut(FTimeOut);
+}
+
+TmsSocketBase::~TmsSocketBase() {
+    // No events and no errors at destruction, but no descriptor is left behind either.
+    if (FSocket != INVALID_SOCKET) {
+        try {
+            Winsock().CloseSocket(FSocket);
+        } catch (...) {
+        }
+    }
+}
+
+void TmsSocketBase::SetBlockingMode(bool blocking) {
+    auto& ws = Winsock();
+    if (!blocking) {
+        if (FSocket != INVALID_SOCKET && ws.SetNonBlocking(FSocket, true) != 0)
+            RaiseSocketError(ws.GetLastError());
+        if (!FTimeCounter) {
+            FTimeCounter = std::make_unique<TmsTimeCounter>();
+            FTimeCounter->SetTimeOut(FTimeOut);
+        }
+    } else {
+        if (FSocket != INVALID_SOCKET) {
+            if (ws.AsyncSelect(FSocket, 0) != 0) RaiseSocketError(ws.GetLastError());
+            if (ws.SetNonBlocking(FSocket, false) != 0) RaiseSocketError(ws.GetLastError());
+        }
+        FTimeCounter.reset(); // blocking mode has no time-outs
+    }
+    FBlocking = blocking;
+}
+
+void TmsSocketBase::StartTimeCounter() {
+    if (FTimeCounter) FTimeCounter->Start();
+}
+
+void TmsSocketBase::StopTimeCounter() {
+    if (FTimeCounter) FTimeCounter->Stop();
+}
+
+void TmsSocketBase::ResetTimeCounter() {
+    if (FTimeCounter) FTimeCounter->Reset();
+}
+
+bool TmsSocketBase::TimedOut() const {
+    return FTimeCounter && FTimeCounter->TimedOut();
+}
+
+// ---- TmsSocket
+
+TmsSocket::TmsSocket() = default;
+
+void TmsSocket::SetTimeOut(int32_t seconds) {
+    FTimeOut = seconds;
+    if (FTimeCounter) FTimeCounter->SetTimeOut(seconds);
+}
+
+void TmsSocket::HandleSocketNotification(uint32_t message, uint32_t word) {
+    if (message != WM_ASYNCSELECT) return;
+    FLastError = static_cast<uint16_t>(word >> 16);
+    if (FLastError != 0) return;
+    switch (word & 0xFFFF) {
+    case FD_CONNECT:
+        FConnected = true;
+        if (OnConnected) OnConnected(this);
+        break;
+    case FD_CLOSE:
+        FClosedByPeer = true;
+        if (OnDisconnected) OnDisconnected(this);
+        break;
+    case FD_READ:
+        if (OnRead) OnRead(this);
+        break;
+    case FD_WRITE:
+        if (OnWrite) OnWrite(this);
+        break;
+    case FD_OOB:
+        if (OnOOB) OnOOB(this);
+        break;
+    default:
+        break;
+    }
+}
+
+void TmsSocket::ResetState() {
+    FConnected = false;
+    FClosedByPeer = false;
+    Canceled = false;
+    FLastError = 0;
+    ResetTimeCounter();
+}
+
+void TmsSocket::WaitStep(bool readable, bool writable) {
+    if (FBlocking) return;
+    auto& presentation = plat::Presentation();
+    presentation.WaitForSocket(static_cast<int>(FSocket), readable, writable);
+    presentation.ProcessMessages();
+}
+
+void TmsSocket::NoticeClose() {
+    FClosedByPeer = true;
+    if (FBlocking || !(FEventMask & FD_CLOSE) || FCloseNotified) return;
+    FCloseNotified = true;
+    HandleSocketNotification(WM_ASYNCSELECT, FD_CLOSE);
+}
+
+void TmsSocket::CheckAttempt(int result) {
+    if (result != SOCKET_ERROR) return;
+    int code = Winsock().GetLastError();
+    if (FBlocking) RaiseSocketError(code);
+    if (code == WSAEWOULDBLOCK || Canceled || TimedOut()) return;
+    RaiseSocketError(code);
+}
+
+void TmsSocket::EndWait() {
+    StopTimeCounter();
+    if (TimedOut()) throw EmsTimedOutError();
+    if (Canceled) throw EmsCanceledError();
+}
+
+void TmsSocket::FireProgress(int32_t perc, int32_t byteCount, int32_t lineCount) {
+    if (OnTransferProgress) OnTransferProgress(this, perc, byteCount, lineCount);
+}
+
+void TmsSocket::SendBuffer(const void* bytes, int32_t count) {
+    auto& ws = Winsock();
+    const char* data = static_cast<const char*>(bytes);
+    TCounterGuard guard(*this);
+    StartTimeCounter();
+    int32_t sent = 0;
+    while (sent < count && !Canceled && !TimedOut()) {
+        int r = ws.Send(FSocket, data + sent, count - sent);
+        FLastResult = r;
+        if (r > 0) {
+            sent += r;
+            ResetTimeCounter();
+            if (!FBlocking) plat::Presentation().ProcessMessages();
+        } else {
+            CheckAttempt(r);
+            WaitStep(false, true);
+        }
+    }
+    EndWait();
+}
+
+void TmsSocket::SendStream(TStream& stream, int64_t start) {
+    int64_t size = stream.Size();
+    if (size == 0) return;
+    stream.SetPosition(start);
+    const int32_t block = std::max(BufferSize, 1);
+    std::vector<char> buffer(static_cast<size_t>(block));
+    int64_t n;
+    do {
+        n = stream.Read(buffer.data(), block);
+        SendBuffer(buffer.data(), static_cast<int32_t>(n));
+        int64_t position = stream.Position();
+        FireProgress(Percent(position, size), static_cast<int32_t>(position), -1);
+    } while (n == block);
+}
+
+std::string TmsSocket::ReceiveLine() {
+    auto& ws = Winsock();
+    char buffer[LineBufferSize] = {};
+    int received = 0;
+    TCounterGuard guard(*this);
+    StartTimeCounter();
+    while (!Canceled && !TimedOut()) {
+        int r = ws.Recv(FSocket, buffer + received, 1);
+        FLastResult = r;
+        if (Canceled) throw EmsCanceledError();
+        if (r > 0) {
+            ++received;
+            ResetTimeCounter();
+            if (buffer[received - 1] == '\n') break;
+            if (received >= MaxLineBytes) throw EmsTooMuchDataError();
+            if (!FBlocking) plat::Presentation().ProcessMessages();
+        } else if (r == 0) {
+            NoticeClose();
+            break;
+        } else {
+            if (ws.GetLastError() == 0) continue;
+            CheckAttempt(r);
+            WaitStep(true, false);
+        }
+    }
+    EndWait();
+    // The text ends before the line feed and before any zero byte; the first carriage
+    // return, wherever it stands, goes.
+    std::string line(buffer, strnlen(buffer, static_cast<size_t>(received)));
+    if (size_t lf = line.find('\n'); lf != std::string::npos) line.resize(lf);
+    if (size_t cr = line.find('\r'); cr != std::string::npos) line.erase(cr, 1);
+    return line;
+}
+
+void TmsSocket::ReceiveStream(TStream& stream, int32_t expected, int64_t start) {
+    auto& ws = Winsock();
+    stream.SetPosition(start);
+    if (expected == 0) expected = -1;
+    const int32_t block = std::max(BufferSize, 1);
+    auto* memory = dynamic_cast<TMemoryStream*>(&stream);
+    std::vector<char> buffer(memory ? 0 : static_cast<size_t>(block));
+    int64_t received = 0;
+    {
+        TCounterGuard guard(*this);
+        StartTimeCounter();
+        while (!(expected > 0 && received >= expected) && !Canceled && !TimedOut()) {
+            int32_t want = block;
+            if (expected > 0)
+                want = static_cast<int32_t>(std::min<int64_t>(want, expected - received));
+            char* target = buffer.data();
+            if (memory) {
+                // Straight into the stream: no copy per block.
+                ReserveFor(*memory, want, expected > 0 ? start + expected : -1);
+                target = memory->WritableTail(want);
+            }
+            int r = ws.Recv(FSocket, target, want);
+            FLastResult = r;
+            if (r > 0) {
+                if (memory)
+                    memory->Commit(r);
+                else
+                    stream.Write(buffer.data(), r);
+            }
+            if (Canceled) throw EmsCanceledError();
+            if (r > 0) {
+                received += r;
+                ResetTimeCounter();
+                int64_t position = stream.Position();
+                FireProgress(expected > 0 ? Percent(position, expected) : -1,
+                             static_cast<int32_t>(position), -1);
+                if (!FBlocking) plat::Presentation().ProcessMessages();
+            } else if (r == 0) {
+                NoticeClose();
+                break;
+            } else {
+                CheckAttempt(r);
+                WaitStep(true, false);
+            }
+        }
+        EndWait();
+    }
+    if (expected > 0 && received < expected) RaiseSocketError(WSAECONNRESET);
+}
+
+void TmsSocket::ReceiveChunked(TStream& stream) {
+    stream.SetPosition(0);
+    int32_t size;
+    do {
+        if (!ParseChunkSize(plat::Trim(ReceiveLine()), size))
+            throw Exception(sErrorReceivingStream);
+        if (size != 0) {
+            TMemoryStream chunk;
+            try {
+                ReceiveStream(chunk, size, 0);
+            } catch (...) {
+                // What did arrive of a broken chunk stays with the body.
+                stream.Write(chunk.Memory(), chunk.Size());
+                throw;
+            }
+            stream.Write(chunk.Memory(), chunk.Size());
+        }
+        ReceiveLine(); // the line end after the data, or the body's last line
+    } while (size != 0);
+}
+
+void TmsSocket::Disconnect() {
+    if (FSocket == INVALID_SOCKET) return;
+    auto& ws = Winsock();
+    TSocket socket = FSocket;
+    int r = ws.Shutdown(socket, 1);
+    FLastResult = r;
+    if (r != 0) {
+        int code = ws.GetLastError();
+        // The descriptor is released all the same; keeping it would only leak it.
+        ws.CloseSocket(socket);
+        FSocket = INVALID_SOCKET;
+        RaiseSocketError(code);
+    }
+    r = ws.CloseSocket(socket);
+    FLastResult = r;
+    // A failed close has released the descriptor too: it is gone either way.
+    FSocket = INVALID_SOCKET;
+    if (r != 0) RaiseSocketError(ws.GetLastError());
+    if (OnDisconnected) OnDisconnected(this);
+}
+
+// ---- TmsClientSocket
+
+void TmsClientSocket::SetHost(const std::string& text) {
+    std::string value = ShortText(text);
+    size_t colon = value.find(':');
+    if (colon != std::string::npos && FProxy.empty()) {
+        FHost = value.substr(0, colon);
+        FPort = PortOf(std::string_view(value).substr(colon + 1), DefaultPort);
+    } else {
+        FHost = value;
+        if (DefaultPort > 0) FPort = DefaultPort;
+    }
+}
+
+void TmsClientSocket::SetProxy(const std::string& text) {
+    std::string value = ShortText(text);
+    size_t colon = value.find(':');
+    if (colon != std::string::npos) {
+        FProxy = value.substr(0, colon);
+        FProxyPort = PortOf(std::string_view(value).substr(colon + 1), 0);
+    } else {
+        FProxy = value;
+        FProxyPort = 0;
+        // A host text with a port, kept whole while a proxy was set, is split now.
+        if (FProxy.empty()) SetHost(FHost);
+    }
+}
+
+void TmsClientSocket::Connect() {
+    auto& ws = Winsock();
+    if (FSocket != INVALID_SOCKET) {
+        // A socket left open by an earlier connection is released before the next.
+        ws.CloseSocket(FSocket);
+        FSocket = INVALID_SOCKET;
+    }
+    ResetState();
+    if (OnConnecting) OnConnecting(this);
+    try {
+        TSocket socket = ws.Socket(2, SocketType, Protocol);
+        if (socket == INVALID_SOCKET) RaiseSocketError(ws.GetLastError());
+        FSocket = socket;
+        FEventMask = 0;
+        FCloseNotified = FConnectNotified = false;
+        if (Protocol == 0 && ws.SetLinger(socket, LingerOnOff, LingerTime) != 0)
+            RaiseSocketError(ws.GetLastError());
+
+        bool viaProxy = !FProxy.empty();
+        uint32_t address = ws.AddressOf(ws.ResolveHost(viaProxy ? FProxy : FHost));
+        uint16_t port = ws.Htons(static_cast<uint16_t>(viaProxy ? FProxyPort : FPort));
+
+        SetBlockingMode(FBlocking);
+        if (!FBlocking) {
+            constexpr uint32_t mask = FD_READ | FD_WRITE | FD_OOB | FD_CONNECT | FD_CLOSE;
+            if (ws.AsyncSelect(socket, mask) != 0) RaiseSocketError(ws.GetLastError());
+            FEventMask = mask;
+        }
+
+        int r = ws.Connect(socket, address, port);
+        FLastResult = r;
+        if (r != 0) {
+            int code = ws.GetLastError();
+            if (FBlocking || code != WSAEWOULDBLOCK) RaiseSocketError(code);
+        }
+
+        if (!FBlocking && SocketType == 1) {
+            TCounterGuard guard(*this);
+            StartTimeCounter();
+            auto& presentation = plat::Presentation();
+            while (!FConnected && FLastError == 0 && !TimedOut() && !Canceled) {
+                presentation.WaitForSocket(static_cast<int>(socket), false, true);
+                // The connect notification: the socket became writable, or failed.
+                if (!FConnectNotified && ws.Ready(socket, false, true)) {
+                    FConnectNotified = true;
+                    uint32_t error = static_cast<uint16_t>(ws.PendingError(socket));
+                    HandleSocketNotification(WM_ASYNCSELECT, error << 16 | FD_CONNECT);
+                }
+                presentation.ProcessMessages();
+            }
+            StopTimeCounter();
+            if (FLastError != 0) RaiseSocketError(FLastError);
+            if (TimedOut()) throw EmsTimedOutError();
+            if (Canceled) throw EmsCanceledError();
+        }
+    } catch (...) {
+        // A connection that failed to open is closed here: nobody else would close it.
+        StopTimeCounter();
+        if (FSocket != INVALID_SOCKET) {
+            ws.CloseSocket(FSocket);
+            FSocket = INVALID_SOCKET;
+        }
+        throw;
+    }
+    if (OnConnected) OnConnected(this);
+}

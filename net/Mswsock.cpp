@@ -1,0 +1,28 @@
+#include "net/Mswsock.h"
+
+#include "net/Msdef.h"
+
+// The platform-independent half of the binding; the calls themselves are in the platform's
+// file (Mswsock_posix.cpp).
+
+void TmsWinsock::CheckLoaded() const {
+    if (!FLoaded) throw EWinsockError(sWinsockNotLoaded);
+}
+
+std::string TmsWinsock::ResolveHost(const std::string& name) {
+    if (InetAddr(name) != 0xFFFFFFFFu) return name;
+    uint32_t address = 0;
+    if (!GetHostByName(name, address)) RaiseSocketError(GetLastError());
+    return InetNtoa(address);
+}
+
+uint32_t TmsWinsock::AddressOf(const std::string& text) {
+    uint32_t address = InetAddr(text);
+    if (address == 0xFFFFFFFFu) {
+        // The parse sets no error of its own; an invalid argument says what went wrong
+        // better than whatever an earlier call left.
+        int code = GetLastError();
+        RaiseSocketError(code != 0 ? code : 10022);
+    }
+    return address;
+}
