@@ -1,0 +1,354 @@
+// Names, folders, attributes and directory entries on POSIX. Windows file names ignore case
+// and take "\" between folders; here a name is first tried exactly and only then matched
+// level by level without regard to ASCII case, so exact names cost one lstat.
+#include "platform/files.h"
+
+#include <dirent.h>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstring>
+
+#include "platform/posix/files_posix.h"
+#include "platform/text.h"
+
+namespace plat {
+
+namespace {
+
+thread_local int LastError = 0;
+
+bool Exists(const std::string& name) {
+    struct stat st;
+    return ::lstat(name.c_str(), &st) == 0;
+}
+
+// The entry of dir whose name equals name without regard to ASCII case; the first in byte
+// order when several do. Empty when there is none.
+std::string FindCaseless(const std::string& dir, const std::string& name) {
+    DIR* d = ::opendir(dir.empty() ? "." : dir.c_str());
+    if (!d) return {};
+    std::string best;
+    bool found = false;
+    while (struct dirent* e = ::readdir(d)) {
+        std::string_view entry = e->d_name;
+        if (entry == "." || entry == "..") continue;
+        if (!SameText(entry, name)) continue;
+        if (!found || entry < best) {
+            best = entry;
+            found = true;
+        }
+    }
+    ::closedir(d);
+    return best;
+}
+
+// Drops separators at the end, except the root's own.
+std::string StripTrailingDelimiters(std::string n) {
+    while (n.size() > 1 && n.back() == '/') n.pop_back();
+    return n;
+}
+
+// The last component of a native name.
+std::string LastComponent(const std::string& native) {
+    std::string n = StripTrailingDelimiters(native);
+    size_t p = n.rfind('/');
+    return p == std::string::npos || n.size() == 1 ? n : n.substr(p + 1);
+}
+
+TUnixTime FromStatx(const struct statx_timestamp& t) {
+    return TUnixTime{t.tv_sec, static_cast<int32_t>(t.tv_nsec)};
+}
+
+bool StatxEntry(int dirfd, const std::string& path, const std::string& name, TDirEntry& entry) {
+    struct statx sx;
+    if (::statx(dirfd, path.c_str(), AT_STATX_SYNC_AS_STAT, STATX_BASIC_STATS | STATX_BTIME, &sx) !=
+        0)
+        return posix::FailErrno();
+    entry.Name = name;
+    entry.IsDirectory = S_ISDIR(sx.stx_mode);
+    entry.Size = entry.IsDirectory ? 0 : sx.stx_size;
+    entry.HasCreation = (sx.stx_mask & STATX_BTIME) != 0;
+    entry.Creation = entry.HasCreation ? FromStatx(sx.stx_btime) : TUnixTime{};
+    entry.LastWrite = FromStatx(sx.stx_mtime);
+    entry.LastAccess = FromStatx(sx.stx_atime);
+    return true;
+}
+
+} // namespace
+
+namespace posix {
+
+bool FailErrno() {
+    LastError = errno;
+    return false;
+}
+
+bool Fail(int code) {
+    LastError = code;
+    return false;
+}
+
+std::string ToNative(const std::string& name) {
+    std::string n = name;
+    std::replace(n.begin(), n.end(), '\\', '/');
+    return n;
+}
+
+} // namespace posix
+
+int GetLastError() {
+    return LastError;
+}
+void SetLastError(int code) {
+    LastError = code;
+}
+
+std::string SysErrorMessage(int code) {
+    char buffer[256];
+    // The GNU strerror_r returns the text, which may or may not be in buffer.
+    const char* text = ::strerror_r(code, buffer, sizeof buffer);
+    return text ? std::string(text) : std::string();
+}
+
+std::string ResolveName(const std::string& name) {
+    std::string n = posix::ToNative(name);
+    if (n.empty() || Exists(n)) return n;
+    std::string out;
+    size_t pos = 0;
+    if (n[0] == '/') {
+        out = "/";
+        pos = 1;
+    }
+    bool missing = false; // below a missing level nothing can match any more
+    while (pos <= n.size()) {
+        size_t end = n.find('/', pos);
+        if (end == std::string::npos) end = n.size();
+        std::string part = n.substr(pos, end - pos);
+        if (!missing && !part.empty() && part != "." && part != ".." && !Exists(out + part)) {
+            std::string match = FindCaseless(out, part);
+            if (match.empty())
+                missing = true;
+            else
+                part = match;
+        }
+        out += part;
+        if (end < n.size()) out += '/';
+        pos = end + 1;
+    }
+    return out;
+}
+
+bool IsPathDelimiter(char c) {
+    return c == '\\' || c == '/';
+}
+
+std::string IncludeTrailingPathDelimiter(const std::string& dir) {
+    if (!dir.empty() && IsPathDelimiter(dir.back())) return dir;
+    return dir + PathDelim;
+}
+
+// Both split at the framework's delimiters, the drive colon included, so that
+// ExtractFilePath(n) + ExtractFileName(n) is always n.
+std::string ExtractFilePath(const std::string& name) {
+    size_t p = name.find_last_of("\\/:");
+    return p == std::string::npos ? std::string() : name.substr(0, p + 1);
+}
+
+std::string ExtractFileName(const std::string& name) {
+    size_t p = name.find_last_of("\\/:");
+    return p == std::string::npos ? name : name.substr(p + 1);
+}
+
+std::string ExpandFileName(const std::string& name) {
+    std::string n = posix::ToNative(name);
+    if (n.empty()) return n;
+    if (n[0] != '/') n = GetCurrentDir() + "/" + n;
+    std::vector<std::string> parts;
+    size_t pos = 0;
+    while (pos <= n.size()) {
+        size_t end = n.find('/', pos);
+        if (end == std::string::npos) end = n.size();
+        std::string part = n.substr(pos, end - pos);
+        if (part == "..") {
+            if (!parts.empty()) parts.pop_back();
+        } else if (!part.empty() && part != ".") {
+            parts.push_back(part);
+        }
+        pos = end + 1;
+    }
+    std::string out;
+    for (const std::string& part : parts) out += "/" + part;
+    if (out.empty()) return "/";
+    if (n.back() == '/') out += '/';
+    return out;
+}
+
+bool FileExists(const std::string& name) {
+    struct stat st;
+    if (::stat(ResolveName(name).c_str(), &st) != 0) return posix::FailErrno();
+    return !S_ISDIR(st.st_mode);
+}
+
+bool DirectoryExists(const std::string& name) {
+    struct stat st;
+    if (::stat(ResolveName(name).c_str(), &st) != 0) return posix::FailErrno();
+    return S_ISDIR(st.st_mode);
+}
+
+bool ForceDirectories(const std::string& dir) {
+    std::string n = StripTrailingDelimiters(ResolveName(dir));
+    if (n.empty()) return posix::Fail(ENOENT);
+    struct stat st;
+    if (::stat(n.c_str(), &st) == 0) return S_ISDIR(st.st_mode) || posix::Fail(ENOTDIR);
+    size_t p = n.rfind('/');
+    if (p != std::string::npos && p > 0 && !ForceDirectories(n.substr(0, p))) return false;
+    if (::mkdir(n.c_str(), 0755) == 0) return true;
+    // Someone else may have made it in the meantime.
+    return (errno == EEXIST && ::stat(n.c_str(), &st) == 0 && S_ISDIR(st.st_mode)) ||
+           posix::FailErrno();
+}
+
+bool CreateDir(const std::string& dir) {
+    std::string n = StripTrailingDelimiters(ResolveName(dir));
+    if (n.empty()) return posix::Fail(ENOENT);
+    return ::mkdir(n.c_str(), 0755) == 0 || posix::FailErrno();
+}
+
+bool DeleteFile(const std::string& name) {
+    std::string n = ResolveName(name);
+    struct stat st;
+    if (::lstat(n.c_str(), &st) != 0) return posix::FailErrno();
+    if (S_ISDIR(st.st_mode)) return posix::Fail(EISDIR);
+    // The kernel lets root unlink anything; the read-only attribute must still hold.
+    if (!S_ISLNK(st.st_mode) && posix::IsReadOnlyMode(st.st_mode)) return posix::Fail(EACCES);
+    return ::unlink(n.c_str()) == 0 || posix::FailErrno();
+}
+
+bool RemoveDir(const std::string& dir) {
+    std::string n = StripTrailingDelimiters(ResolveName(dir));
+    if (n.empty()) return posix::Fail(ENOENT);
+    return ::rmdir(n.c_str()) == 0 || posix::FailErrno();
+}
+
+bool RenameFile(const std::string& from, const std::string& to) {
+    std::string src = ResolveName(from);
+    struct stat ss;
+    if (::lstat(src.c_str(), &ss) != 0) return posix::FailErrno();
+    // The target keeps the name as given, in its folder as resolved; like a move on Windows
+    // it must not replace another file, but a change of case of the same file is allowed.
+    std::string resolved = ResolveName(to);
+    std::string dst = ExtractFilePath(resolved) + ExtractFileName(posix::ToNative(to));
+    struct stat ds;
+    if (::lstat(resolved.c_str(), &ds) == 0 && (ds.st_dev != ss.st_dev || ds.st_ino != ss.st_ino))
+        return posix::Fail(EEXIST);
+    if (::lstat(dst.c_str(), &ds) == 0 && (ds.st_dev != ss.st_dev || ds.st_ino != ss.st_ino))
+        return posix::Fail(EEXIST);
+    return ::rename(src.c_str(), dst.c_str()) == 0 || posix::FailErrno();
+}
+
+// Read-only folders and files both report faReadOnly; a file that is not read-only reports
+// faArchive, as freshly written files do on Windows. faNormal is never reported.
+uint32_t GetFileAttributes(const std::string& name) {
+    struct stat st;
+    if (::stat(ResolveName(name).c_str(), &st) != 0) {
+        posix::FailErrno();
+        return InvalidFileAttributes;
+    }
+    uint32_t attributes = S_ISDIR(st.st_mode) ? faDirectory : faArchive;
+    if (posix::IsReadOnlyMode(st.st_mode)) attributes |= faReadOnly;
+    return attributes;
+}
+
+// Setting read-only removes every write bit; clearing it gives the owner write permission
+// back. The other attributes have no POSIX meaning.
+bool SetFileAttributes(const std::string& name, uint32_t attributes) {
+    std::string n = ResolveName(name);
+    struct stat st;
+    if (::stat(n.c_str(), &st) != 0) return posix::FailErrno();
+    mode_t mode = st.st_mode & 07777;
+    mode_t wanted =
+        (attributes & faReadOnly) ? mode & ~mode_t(S_IWUSR | S_IWGRP | S_IWOTH) : mode | S_IWUSR;
+    if (wanted == mode) return true;
+    return ::chmod(n.c_str(), wanted) == 0 || posix::FailErrno();
+}
+
+std::string GetCurrentDir() {
+    std::string buffer(256, '\0');
+    for (;;) {
+        if (::getcwd(buffer.data(), buffer.size())) {
+            buffer.resize(std::strlen(buffer.c_str()));
+            return StripTrailingDelimiters(buffer);
+        }
+        if (errno != ERANGE) {
+            posix::FailErrno();
+            return {};
+        }
+        buffer.resize(buffer.size() * 2);
+    }
+}
+
+bool SetCurrentDir(const std::string& dir) {
+    std::string n = ResolveName(dir);
+    if (n.empty()) return posix::Fail(ENOENT);
+    return ::chdir(n.c_str()) == 0 || posix::FailErrno();
+}
+
+std::string ProgramFileName() {
+    std::string buffer(256, '\0');
+    for (;;) {
+        ssize_t n = ::readlink("/proc/self/exe", buffer.data(), buffer.size());
+        if (n < 0) {
+            posix::FailErrno();
+            return {};
+        }
+        if (static_cast<size_t>(n) < buffer.size()) {
+            buffer.resize(static_cast<size_t>(n));
+            return buffer;
+        }
+        buffer.resize(buffer.size() * 2);
+    }
+}
+
+std::string ProgramDir() {
+    return ExtractFilePath(ProgramFileName());
+}
+
+bool FindEntry(const std::string& name, TDirEntry& entry) {
+    std::string n = ResolveName(name);
+    if (n.empty()) return posix::Fail(ENOENT);
+    return StatxEntry(AT_FDCWD, n, LastComponent(n), entry);
+}
+
+bool ListDirectory(const std::string& dir, std::vector<TDirEntry>& entries) {
+    entries.clear();
+    std::string n = ResolveName(dir);
+    DIR* d = ::opendir(n.empty() ? "." : n.c_str());
+    if (!d) return posix::FailErrno();
+    int fd = ::dirfd(d);
+    while (struct dirent* e = ::readdir(d)) {
+        std::string entryName = e->d_name;
+        if (entryName == "." || entryName == "..") continue;
+        TDirEntry entry;
+        // An entry removed while we list is simply not reported.
+        if (StatxEntry(fd, entryName, entryName, entry)) entries.push_back(std::move(entry));
+    }
+    ::closedir(d);
+    std::sort(entries.begin(), entries.end(),
+              [](const TDirEntry& a, const TDirEntry& b) { return a.Name < b.Name; });
+    return true;
+}
+
+bool SetFileLastWriteTime(const std::string& name, TUnixTime time) {
+    struct timespec times[2];
+    times[0].tv_sec = 0;
+    times[0].tv_nsec = UTIME_OMIT;
+    times[1].tv_sec = time.Seconds;
+    times[1].tv_nsec = time.Nanoseconds;
+    return ::utimensat(AT_FDCWD, ResolveName(name).c_str(), times, 0) == 0 || posix::FailErrno();
+}
+
+} // namespace plat

@@ -1,0 +1,299 @@
+// File contents on POSIX: handles, copying, whole-file reads and atomic replacement.
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <vector>
+
+#include "platform/files.h"
+#include "platform/posix/files_posix.h"
+#include "platform/text.h"
+
+namespace plat {
+
+namespace {
+
+int Fd(FileHandle h) {
+    return static_cast<int>(h);
+}
+
+// Closes a descriptor at the end of a scope, keeping errno as it was.
+class TFdGuard {
+public:
+    explicit TFdGuard(int fd) : FFd(fd) {}
+    ~TFdGuard() {
+        if (FFd >= 0) {
+            int saved = errno;
+            ::close(FFd);
+            errno = saved;
+        }
+    }
+    TFdGuard(const TFdGuard&) = delete;
+    TFdGuard& operator=(const TFdGuard&) = delete;
+    int Get() const { return FFd; }
+
+private:
+    int FFd;
+};
+
+// Copies the rest of in to out; a kernel-side copy where the file systems allow it.
+bool CopyData(int in, int out) {
+    bool kernelCopy = true;
+    for (;;) {
+        if (kernelCopy) {
+            ssize_t n = ::copy_file_range(in, nullptr, out, nullptr, size_t(1) << 30, 0);
+            if (n > 0) continue;
+            if (n == 0) return true;
+            if (errno == EINTR) continue;
+            if (errno != EXDEV && errno != EINVAL && errno != ENOSYS && errno != EOPNOTSUPP)
+                return false;
+            kernelCopy = false; // copy_file_range moves no data when it fails
+        }
+        std::vector<char> buffer(size_t(1) << 18);
+        for (;;) {
+            ssize_t n = ::read(in, buffer.data(), buffer.size());
+            if (n < 0 && errno == EINTR) continue;
+            if (n < 0) return false;
+            if (n == 0) return true;
+            if (!posix::WriteAll(out, buffer.data(), static_cast<size_t>(n))) return false;
+        }
+    }
+}
+
+// Flushes a folder so that a rename in it survives a crash. Best effort: some file
+// systems refuse fsync on folders.
+void SyncDir(const std::string& dir) {
+    int fd = ::open(dir.empty() ? "." : dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (fd < 0) return;
+    ::fsync(fd);
+    ::close(fd);
+}
+
+// Checks that name may be replaced: not a folder, not read-only. Fills st when it exists.
+bool MayReplace(const std::string& name, bool& exists, struct stat& st) {
+    exists = ::stat(name.c_str(), &st) == 0;
+    if (!exists) return errno == ENOENT || posix::FailErrno();
+    if (S_ISDIR(st.st_mode)) return posix::Fail(EISDIR);
+    // Root may write anything; the read-only attribute must still hold.
+    if (posix::IsReadOnlyMode(st.st_mode)) return posix::Fail(EACCES);
+    return true;
+}
+
+} // namespace
+
+namespace posix {
+
+bool WriteAll(int fd, const void* buffer, size_t count) {
+    const char* p = static_cast<const char*>(buffer);
+    while (count > 0) {
+        ssize_t n = ::write(fd, p, count);
+        if (n < 0 && errno == EINTR) continue;
+        if (n < 0) return false;
+        p += n;
+        count -= static_cast<size_t>(n);
+    }
+    return true;
+}
+
+bool AtomicReplace(const std::string& target, mode_t mode, bool noReplace,
+                   const std::function<bool(int fd)>& write) {
+    std::string dir = ExtractFilePath(target);
+    // A fixed short name: the target's own name may already be near the length limit.
+    std::string temp = dir + ".kvtmp.XXXXXX";
+    int fd = ::mkostemp(temp.data(), O_CLOEXEC);
+    if (fd < 0) return FailErrno();
+    bool ok = write(fd) && ::fchmod(fd, mode) == 0 && ::fsync(fd) == 0;
+    int saved = errno;
+    if (::close(fd) != 0 && ok) {
+        ok = false;
+        saved = errno;
+    }
+    if (ok) {
+        if (noReplace) {
+            ok = ::renameat2(AT_FDCWD, temp.c_str(), AT_FDCWD, target.c_str(), RENAME_NOREPLACE) ==
+                 0;
+            if (!ok && (errno == EINVAL || errno == ENOSYS)) {
+                // No such rename here: a hard link fails on an existing target just as well.
+                ok = ::link(temp.c_str(), target.c_str()) == 0;
+                saved = errno;
+                ::unlink(temp.c_str());
+                if (ok) SyncDir(dir);
+                return ok || Fail(saved);
+            }
+        } else {
+            ok = ::rename(temp.c_str(), target.c_str()) == 0;
+        }
+        saved = errno;
+    }
+    if (!ok) {
+        ::unlink(temp.c_str());
+        return Fail(saved);
+    }
+    SyncDir(dir);
+    return true;
+}
+
+} // namespace posix
+
+bool CopyFile(const std::string& src, const std::string& dst, bool failIfExists) {
+    TFdGuard in(::open(ResolveName(src).c_str(), O_RDONLY | O_CLOEXEC));
+    if (in.Get() < 0) return posix::FailErrno();
+    struct stat ss;
+    if (::fstat(in.Get(), &ss) != 0) return posix::FailErrno();
+    if (S_ISDIR(ss.st_mode)) return posix::Fail(EISDIR);
+
+    std::string target = ResolveName(dst);
+    bool exists = false;
+    struct stat ds;
+    if (::stat(target.c_str(), &ds) == 0) {
+        exists = true;
+        if (failIfExists) return posix::Fail(EEXIST);
+    }
+    if (!MayReplace(target, exists, ds)) return false;
+    mode_t mode = (exists ? ds.st_mode : ss.st_mode) & 07777;
+    ::posix_fadvise(in.Get(), 0, 0, POSIX_FADV_SEQUENTIAL);
+    return posix::AtomicReplace(target, mode, failIfExists, [&](int out) {
+        if (!CopyData(in.Get(), out)) return false;
+        // As a copy on Windows, the copy carries the source's last write time.
+        struct timespec times[2] = {ss.st_atim, ss.st_mtim};
+        return ::futimens(out, times) == 0;
+    });
+}
+
+FileHandle FileOpen(const std::string& name, TOpenMode mode) {
+    int flags = mode == TOpenMode::Read ? O_RDONLY : mode == TOpenMode::Write ? O_WRONLY : O_RDWR;
+    std::string n = ResolveName(name);
+    int fd = ::open(n.c_str(), flags | O_CLOEXEC);
+    if (fd < 0) {
+        posix::FailErrno();
+        return InvalidHandle;
+    }
+    struct stat st;
+    int error = 0;
+    if (::fstat(fd, &st) != 0)
+        error = errno;
+    else if (S_ISDIR(st.st_mode))
+        error = EISDIR;
+    else if (mode != TOpenMode::Read && posix::IsReadOnlyMode(st.st_mode))
+        error = EACCES;
+    if (error) {
+        ::close(fd);
+        posix::Fail(error);
+        return InvalidHandle;
+    }
+    return fd;
+}
+
+FileHandle FileCreate(const std::string& name) {
+    std::string n = ResolveName(name);
+    bool exists = false;
+    struct stat st;
+    if (!MayReplace(n, exists, st)) return InvalidHandle;
+    bool program = EndsText(".exe", n);
+    mode_t mode = program ? 0755 : 0644;
+    int fd = ::open(n.c_str(), O_RDWR | O_CREAT | O_TRUNC | O_CLOEXEC, mode);
+    if (fd < 0) {
+        posix::FailErrno();
+        return InvalidHandle;
+    }
+    if (!exists) {
+        // The exact bits whatever the umask: a program that can't be started is no update.
+        ::fchmod(fd, mode);
+    } else if (program && (st.st_mode & S_IXUSR) == 0) {
+        mode_t bits = st.st_mode & 07777;
+        ::fchmod(fd, bits | S_IXUSR | ((bits & 0044) >> 2));
+    }
+    return fd;
+}
+
+int64_t FileRead(FileHandle h, void* buffer, size_t count) {
+    char* p = static_cast<char*>(buffer);
+    size_t done = 0;
+    while (done < count) {
+        ssize_t n = ::read(Fd(h), p + done, count - done);
+        if (n < 0 && errno == EINTR) continue;
+        if (n < 0) {
+            posix::FailErrno();
+            return -1;
+        }
+        if (n == 0) break;
+        done += static_cast<size_t>(n);
+    }
+    return static_cast<int64_t>(done);
+}
+
+int64_t FileWrite(FileHandle h, const void* buffer, size_t count) {
+    if (!posix::WriteAll(Fd(h), buffer, count)) {
+        posix::FailErrno();
+        return -1;
+    }
+    return static_cast<int64_t>(count);
+}
+
+int64_t FileSeek(FileHandle h, int64_t offset, int origin) {
+    static const int whence[] = {SEEK_SET, SEEK_CUR, SEEK_END};
+    if (origin < 0 || origin > 2) {
+        posix::Fail(EINVAL);
+        return -1;
+    }
+    off_t r = ::lseek(Fd(h), static_cast<off_t>(offset), whence[origin]);
+    if (r < 0) posix::FailErrno();
+    return r < 0 ? -1 : static_cast<int64_t>(r);
+}
+
+bool FileFlush(FileHandle h) {
+    return ::fsync(Fd(h)) == 0 || posix::FailErrno();
+}
+
+bool FileClose(FileHandle h) {
+    if (h == InvalidHandle) return posix::Fail(EBADF);
+    return ::close(Fd(h)) == 0 || posix::FailErrno();
+}
+
+bool FileSetLastWriteTime(FileHandle h, TUnixTime time) {
+    struct timespec times[2];
+    times[0].tv_sec = 0;
+    times[0].tv_nsec = UTIME_OMIT;
+    times[1].tv_sec = time.Seconds;
+    times[1].tv_nsec = time.Nanoseconds;
+    return ::futimens(Fd(h), times) == 0 || posix::FailErrno();
+}
+
+void FileAdviseSequential(FileHandle h) {
+    ::posix_fadvise(Fd(h), 0, 0, POSIX_FADV_SEQUENTIAL);
+}
+
+bool ReadFileText(const std::string& name, std::string& data) {
+    data.clear();
+    TFdGuard fd(::open(ResolveName(name).c_str(), O_RDONLY | O_CLOEXEC));
+    if (fd.Get() < 0) return posix::FailErrno();
+    struct stat st;
+    if (::fstat(fd.Get(), &st) != 0) return posix::FailErrno();
+    if (S_ISDIR(st.st_mode)) return posix::Fail(EISDIR);
+    std::string text;
+    if (st.st_size > 0) text.reserve(static_cast<size_t>(st.st_size));
+    char buffer[65536];
+    for (;;) {
+        ssize_t n = ::read(fd.Get(), buffer, sizeof buffer);
+        if (n < 0 && errno == EINTR) continue;
+        if (n < 0) return posix::FailErrno();
+        if (n == 0) break;
+        text.append(buffer, static_cast<size_t>(n));
+    }
+    data = std::move(text);
+    return true;
+}
+
+bool WriteFileAtomic(const std::string& name, const std::string& data) {
+    std::string n = ResolveName(name);
+    bool exists = false;
+    struct stat st;
+    if (!MayReplace(n, exists, st)) return false;
+    mode_t mode = exists ? (st.st_mode & 07777) : 0644;
+    return posix::AtomicReplace(
+        n, mode, false, [&](int fd) { return posix::WriteAll(fd, data.data(), data.size()); });
+}
+
+} // namespace plat

@@ -1,0 +1,263 @@
+#include "platform/files.h"
+
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+
+#include <cerrno>
+#include <thread>
+
+#include "tests/support/support.h"
+
+using namespace plat;
+
+namespace {
+
+unsigned Mode(const std::string& name) {
+    struct stat st;
+    return ::stat(name.c_str(), &st) == 0 ? st.st_mode & 07777 : 0xFFFF;
+}
+
+std::vector<std::string> Names(const std::string& dir) {
+    std::vector<TDirEntry> entries;
+    EXPECT_TRUE(ListDirectory(dir, entries));
+    std::vector<std::string> names;
+    for (const TDirEntry& e : entries) names.push_back(e.Name);
+    return names;
+}
+
+class Files : public ::testing::Test {
+protected:
+    kvtest::TTempDir T;
+};
+
+} // namespace
+
+TEST_F(Files, NamesResolveWithoutRegardToCaseAndSeparator) {
+    T.Write("Sub/File.txt", "x");
+    T.Write("multi/README", "1");
+    T.Write("multi/readme", "2");
+    T.Write("multi/ReadMe", "3");
+    EXPECT_EQ(ResolveName(T.Path() + "SUB\\file.TXT"), T.Path() + "Sub/File.txt");
+    EXPECT_EQ(ResolveName(T.Path() + "sub\\Missing/New.Txt"), T.Path() + "Sub/Missing/New.Txt");
+    // An exact match wins; otherwise the first in byte order.
+    EXPECT_EQ(ResolveName(T.Path() + "multi/readme"), T.Path() + "multi/readme");
+    EXPECT_EQ(ResolveName(T.Path() + "multi/rEADME"), T.Path() + "multi/README");
+    EXPECT_TRUE(FileExists(T.Path() + "sub\\FILE.txt"));
+    EXPECT_FALSE(FileExists(T.Path() + "sub"));
+    EXPECT_TRUE(DirectoryExists(T.Path() + "SUB\\"));
+    EXPECT_FALSE(DirectoryExists(T.Path() + "sub/file.txt"));
+    EXPECT_FALSE(FileExists(T.Path() + "nothing"));
+    EXPECT_EQ(GetLastError(), ENOENT);
+}
+
+TEST_F(Files, ReplacingKeepsTheExistingNameAndANewFileTakesTheGivenOne) {
+    T.Write("dir/File.txt", "old");
+    T.Write("src.bin", "new");
+    ASSERT_TRUE(CopyFile(T.File("src.bin"), T.Path() + "DIR\\FILE.TXT", false));
+    ASSERT_TRUE(CopyFile(T.File("src.bin"), T.Path() + "Dir\\New.Txt", false));
+    EXPECT_EQ(Names(T.File("dir")), (std::vector<std::string>{"File.txt", "New.Txt"}));
+    EXPECT_EQ(T.Read("dir/File.txt"), "new");
+    FileHandle h = FileCreate(T.Path() + "DIR/file.TXT");
+    ASSERT_NE(h, InvalidHandle);
+    EXPECT_EQ(FileWrite(h, "created", 7), 7);
+    EXPECT_TRUE(FileClose(h));
+    EXPECT_EQ(Names(T.File("dir")), (std::vector<std::string>{"File.txt", "New.Txt"}));
+    EXPECT_EQ(T.Read("dir/File.txt"), "created");
+}
+
+TEST_F(Files, ReadOnlyFilesResistDeletionAndOverwritingEvenForRoot) {
+    std::string f = T.Write("ro.txt", "keep");
+    T.Write("src.txt", "other");
+    ASSERT_TRUE(SetFileAttributes(f, faReadOnly | faArchive));
+    EXPECT_EQ(Mode(f) & 0222, 0u);
+    EXPECT_EQ(GetFileAttributes(f) & faReadOnly, faReadOnly);
+    EXPECT_FALSE(DeleteFile(f));
+    EXPECT_EQ(GetLastError(), EACCES);
+    EXPECT_FALSE(CopyFile(T.File("src.txt"), f, false));
+    EXPECT_EQ(FileCreate(f), InvalidHandle);
+    EXPECT_EQ(FileOpen(f, TOpenMode::ReadWrite), InvalidHandle);
+    EXPECT_FALSE(WriteFileAtomic(f, "x"));
+    EXPECT_EQ(T.Read("ro.txt"), "keep");
+    FileHandle h = FileOpen(f, TOpenMode::Read);
+    EXPECT_NE(h, InvalidHandle);
+    FileClose(h);
+    // Hidden and system change nothing; clearing read-only gives write permission back.
+    ASSERT_TRUE(SetFileAttributes(f, faHidden | faSysFile));
+    EXPECT_EQ(Mode(f) & 0200, 0200u);
+    EXPECT_EQ(GetFileAttributes(f), faArchive);
+    EXPECT_TRUE(DeleteFile(f));
+    EXPECT_FALSE(FileExists(f));
+}
+
+TEST_F(Files, AttributesOfFoldersAndMissingNames) {
+    ::mkdir(T.File("d").c_str(), 0755);
+    EXPECT_EQ(GetFileAttributes(T.File("D")), faDirectory);
+    EXPECT_EQ(GetFileAttributes(T.File("none")), InvalidFileAttributes);
+    EXPECT_EQ(GetLastError(), ENOENT);
+    EXPECT_FALSE(DeleteFile(T.File("d")));
+    EXPECT_FALSE(SetFileAttributes(T.File("none"), 0));
+}
+
+TEST_F(Files, CopyReplacesAtomicallyAndKeepsPermissionBits) {
+    std::string data = kvtest::RandomBytes(3 << 20 | 17, 7);
+    std::string src = T.Write("src.exe", data);
+    std::string dst = T.Write("dst.exe", "old contents");
+    ::chmod(src.c_str(), 0750);
+    ::chmod(dst.c_str(), 0600);
+    TUnixTime stamp{1500000000, 0};
+    ASSERT_TRUE(SetFileLastWriteTime(src, stamp));
+    // A reader of the old file (a running program) keeps what it had.
+    FileHandle old = FileOpen(dst, TOpenMode::Read);
+    ASSERT_TRUE(CopyFile(src, dst, false));
+    char buffer[12];
+    EXPECT_EQ(FileRead(old, buffer, sizeof buffer), 12);
+    EXPECT_EQ(std::string(buffer, 12), "old contents");
+    FileClose(old);
+    EXPECT_EQ(T.Read("dst.exe"), data);
+    EXPECT_EQ(Mode(dst), 0600u);
+    ASSERT_TRUE(CopyFile(src, T.File("new.exe"), true));
+    EXPECT_EQ(Mode(T.File("new.exe")), 0750u);
+    TDirEntry e;
+    ASSERT_TRUE(FindEntry(T.File("NEW.exe"), e));
+    EXPECT_EQ(e.Name, "new.exe");
+    EXPECT_EQ(e.Size, data.size());
+    EXPECT_EQ(e.LastWrite.Seconds, stamp.Seconds);
+    // Refusals leave the target alone and no temporary file behind.
+    T.Write("dst.exe", "again");
+    EXPECT_FALSE(CopyFile(src, dst, true));
+    EXPECT_EQ(GetLastError(), EEXIST);
+    EXPECT_FALSE(CopyFile(T.File("missing"), dst, false));
+    EXPECT_FALSE(CopyFile(T.File("."), dst, false));
+    EXPECT_FALSE(CopyFile(src, T.File("nofolder/x"), false));
+    EXPECT_EQ(T.Read("dst.exe"), "again");
+    EXPECT_EQ(Names(T.Path()), (std::vector<std::string>{"dst.exe", "new.exe", "src.exe"}));
+}
+
+TEST_F(Files, CreatedProgramsAreExecutableWhateverTheUmask) {
+    mode_t saved = ::umask(077);
+    FileHandle a = FileCreate(T.File("Prog.EXE"));
+    FileHandle b = FileCreate(T.File("data.txt"));
+    ::umask(saved);
+    ASSERT_NE(a, InvalidHandle);
+    ASSERT_NE(b, InvalidHandle);
+    FileClose(a);
+    FileClose(b);
+    EXPECT_EQ(Mode(T.File("Prog.EXE")), 0755u);
+    EXPECT_EQ(Mode(T.File("data.txt")), 0644u);
+    // An existing program file that lost its execute bit gets it back when recreated.
+    std::string p = T.Write("old.exe", "x");
+    ::chmod(p.c_str(), 0644);
+    FileClose(FileCreate(p));
+    EXPECT_EQ(Mode(p), 0755u);
+    EXPECT_EQ(T.Read("old.exe"), "");
+}
+
+TEST_F(Files, HandlesReadWriteSeekAndReportFailures) {
+    FileHandle h = FileCreate(T.File("h.bin"));
+    ASSERT_NE(h, InvalidHandle);
+    EXPECT_EQ(FileWrite(h, "0123456789", 10), 10);
+    EXPECT_EQ(FileSeek(h, 4, 0), 4);
+    char buf[16];
+    EXPECT_EQ(FileRead(h, buf, sizeof buf), 6);
+    EXPECT_EQ(std::string(buf, 6), "456789");
+    EXPECT_EQ(FileRead(h, buf, sizeof buf), 0);
+    EXPECT_EQ(FileSeek(h, -3, 2), 7);
+    EXPECT_EQ(FileSeek(h, 1, 1), 8);
+    EXPECT_EQ(FileSeek(h, 0, 3), -1);
+    EXPECT_EQ(GetLastError(), EINVAL);
+    EXPECT_TRUE(FileFlush(h));
+    EXPECT_TRUE(FileClose(h));
+    EXPECT_EQ(FileRead(h, buf, 1), -1);
+    EXPECT_EQ(GetLastError(), EBADF);
+    EXPECT_EQ(FileWrite(h, buf, 1), -1);
+    EXPECT_FALSE(FileClose(InvalidHandle));
+    EXPECT_EQ(FileOpen(T.File("missing"), TOpenMode::Read), InvalidHandle);
+    EXPECT_EQ(GetLastError(), ENOENT);
+    EXPECT_EQ(FileOpen(T.Path(), TOpenMode::Read), InvalidHandle);
+    EXPECT_EQ(SysErrorMessage(ENOENT), "No such file or directory");
+}
+
+TEST(FilesLastError, IsKeptPerThread) {
+    SetLastError(5);
+    std::thread([] {
+        EXPECT_EQ(GetLastError(), 0);
+        SetLastError(7);
+    }).join();
+    EXPECT_EQ(GetLastError(), 5);
+}
+
+TEST_F(Files, FoldersAreCreatedRenamedAndRemoved) {
+    ::mkdir(T.File("Top").c_str(), 0755);
+    ASSERT_TRUE(ForceDirectories(T.Path() + "top\\a/b\\c"));
+    EXPECT_TRUE(DirectoryExists(T.File("Top/a/b/c")));
+    EXPECT_EQ(Names(T.Path()), std::vector<std::string>{"Top"});
+    EXPECT_TRUE(ForceDirectories(T.File("top/a")));
+    T.Write("file", "x");
+    EXPECT_FALSE(ForceDirectories(T.File("file/sub")));
+    EXPECT_FALSE(CreateDir(T.File("no/such")));
+    EXPECT_TRUE(CreateDir(T.File("one")));
+    EXPECT_FALSE(RemoveDir(T.File("top/a")));
+    EXPECT_TRUE(RemoveDir(T.File("TOP/A/B/C/")));
+    // A change of case renames; replacing another file does not.
+    ASSERT_TRUE(RenameFile(T.File("FILE"), T.File("File")));
+    EXPECT_EQ(Names(T.Path()), (std::vector<std::string>{"File", "Top", "one"}));
+    T.Write("other", "y");
+    EXPECT_FALSE(RenameFile(T.File("file"), T.File("OTHER")));
+    EXPECT_EQ(GetLastError(), EEXIST);
+    EXPECT_TRUE(RenameFile(T.File("file"), T.File("ONE\\moved")));
+    EXPECT_EQ(T.Read("one/moved"), "x");
+}
+
+TEST_F(Files, ListingIsSortedInByteOrder) {
+    for (const char* n : {"b", "B", "a", "_", ".hidden"}) T.Write(n, n);
+    ::mkdir(T.File("dir").c_str(), 0755);
+    std::vector<TDirEntry> entries;
+    ASSERT_TRUE(ListDirectory(T.Path(), entries));
+    std::vector<std::string> names;
+    for (const TDirEntry& e : entries) names.push_back(e.Name);
+    EXPECT_EQ(names, (std::vector<std::string>{".hidden", "B", "_", "a", "b", "dir"}));
+    EXPECT_TRUE(entries.back().IsDirectory);
+    EXPECT_EQ(entries[0].Size, 7u);
+    if (entries[0].HasCreation) {
+        EXPECT_GT(entries[0].Creation.Seconds, 0);
+    }
+    EXPECT_FALSE(ListDirectory(T.File("missing"), entries));
+    EXPECT_FALSE(FindEntry(T.File("missing"), entries[0]));
+}
+
+TEST(FilesPaths, ExpansionCurrentFolderAndOwnProgram) {
+    kvtest::TTempDir t;
+    std::string saved = GetCurrentDir();
+    ASSERT_TRUE(SetCurrentDir(t.Path()));
+    std::string cwd = GetCurrentDir();
+    EXPECT_NE(cwd.back(), '/');
+    EXPECT_EQ(ExpandFileName("a\\.\\b/../c"), cwd + "/a/c");
+    EXPECT_EQ(ExpandFileName("x/"), cwd + "/x/");
+    EXPECT_EQ(ExpandFileName("/../../etc//passwd"), "/etc/passwd");
+    EXPECT_EQ(ExpandFileName("/"), "/");
+    ASSERT_TRUE(SetCurrentDir(saved));
+    EXPECT_FALSE(SetCurrentDir(t.File("missing")));
+    EXPECT_EQ(ExtractFileName(ProgramFileName()), "platform_files_test");
+    EXPECT_EQ(ProgramDir() + "platform_files_test", ProgramFileName());
+    EXPECT_EQ(ExtractFilePath("a\\b/c.txt"), "a\\b/");
+    EXPECT_EQ(ExtractFileName("c:name"), "name");
+    EXPECT_EQ(IncludeTrailingPathDelimiter("a\\"), "a\\");
+    EXPECT_EQ(IncludeTrailingPathDelimiter("a"), "a/");
+}
+
+TEST_F(Files, WholeFileHelpers) {
+    std::string data("a\r\nb\0c\rd", 8);
+    std::string f = T.File("Whole.bin");
+    ASSERT_TRUE(WriteFileAtomic(f, data));
+    EXPECT_EQ(Mode(f), 0644u);
+    ::chmod(f.c_str(), 0600);
+    ASSERT_TRUE(WriteFileAtomic(T.File("WHOLE.BIN"), data + data));
+    EXPECT_EQ(Mode(f), 0600u);
+    std::string back;
+    ASSERT_TRUE(ReadFileText(T.File("whole.bin"), back));
+    EXPECT_EQ(back, data + data);
+    EXPECT_EQ(Names(T.Path()), std::vector<std::string>{"Whole.bin"});
+    EXPECT_FALSE(ReadFileText(T.File("missing"), back));
+    EXPECT_FALSE(ReadFileText(T.Path(), back));
+    EXPECT_FALSE(WriteFileAtomic(T.File("no/folder"), data));
+}

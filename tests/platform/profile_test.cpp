@@ -1,0 +1,126 @@
+#include "platform/profile.h"
+
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+
+#include "platform/exception.h"
+#include "tests/support/support.h"
+
+using namespace plat;
+
+namespace {
+
+const char* const Sample = "; leading comment\r\n"
+                           "[Settings]\r\n"
+                           "  Name  =  \" Quoted \"  \r\n"
+                           "Empty=\r\n"
+                           "Num= 42 \r\n"
+                           "Hex=$1F\r\n"
+                           "Bad=12abc\r\n"
+                           "Flag=0\r\n"
+                           "Word=yes\r\n"
+                           "junk line\r\n"
+                           "\r\n"
+                           "[Other]\r\n"
+                           "Name=other\r\n"
+                           "[SETTINGS]\r\n"
+                           "name=shadowed\r\n"
+                           "Later=seen\r\n";
+
+class Profile : public ::testing::Test {
+protected:
+    kvtest::TTempDir T;
+    std::string File = T.Write("Conf.ini", Sample);
+    TIniFile Ini{T.File("CONF.INI")};
+};
+
+} // namespace
+
+TEST_F(Profile, ReadsAsTheProfileFunctionsDo) {
+    EXPECT_EQ(Ini.ReadString("settings", "NAME", "d"), " Quoted ");
+    EXPECT_EQ(Ini.ReadString("Settings", "Empty", "d"), "");
+    EXPECT_EQ(Ini.ReadString("Settings", "Absent", "d"), "d");
+    EXPECT_EQ(Ini.ReadString("Nowhere", "Name", "d"), "d");
+    EXPECT_EQ(Ini.ReadString("Other", "Name", "d"), "other");
+    EXPECT_EQ(Ini.ReadString("Settings", "Later", "d"), "seen");
+    EXPECT_EQ(Ini.ReadString("Settings", "; leading comment", "d"), "d");
+    EXPECT_EQ(Ini.ReadInteger("Settings", "Num", -1), 42);
+    EXPECT_EQ(Ini.ReadInteger("Settings", "Hex", -1), 31);
+    EXPECT_EQ(Ini.ReadInteger("Settings", "Bad", -1), -1);
+    EXPECT_EQ(Ini.ReadInteger("Settings", "Empty", -1), -1);
+    EXPECT_FALSE(Ini.ReadBool("Settings", "Flag", true));
+    EXPECT_TRUE(Ini.ReadBool("Settings", "Num", false));
+    EXPECT_TRUE(Ini.ReadBool("Settings", "Word", true));
+    EXPECT_FALSE(Ini.ReadBool("Settings", "Word", false));
+    EXPECT_TRUE(Ini.ValueExists("SETTINGS", "empty"));
+    EXPECT_FALSE(Ini.ValueExists("Settings", "junk line"));
+    TIniFile missing(T.File("none.ini"));
+    EXPECT_EQ(missing.ReadInteger("S", "K", 9), 9);
+    EXPECT_FALSE(missing.ValueExists("S", "K"));
+}
+
+TEST_F(Profile, WritingChangesOnlyTheLinesConcerned) {
+    std::string expected = Sample;
+    Ini.WriteString("SETTINGS", "name", "New");
+    expected.replace(expected.find("  Name  ="), 23, "Name=New");
+    EXPECT_EQ(T.Read("Conf.ini"), expected);
+    Ini.WriteString("Other", "Added", "1");
+    expected.insert(expected.find("[SETTINGS]"), "Added=1\r\n");
+    Ini.WriteString("Settings", "Second", "2");
+    expected.insert(expected.find("\r\n\r\n[Other]") + 2, "Second=2\r\n");
+    Ini.WriteString("Fresh", "Key", "v");
+    expected += "\r\n[Fresh]\r\nKey=v\r\n";
+    EXPECT_EQ(T.Read("Conf.ini"), expected);
+    EXPECT_EQ(Ini.ReadString("settings", "name", ""), "New");
+}
+
+TEST_F(Profile, KeepsTheFilesOwnLineEndsAndCreatesNewFilesWithCrLf) {
+    T.Write("lf.ini", "[A]\nx=1\n\n[B]\ny=2");
+    TIniFile lf(T.File("lf.ini"));
+    lf.WriteString("B", "z", "3");
+    lf.WriteString("A", "w", "4");
+    EXPECT_EQ(T.Read("lf.ini"), "[A]\nx=1\nw=4\n\n[B]\ny=2\nz=3\n");
+    TIniFile fresh(T.File("fresh.ini"));
+    fresh.DeleteKey("S", "K");
+    EXPECT_FALSE(T.Exists("fresh.ini"));
+    fresh.WriteString("S", "K", "V");
+    EXPECT_EQ(T.Read("fresh.ini"), "[S]\r\nK=V\r\n");
+}
+
+TEST_F(Profile, ValuesReadBackExactlyAsWritten) {
+    for (std::string v : {"  padded ", "\"quoted\"", "\"", "a=b;c", "", "x\"y\""}) {
+        Ini.WriteString("Round", "Trip", v);
+        EXPECT_EQ(Ini.ReadString("Round", "Trip", "def"), v);
+    }
+}
+
+TEST_F(Profile, DeleteRemovesEveryOccurrenceAndNothingElse) {
+    Ini.DeleteKey("settings", "NAME");
+    std::string expected = Sample;
+    expected.erase(expected.find("  Name  ="), 25);
+    expected.erase(expected.find("name=shadowed"), 15);
+    EXPECT_EQ(T.Read("Conf.ini"), expected);
+    EXPECT_EQ(Ini.ReadString("Settings", "Name", "gone"), "gone");
+    EXPECT_EQ(Ini.ReadString("Other", "Name", ""), "other");
+    ::chmod(File.c_str(), 0444);
+    Ini.DeleteKey("Settings", "Absent"); // nothing to write, so no error
+    EXPECT_THROW(Ini.DeleteKey("Settings", "Num"), EInOutError);
+}
+
+TEST_F(Profile, FailuresRaiseAndLeaveTheFileAlone) {
+    // Line breaks or delimiters in names or values would forge other entries.
+    EXPECT_THROW(Ini.WriteString("S", "K", "v\r\nInjected=1"), EInOutError);
+    EXPECT_THROW(Ini.WriteString("S", "K=J", "v"), EInOutError);
+    EXPECT_THROW(Ini.WriteString("S]x", "K", "v"), EInOutError);
+    EXPECT_THROW(Ini.WriteString("S", "", "v"), EInOutError);
+    ::chmod(File.c_str(), 0444);
+    try {
+        Ini.WriteString("Settings", "Num", "1");
+        ADD_FAILURE() << "no error";
+    } catch (const EInOutError& e) {
+        EXPECT_EQ(e.Message(), "Unable to write to " + T.File("CONF.INI"));
+    }
+    EXPECT_EQ(T.Read("Conf.ini"), Sample);
+    TIniFile nowhere(T.File("no/folder.ini"));
+    EXPECT_THROW(nowhere.WriteString("S", "K", "V"), EInOutError);
+}
