@@ -1,0 +1,124 @@
+#include "process/StopRestart.h"
+
+#include <cerrno>
+#include <cstring>
+
+#include "app/BrandMsgs.h"
+#include "platform/exception.h"
+#include "platform/files.h"
+#include "platform/shell.h"
+#include "process/ProcessViewer.h"
+
+namespace {
+
+// The order matters: the short keys find programs whose names lost their last letter, and
+// the command-line scanners (no restart name) are never started again.
+constexpr TStopStep Steps[StopStepCount] = {
+    {"ferrowynd.ex", "Stopping Ferrowynd.exe", "Ferrowynd.exe", false, false, false},
+    {"kestavorincl.ex", "Stopping KestavorinCL.exe", nullptr, false, false, false},
+    {"kvmemcheck.exe", "Stopping KVMemCheck.exe", "KVMemCheck.exe", false, true, false},
+    {"ferrowynd.exe", "Stopping Ferrowynd.exe", "Ferrowynd.exe", false, true, false},
+    {"tessamund.exe", "Stopping Tessamund.exe", "Tessamund.exe", false, true, false},
+    {"kvcontrol.exe", "Stopping KVControl.exe", "KVControl.exe", false, true, false},
+    {"kvserver.exe", "Stopping KVServer.exe", "KVServer.exe", false, true, false},
+    {"kestavorin.exe", "Stopping Kestavorin.exe", "Kestavorin.exe", true, true, false},
+    // The rebranded scanner: its key is fixed, only its log text passes the brand rules.
+    {"ostrivanecl.ex", "Stopping KestavorinCL.exe", nullptr, false, false, true},
+};
+
+// Windows error numbers for the usual reasons, so the message reads as the program's own.
+int WindowsIoCode(int code) {
+    switch (code) {
+    case ENOENT:
+    case ENOTDIR:
+        return 3; // path not found
+    case EACCES:
+    case EPERM:
+    case EROFS:
+    case EISDIR:
+        return 5; // access denied
+    case ENOSPC:
+        return 112; // disk full
+    default:
+        return code;
+    }
+}
+
+void WriteMarker(const std::string& name) {
+    plat::FileHandle h = plat::FileCreate(name);
+    bool ok = h != plat::InvalidHandle;
+    size_t length = strlen(MarkerLine);
+    if (ok) ok = plat::FileWrite(h, MarkerLine, length) == static_cast<int64_t>(length);
+    int code = ok ? 0 : plat::GetLastError();
+    if (ok) ok = plat::FileFlush(h);
+    if (!ok && !code) code = plat::GetLastError();
+    if (h != plat::InvalidHandle && !plat::FileClose(h) && ok) {
+        ok = false;
+        code = plat::GetLastError();
+    }
+    if (!ok) {
+        int winCode = WindowsIoCode(code);
+        throw EInOutError("I/O error " + std::to_string(winCode), winCode);
+    }
+}
+
+void RunStep(const TStopStep& step, std::string& restartList, const TSayProc& say) {
+    std::string key = step.Branded ? BrandText(step.Key) : step.Key;
+    if (!IsExeRunning(key)) return;
+    if (step.Caught) {
+        try {
+            say(step.Branded || step.RebrandedOnly ? BrandText(step.LogText) : step.LogText);
+            if (step.RestartName)
+                restartList += (step.Branded ? BrandText(step.RestartName) : step.RestartName) +
+                               std::string("|");
+            KillExe(key);
+        } catch (...) {
+            // Dropped without a word: one program that can't be handled must not keep
+            // the others running.
+        }
+        return;
+    }
+    say(step.RebrandedOnly ? BrandText(step.LogText) : step.LogText);
+    if (step.RestartName) restartList += step.RestartName + std::string("|");
+    KillExe(key);
+}
+
+} // namespace
+
+const TStopStep* StopSteps() {
+    return Steps;
+}
+
+void StopProductPrograms(const std::string& productDir, std::string& restartList,
+                         const TSayProc& say) {
+    for (const TStopStep& step : Steps) {
+        if (step.RebrandedOnly && !Rebranded) continue;
+        RunStep(step, restartList, say);
+    }
+    for (const char* marker : MarkerFileNames) WriteMarker(productDir + marker);
+}
+
+void RestartProductPrograms(const std::string& productDir, std::string& restartList,
+                            const TSayProc& say, const TSayProc& sayNothing) {
+    for (const char* marker : MarkerFileNames) {
+        try {
+            plat::DeleteFile(productDir + marker);
+        } catch (...) {
+            sayNothing(std::string("Error deleting ") + marker);
+        }
+    }
+    size_t bar;
+    while ((bar = restartList.find('|')) != std::string::npos) {
+        std::string name = restartList.substr(0, bar);
+        say("Restarting " + name);
+        try {
+            plat::ShellExecute(name, "", productDir);
+        } catch (...) {
+            // A refused start is not reported beyond its "Restarting " line.
+        }
+        restartList.erase(0, bar + 1);
+    }
+    // Started whether or not it ran before: the product's control program must be up.
+    if (plat::FileExists(productDir + "kvcontrol.exe"))
+        plat::ShellExecute("kvcontrol.exe", "", productDir);
+}

@@ -1,0 +1,168 @@
+// Finding and stopping programs through their windows, on a private Xvfb display.
+#include <signal.h>
+#include <unistd.h>
+
+#include <gtest/gtest.h>
+
+#include <memory>
+#include <string>
+
+#include "process/ProcessViewer.h"
+#include "tests/process/xvfb.h"
+
+using namespace kvtest;
+
+namespace {
+
+class ProcessViewer : public ::testing::Test {
+protected:
+    static void SetUpTestSuite() { Display = std::make_unique<TXvfb>(); }
+    static void TearDownTestSuite() { Display.reset(); }
+    void SetUp() override { ASSERT_TRUE(Display && Display->Ok()) << "Xvfb did not start"; }
+
+    static std::unique_ptr<TXvfb> Display;
+    TTempDir Dir;
+};
+std::unique_ptr<TXvfb> ProcessViewer::Display;
+
+size_t WindowsOf(pid_t pid) {
+    RefreshProcessList();
+    size_t n = 0;
+    for (const auto& info : ProcessList) n += info.ProcessId == static_cast<uint32_t>(pid);
+    return n;
+}
+
+} // namespace
+
+TEST_F(ProcessViewer, TableDescribesEveryTopLevelWindowMappedOrNot) {
+    TChild shown = StartProgram(Dir, "Ferrowynd.exe", {"--windows", "2", "--title", "Main"});
+    TChild hidden = StartProgram(Dir, "KVServer.exe", {"--unmapped", "--no-pid"});
+    RefreshProcessList();
+
+    const size_t n = ProcessList.size();
+    for (auto* list :
+         {&ExeNames, &Titles, &VisibleFlags, &Handles, &WindowClasses, &ThreadIds, &ProcessIds})
+        EXPECT_EQ(n, list->size());
+    int ferro = 0, server = 0;
+    for (size_t i = 0; i < n; ++i) {
+        const TProcessInfo& info = ProcessList[i];
+        EXPECT_EQ(ExeNames[i], info.ExeName);
+        EXPECT_EQ(std::to_string(info.Handle), Handles[i]);
+        EXPECT_EQ(std::to_string(info.ProcessId), ProcessIds[i]);
+        EXPECT_EQ(info.Visible ? "1" : "0", VisibleFlags[i]);
+        if (info.ProcessId == static_cast<uint32_t>(shown.Pid())) {
+            ++ferro;
+            EXPECT_EQ("FERROWYND.EXE", info.ExeName);
+            EXPECT_EQ("Main", info.Title);
+            EXPECT_EQ("KVTestWindow", info.WindowClass);
+            EXPECT_TRUE(info.Visible);
+            EXPECT_EQ(info.ProcessId, info.ThreadId);
+        }
+        if (info.ProcessId == static_cast<uint32_t>(hidden.Pid())) {
+            ++server; // found through the display's client ids, without _NET_WM_PID
+            EXPECT_EQ("KVSERVER.EXE", info.ExeName);
+            EXPECT_FALSE(info.Visible);
+        }
+    }
+    EXPECT_EQ(2, ferro); // once per window
+    EXPECT_EQ(1, server);
+}
+
+TEST_F(ProcessViewer, KeysAreFileNamePartsMatchedByContainment) {
+    TChild a = StartProgram(Dir, "Ferrowynd.exe");
+    TChild b = StartProgram(Dir, "ferrowynd.ex");
+    TChild c = StartProgram(Dir, "OldKVServer.exe");
+    TChild quiet = StartProgram(Dir, "KVMemCheck.exe", {"--windows", "0"});
+
+    EXPECT_TRUE(IsExeRunning("ferrowynd.exe"));
+    EXPECT_TRUE(IsExeRunning("FERROWYND.EX"));
+    EXPECT_TRUE(IsExeRunning("c:\\Program Files\\Kestavorin\\Ferrowynd.exe"));
+    EXPECT_TRUE(IsExeRunning("d:Ferrowynd.exe"));
+    EXPECT_TRUE(IsExeRunning("kvserver.exe")); // a longer name that ends in it
+    EXPECT_FALSE(IsExeRunning("Ferrowynd.exe.old"));
+    EXPECT_FALSE(IsExeRunning("Tessamund.exe"));
+    // Running, but without a window: not found.
+    EXPECT_FALSE(IsExeRunning("kvmemcheck.exe"));
+    EXPECT_EQ(0, kill(quiet.Pid(), 0));
+    // No name, or a name that is only a folder, finds nothing and stops nothing.
+    EXPECT_FALSE(IsExeRunning(""));
+    EXPECT_FALSE(IsExeRunning("c:\\Program Files\\"));
+    EXPECT_FALSE(KillExe(""));
+    EXPECT_FALSE(KillExe("c:\\Program Files\\"));
+    EXPECT_EQ(0, kill(a.Pid(), 0));
+    EXPECT_EQ(0, kill(c.Pid(), 0));
+}
+
+TEST_F(ProcessViewer, KillExeStopsEveryInstanceAndLeavesOthersAlone) {
+    TChild one = StartProgram(Dir, "KVServer.exe", {"--windows", "3"});
+    TChild two = StartProgram(Dir, "KVServer.exe", {"--unmapped"});
+    TChild other = StartProgram(Dir, "KVControl.exe");
+    EXPECT_EQ(3u, WindowsOf(one.Pid()));
+
+    EXPECT_TRUE(KillExe("KVServer.exe"));
+    EXPECT_TRUE(ProcessEnded(one.Pid()));
+    EXPECT_TRUE(ProcessEnded(two.Pid()));
+    EXPECT_FALSE(IsExeRunning("KVServer.exe"));
+    EXPECT_TRUE(IsExeRunning("KVControl.exe"));
+    // Nothing left to stop is a success.
+    EXPECT_TRUE(KillExe("KVServer.exe"));
+}
+
+TEST_F(ProcessViewer, KillProcessByIdWaitsForEveryWindowToGo) {
+    TChild program = StartProgram(Dir, "Kestavorin.exe", {"--windows", "4"});
+    ASSERT_EQ(4u, WindowsOf(program.Pid()));
+    EXPECT_TRUE(KillProcessById(static_cast<uint32_t>(program.Pid())));
+    EXPECT_EQ(0u, WindowsOf(program.Pid()));
+    // An id with no process: nothing to stop, no window left.
+    EXPECT_TRUE(KillProcessById(0x7FFFFFF0u));
+}
+
+TEST_F(ProcessViewer, AProcessThatCannotBeStoppedEndsKillExeAfterOneAttempt) {
+    if (geteuid() != 0) GTEST_SKIP() << "needs root to run the stop as another user";
+    TChild first = StartProgram(Dir, "Ferrowynd.exe");
+    TChild second = StartProgram(Dir, "Ferrowynd.exe");
+    // The probe drops to an unprivileged user: both processes are out of its reach.
+    std::string out;
+    EXPECT_EQ(1, RunCommand(std::string(KILL_PROBE) + " Ferrowynd.exe", &out));
+    EXPECT_NE("0\n", out); // the probe still saw the windows
+    EXPECT_EQ(0, kill(first.Pid(), 0));
+    EXPECT_EQ(0, kill(second.Pid(), 0));
+    EXPECT_TRUE(IsExeRunning("Ferrowynd.exe"));
+}
+
+TEST_F(ProcessViewer, GoneWindowsAndProcessesMatchNothing) {
+    EXPECT_EQ("", GetExeNameOfWindow(0x7FFFFF));
+    EXPECT_EQ("", plat::WindowText(0x7FFFFF, 254));
+    EXPECT_FALSE(plat::WindowVisible(0x7FFFFF));
+
+    TChild program = StartProgram(Dir, "Tessamund.exe");
+    RefreshProcessList();
+    uint32_t handle = 0;
+    for (const auto& info : ProcessList)
+        if (info.ProcessId == static_cast<uint32_t>(program.Pid())) handle = info.Handle;
+    ASSERT_NE(0u, handle);
+    EXPECT_EQ("Tessamund.exe", GetExeNameOfWindow(handle));
+    program.Stop();
+    EXPECT_EQ("", GetExeNameOfWindow(handle));
+    EXPECT_FALSE(IsExeRunning("Tessamund.exe"));
+}
+
+TEST(ProcessViewerDisplay, NoDisplayOrALostOneFindsNothing) {
+    TTempDir dir;
+    {
+        TXvfb display;
+        ASSERT_TRUE(display.Ok());
+        TChild program = StartProgram(dir, "KVControl.exe");
+        EXPECT_TRUE(IsExeRunning("KVControl.exe"));
+        display.Stop(); // the server goes away under an open connection
+        EXPECT_FALSE(IsExeRunning("KVControl.exe"));
+        EXPECT_TRUE(KillExe("KVControl.exe"));
+    }
+    const char* saved = getenv("DISPLAY");
+    std::string keep = saved ? saved : "";
+    unsetenv("DISPLAY");
+    RefreshProcessList();
+    EXPECT_TRUE(ProcessList.empty());
+    EXPECT_FALSE(IsExeRunning("KVControl.exe"));
+    if (saved) setenv("DISPLAY", keep.c_str(), 1);
+}

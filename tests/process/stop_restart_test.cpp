@@ -1,0 +1,182 @@
+// The stop step and the restart step around an update, with stand-in product programs on a
+// private Xvfb display.
+#include <signal.h>
+#include <unistd.h>
+
+#include <gtest/gtest.h>
+
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "app/BrandMsgs.h"
+#include "platform/exception.h"
+#include "process/ProcessViewer.h"
+#include "process/StopRestart.h"
+#include "tests/process/xvfb.h"
+
+using namespace kvtest;
+
+namespace {
+
+const char* const ProductNames[] = {
+    "Ferrowynd.exe", "KestavorinCL.exe", "KVMemCheck.exe", "Tessamund.exe",   "KVControl.exe",
+    "KVServer.exe",  "Kestavorin.exe",   "Ostrivane.exe",  "OstrivaneCL.exe", "KVUpdater.exe"};
+
+class StopRestart : public ::testing::Test {
+protected:
+    static void SetUpTestSuite() { Display = std::make_unique<TXvfb>(); }
+    static void TearDownTestSuite() { Display.reset(); }
+    void SetUp() override {
+        ASSERT_TRUE(Display && Display->Ok()) << "Xvfb did not start";
+        Rebranded = false;
+    }
+    void TearDown() override {
+        Rebranded = false;
+        // Programs the restart step started belong to no TChild.
+        for (const char* name : ProductNames) KillExe(name);
+    }
+
+    void Stop() {
+        StopProductPrograms(Dir.Path(), RestartList,
+                            [this](const std::string& s) { Lines.push_back(s); });
+    }
+    void Restart() {
+        RestartProductPrograms(
+            Dir.Path(), RestartList, [this](const std::string& s) { Lines.push_back(s); },
+            [this](const std::string& s) { Nothing.push_back(s); });
+    }
+    bool MarkersPresent() {
+        return Dir.Read("kvsa.dat") == "h58#^~-w\r\n" && Dir.Read("mem_ter") == "h58#^~-w\r\n";
+    }
+    bool MarkersGone() { return !Dir.Exists("kvsa.dat") && !Dir.Exists("mem_ter"); }
+
+    static std::unique_ptr<TXvfb> Display;
+    TTempDir Dir;
+    std::string RestartList;
+    std::vector<std::string> Lines, Nothing;
+};
+std::unique_ptr<TXvfb> StopRestart::Display;
+
+} // namespace
+
+TEST_F(StopRestart, ProgramsStopInTableOrderAndStartAgainFromTheProductFolder) {
+    // Started in the reverse of the table's order.
+    std::vector<TChild> running;
+    for (const char* name : {"KVUpdater.exe", "Kestavorin.exe", "KVServer.exe", "KVMemCheck.exe",
+                             "KestavorinCL.exe", "Ferrowynd.exe"})
+        running.push_back(StartProgram(Dir, name));
+    Dir.Write("kvsa.dat", "left from an earlier run, longer than the token\r\n");
+
+    Stop();
+    EXPECT_EQ((std::vector<std::string>{"Stopping Ferrowynd.exe", "Stopping KestavorinCL.exe",
+                                        "Stopping KVMemCheck.exe", "Stopping KVServer.exe",
+                                        "Stopping Kestavorin.exe"}),
+              Lines);
+    EXPECT_EQ("Ferrowynd.exe|KVMemCheck.exe|KVServer.exe|Kestavorin.exe|", RestartList);
+    EXPECT_TRUE(MarkersPresent());
+    for (size_t i = 1; i < running.size(); ++i) EXPECT_TRUE(ProcessEnded(running[i].Pid()));
+    // The updater's own program matches no key.
+    EXPECT_EQ(0, kill(running[0].Pid(), 0));
+    EXPECT_TRUE(IsExeRunning("KVUpdater.exe"));
+
+    Lines.clear();
+    Restart();
+    EXPECT_EQ((std::vector<std::string>{"Restarting Ferrowynd.exe", "Restarting KVMemCheck.exe",
+                                        "Restarting KVServer.exe", "Restarting Kestavorin.exe"}),
+              Lines);
+    EXPECT_EQ("", RestartList);
+    EXPECT_TRUE(MarkersGone());
+    EXPECT_TRUE(Nothing.empty());
+    for (const char* name : {"Ferrowynd.exe", "KVMemCheck.exe", "KVServer.exe", "Kestavorin.exe"})
+        EXPECT_TRUE(WaitUntil([&] { return IsExeRunning(name); })) << name;
+    // The command-line scanner is not started again.
+    EXPECT_FALSE(IsExeRunning("KestavorinCL.exe"));
+}
+
+TEST_F(StopRestart, NothingRunningStillWritesAndDeletesMarkersAndStartsKVControl) {
+    InstallProgram(Dir, "kvcontrol.exe");
+    Stop();
+    EXPECT_TRUE(Lines.empty());
+    EXPECT_EQ("", RestartList);
+    EXPECT_TRUE(MarkersPresent());
+    Restart();
+    EXPECT_TRUE(Lines.empty());
+    EXPECT_TRUE(MarkersGone());
+    EXPECT_TRUE(WaitUntil([] { return IsExeRunning("kvcontrol.exe"); }));
+    // Markers already gone: the deletions pass in silence.
+    Restart();
+    EXPECT_TRUE(Nothing.empty());
+}
+
+TEST_F(StopRestart, FerrowyndStoppedAtTheFirstStepIsRememberedOnce) {
+    TChild program = StartProgram(Dir, "Ferrowynd.exe", {"--windows", "2"});
+    Stop();
+    EXPECT_EQ(std::vector<std::string>{"Stopping Ferrowynd.exe"}, Lines);
+    EXPECT_EQ("Ferrowynd.exe|", RestartList);
+}
+
+TEST_F(StopRestart, RebrandedEditionStopsAndRestartsItsOwnMainProgram) {
+    Rebranded = true;
+    TChild main = StartProgram(Dir, "Ostrivane.exe");
+    TChild scanner = StartProgram(Dir, "OstrivaneCL.exe");
+    TChild standard = StartProgram(Dir, "Kestavorin.exe");
+    Stop();
+    EXPECT_EQ((std::vector<std::string>{"Stopping Ostrivane.exe", "Stopping OstrivaneCL.exe"}),
+              Lines);
+    EXPECT_EQ("Ostrivane.exe|", RestartList);
+    EXPECT_TRUE(ProcessEnded(main.Pid()));
+    EXPECT_TRUE(ProcessEnded(scanner.Pid()));
+    EXPECT_EQ(0, kill(standard.Pid(), 0));
+
+    Lines.clear();
+    Restart();
+    EXPECT_EQ(std::vector<std::string>{"Restarting Ostrivane.exe"}, Lines);
+    EXPECT_TRUE(WaitUntil([] { return IsExeRunning("Ostrivane.exe"); }));
+    EXPECT_FALSE(IsExeRunning("OstrivaneCL.exe"));
+}
+
+TEST_F(StopRestart, StandardEditionSkipsTheRebrandedScanner) {
+    TChild scanner = StartProgram(Dir, "OstrivaneCL.exe");
+    Stop();
+    EXPECT_TRUE(Lines.empty());
+    EXPECT_EQ(0, kill(scanner.Pid(), 0));
+}
+
+TEST_F(StopRestart, MissingRestartFilesPassInSilenceAndTheListIsConsumed) {
+    RestartList = "KVMemCheck.exe|Tessamund.exe|tail without bar";
+    Restart();
+    EXPECT_EQ((std::vector<std::string>{"Restarting KVMemCheck.exe", "Restarting Tessamund.exe"}),
+              Lines);
+    EXPECT_EQ("tail without bar", RestartList);
+    EXPECT_TRUE(Nothing.empty());
+}
+
+TEST_F(StopRestart, AMarkerThatCannotBeWrittenEndsTheStopAfterThePrograms) {
+    TChild program = StartProgram(Dir, "KVServer.exe");
+    std::string missing = Dir.Path() + "no such folder/";
+    std::vector<std::string> lines;
+    EXPECT_THROW(StopProductPrograms(missing, RestartList,
+                                     [&](const std::string& s) { lines.push_back(s); }),
+                 EInOutError);
+    EXPECT_EQ(std::vector<std::string>{"Stopping KVServer.exe"}, lines);
+    EXPECT_TRUE(ProcessEnded(program.Pid()));
+}
+
+TEST(StopRestartNoDisplay, StepsLogNothingButStillHandleTheMarkers) {
+    TTempDir dir;
+    const char* saved = getenv("DISPLAY");
+    std::string keep = saved ? saved : "";
+    unsetenv("DISPLAY");
+    std::string list;
+    std::vector<std::string> lines;
+    auto say = [&](const std::string& s) { lines.push_back(s); };
+    StopProductPrograms(dir.Path(), list, say);
+    EXPECT_EQ("h58#^~-w\r\n", dir.Read("kvsa.dat"));
+    EXPECT_EQ("h58#^~-w\r\n", dir.Read("mem_ter"));
+    RestartProductPrograms(dir.Path(), list, say, say);
+    EXPECT_FALSE(dir.Exists("kvsa.dat"));
+    EXPECT_FALSE(dir.Exists("mem_ter"));
+    EXPECT_TRUE(lines.empty());
+    if (saved) setenv("DISPLAY", keep.c_str(), 1);
+}
