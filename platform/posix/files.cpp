@@ -307,6 +307,13 @@ std::string ProgramFileName() {
         }
         if (static_cast<size_t>(n) < buffer.size()) {
             buffer.resize(static_cast<size_t>(n));
+            // Once our file has been replaced (a self-update) the kernel marks the name;
+            // the program's name is still the one without the mark.
+            static const std::string deleted = " (deleted)";
+            if (buffer.size() > deleted.size() &&
+                buffer.compare(buffer.size() - deleted.size(), deleted.size(), deleted) == 0 &&
+                !Exists(buffer))
+                buffer.resize(buffer.size() - deleted.size());
             return buffer;
         }
         buffer.resize(buffer.size() * 2);

@@ -96,6 +96,12 @@ public:
     bool Load(const std::string& fileName) {
         std::string data;
         if (!ReadFileText(fileName, data)) return GetLastError() == ENOENT;
+        // An editor's UTF-8 byte order mark would hide the first section; it is kept aside
+        // and written back.
+        if (data.compare(0, 3, "\xEF\xBB\xBF") == 0) {
+            Bom = data.substr(0, 3);
+            data.erase(0, 3);
+        }
         Lines = SplitRaw(data);
         for (const TLine& line : Lines)
             if (!line.Eol.empty()) {
@@ -106,7 +112,7 @@ public:
     }
 
     std::string Join() const {
-        std::string data;
+        std::string data = Bom;
         for (const TLine& line : Lines) data += line.Text + line.Eol;
         return data;
     }
@@ -118,6 +124,7 @@ public:
     }
 
     std::vector<TLine> Lines;
+    std::string Bom;
     std::string Eol = "\r\n"; // a new file gets CR LF; an existing one keeps its own ends
 };
 

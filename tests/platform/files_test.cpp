@@ -245,6 +245,15 @@ TEST(FilesPaths, ExpansionCurrentFolderAndOwnProgram) {
     EXPECT_EQ(IncludeTrailingPathDelimiter("a"), "a/");
 }
 
+TEST(FilesPaths, OwnNameSurvivesTheReplacementOfOurFile) {
+    std::string self = ProgramFileName();
+    kvtest::TTempDir t;
+    // Same bytes, but a new file in our place, as a self-update leaves it.
+    ASSERT_TRUE(CopyFile(self, t.File("copy"), true));
+    ASSERT_TRUE(CopyFile(t.File("copy"), self, false));
+    EXPECT_EQ(ProgramFileName(), self);
+}
+
 TEST_F(Files, WholeFileHelpers) {
     std::string data("a\r\nb\0c\rd", 8);
     std::string f = T.File("Whole.bin");

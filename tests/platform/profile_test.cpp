@@ -80,6 +80,11 @@ TEST_F(Profile, KeepsTheFilesOwnLineEndsAndCreatesNewFilesWithCrLf) {
     lf.WriteString("B", "z", "3");
     lf.WriteString("A", "w", "4");
     EXPECT_EQ(T.Read("lf.ini"), "[A]\nx=1\nw=4\n\n[B]\ny=2\nz=3\n");
+    T.Write("bom.ini", "\xEF\xBB\xBF[A]\r\nx=1\r\n");
+    TIniFile bom(T.File("bom.ini"));
+    EXPECT_EQ(bom.ReadString("A", "x", ""), "1");
+    bom.WriteString("a", "y", "2");
+    EXPECT_EQ(T.Read("bom.ini"), "\xEF\xBB\xBF[A]\r\nx=1\r\ny=2\r\n");
     TIniFile fresh(T.File("fresh.ini"));
     fresh.DeleteKey("S", "K");
     EXPECT_FALSE(T.Exists("fresh.ini"));
