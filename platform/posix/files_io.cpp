@@ -147,10 +147,7 @@ bool CopyFile(const std::string& src, const std::string& dst, bool failIfExists)
     std::string target = ResolveName(dst);
     bool exists = false;
     struct stat ds;
-    if (::stat(target.c_str(), &ds) == 0) {
-        exists = true;
-        if (failIfExists) return posix::Fail(EEXIST);
-    }
+    if (failIfExists && ::lstat(target.c_str(), &ds) == 0) return posix::Fail(EEXIST);
     if (!MayReplace(target, exists, ds)) return false;
     mode_t mode = (exists ? ds.st_mode : ss.st_mode) & 07777;
     ::posix_fadvise(in.Get(), 0, 0, POSIX_FADV_SEQUENTIAL);
