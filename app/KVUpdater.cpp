@@ -1,0 +1,95 @@
+// The program's entry: the presentation, the main window, the event loop, the exit status.
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <map>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "app/Unit1.h"
+#include "net/Mswsock.h"
+#include "platform/files.h"
+#include "platform/text.h"
+#include "platform/ui.h"
+
+namespace {
+
+// The one place that decides how the program presents itself.
+std::unique_ptr<plat::TPresentation> ChoosePresentation() {
+    return plat::CreateConsolePresentation();
+}
+
+// "/?" or "--help" anywhere, except as the folder that "/UpdateFromUncPath" takes.
+bool WantsHelp(const std::vector<std::string>& args) {
+    for (size_t i = 0; i < args.size(); ++i) {
+        if (args[i] == "/?" || args[i] == "--help") return true;
+        if (plat::SameText(args[i], "/UpdateFromUncPath")) ++i;
+    }
+    return false;
+}
+
+// When KVUPDATER_HOSTS names a file of "address name..." lines, host names are looked up in
+// it alone and every other name is unknown: a run's name lookup then depends neither on the
+// machine's resolver nor on its time-outs.
+void UseHostsFile() {
+    const char* file = std::getenv("KVUPDATER_HOSTS");
+    if (!file || !*file) return;
+    std::string text;
+    plat::ReadFileText(file, text);
+    std::map<std::string, uint32_t> hosts;
+    TmsWinsock& winsock = TmsWinsock::Instance();
+    for (const std::string& line : plat::SplitLines(text)) {
+        std::vector<std::string> words;
+        size_t pos = 0;
+        while (pos < line.size()) {
+            size_t start = line.find_first_not_of(" \t", pos);
+            if (start == std::string::npos || line[start] == '#') break;
+            size_t end = line.find_first_of(" \t", start);
+            if (end == std::string::npos) end = line.size();
+            words.push_back(line.substr(start, end - start));
+            pos = end;
+        }
+        if (words.size() < 2) continue;
+        uint32_t address = winsock.InetAddr(words[0]);
+        if (address == 0xFFFFFFFFu) continue;
+        for (size_t i = 1; i < words.size(); ++i) hosts[plat::LowerCase(words[i])] = address;
+    }
+    winsock.SetHostResolver([hosts](const std::string& name, uint32_t& address) {
+        auto it = hosts.find(plat::LowerCase(name));
+        if (it == hosts.end()) return 11001; // host not found
+        address = it->second;
+        return 0;
+    });
+}
+
+} // namespace
+
+int main(int argc, char** argv) {
+    std::vector<std::string> args(argv + 1, argv + argc);
+    if (WantsHelp(args)) {
+        std::fputs(SwitchHelp().c_str(), stdout);
+        return 0;
+    }
+    ExeName = plat::ProgramFileName();
+    Params = std::move(args);
+
+    UseHostsFile();
+    plat::SetPresentation(ChoosePresentation());
+    plat::TPresentation& presentation = plat::Presentation();
+    int status = ExitStartupFailed;
+    {
+        TForm1 form;
+        Form1 = &form;
+        try {
+            form.FormCreate();
+        } catch (...) {
+            // Start-up stops here; the window would stay open and idle.
+            presentation.HandleException();
+        }
+        presentation.Run();
+        status = form.ExitCode;
+        Form1 = nullptr;
+    }
+    return status;
+}

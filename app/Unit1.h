@@ -1,0 +1,133 @@
+#pragma once
+// The main window TForm1: its components, the process-wide settings of a run, start-up
+// (Unit1Startup.cpp), the run driver, log and self-update (Unit1Run.cpp) and the two update
+// engines (Unit1Engines.cpp).
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "cab/cabfiles.h"
+#include "fileinfo/FileInfo.h"
+#include "net/mshttp.h"
+#include "platform/ui.h"
+
+// Process-wide settings, filled by start-up and read by the run.
+extern std::string UpdaterVersion;
+extern std::string ProductDir; // ends with a folder separator; the current directory of a run
+extern std::string StartDir;   // the current directory when the program started
+extern std::string DownloadUrl;
+extern std::string SourcePath; // ends with a folder separator when set
+extern std::string ClonePath;  // ends with a folder separator when set
+extern std::string EditionCode;
+extern bool FromUrl, FromPath, CloneSite, AutoExit, Silent;
+extern bool SelfUpdatePending; // raised by the engines when a new updater waits in TmpDir
+
+// The running program: its own file and its arguments without the program name. The
+// program's entry fills them; tests point ExeName at a file in a temporary folder.
+extern std::string ExeName;
+extern std::vector<std::string> Params;
+
+// The exit statuses of the program.
+constexpr int ExitAllDone = 0;
+constexpr int ExitErrors = 1;
+constexpr int ExitStartupFailed = 2;
+
+// Sets every setting above (and Rebranded) back to its value at process start.
+void ResetSettings();
+
+std::string UpdaterDir(); // the folder of ExeName, with a trailing separator
+std::string TmpDir();     // UpdaterDir() + "tmp/"
+std::string LogDir();     // ProductDir + "logs"
+// "dir" with the platform separator appended unless it already ends with "\" or "/".
+std::string WithDelimiter(const std::string& dir);
+// The platform's text for the thread's last error, trailing blanks, control characters and
+// full stops removed.
+std::string SystemErrorText();
+// Takes a message and records nothing.
+void SayNothing(const std::string& text);
+// " mmm dd yyyy " of the local date, as the window caption carries it.
+std::string CaptionDate();
+// The switches, one per line, as "/?" and "--help" print them.
+std::string SwitchHelp();
+
+// A one-shot or periodic timer on the presentation's event loop.
+class TTimer {
+public:
+    ~TTimer() { SetEnabled(false); }
+    bool Enabled() const { return FId != 0; }
+    void SetEnabled(bool enabled);
+    unsigned Interval = 1000;
+    bool Periodic = true;
+    std::function<void()> OnTimer;
+
+private:
+    int FId = 0;
+};
+
+class TForm1 {
+public:
+    TForm1();
+    ~TForm1();
+    TForm1(const TForm1&) = delete;
+    TForm1& operator=(const TForm1&) = delete;
+
+    // Components, in creation order.
+    plat::TWindowSettings Window;
+    plat::TMemo Memo1;
+    plat::TProgressBar ProgressBar1;
+    plat::TProgressBar ProgressBar2;
+    TmsHTTPClient msHTTPClient1;
+    TCABFile CABFile1;
+    TTimer Timer1;
+    TFileInfo FileInfo1;
+    std::vector<std::string> ImageList1; // icon names; 0 is the rebranded edition's
+
+    // The exit status the run leaves: ExitStartupFailed until a run or a self-update copy
+    // has ended.
+    int ExitCode = ExitStartupFailed;
+
+    // Start-up: everything between the start of the program and the armed timer.
+    void FormCreate();
+    void ReadKestavorinIni();
+    void ReadKVUpdaterIni();
+
+    // The log: one time-stamped line.
+    void Say(const std::string& text);
+    // Writes every log line to the file, creating or replacing it.
+    void SaveLog(const std::string& fileName);
+
+    // The run driver, fired once by Timer1.
+    void Timer1Timer();
+    void FormClose();
+
+    // The stop and restart steps around an update.
+    void GetActiveList();
+    void RestartStuff();
+
+    // The update engines: true when the update went through, false for a corrupt manifest.
+    bool DoItHTTP(const std::string& url);
+    bool DoItCopyFile(const std::string& path);
+
+    // The HTTP client's progress handlers.
+    void msHTTPClient1Connecting(TmsSocketBase* Sender);
+    void msHTTPClient1TransferProgress(TmsSocketBase* Sender, int32_t Perc, int32_t ByteCount,
+                                       int32_t LineCount);
+    void msHTTPClient1Disconnected(TmsSocketBase* Sender);
+
+private:
+    void HandleSwitches();
+    void ReadLanguageFile();
+    void ProxySummary();
+    void SelfUpdateCopy();
+    // Sets Proxy through the client's setter, the text cut to 255 characters.
+    void AssignProxy(const std::string& text);
+    // Fetches base + name into the client's ResponseStream.
+    void Fetch(const std::string& base, const std::string& name);
+    void InstallFromUrl(const std::string& name);
+    void InstallFromPath(const std::string& name);
+};
+
+// The one main window, created by the program's entry.
+extern TForm1* Form1;

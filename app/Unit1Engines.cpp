@@ -1,0 +1,154 @@
+// The two update engines: from the download site (DoItHTTP) and from a folder
+// (DoItCopyFile).
+#include <exception>
+#include <string>
+
+#include "app/Manifest.h"
+#include "app/Unit1.h"
+#include "platform/exception.h"
+#include "platform/files.h"
+#include "platform/text.h"
+
+namespace {
+
+std::string MessageOf(const std::exception& e) {
+    if (auto* ex = dynamic_cast<const Exception*>(&e)) return ex->Message();
+    return e.what();
+}
+
+bool IsUpdaterProgram(const std::string& name) {
+    return plat::LowerCase(name) == "kvupdater.exe";
+}
+
+void MakeTmpDir() {
+    const std::string tmp = TmpDir();
+    if (!plat::DirectoryExists(tmp)) plat::ForceDirectories(tmp);
+}
+
+} // namespace
+
+void TForm1::Fetch(const std::string& base, const std::string& name) {
+    msHTTPClient1.SetURL(base + name);
+    msHTTPClient1.Get(); // the status is not looked at: an error page is content too
+    msHTTPClient1.ResponseStream().SetPosition(0);
+}
+
+bool TForm1::DoItHTTP(const std::string& url) {
+    const std::string tmp = TmpDir();
+    const TSayProc say = [this](const std::string& text) { Say(text); };
+    MakeTmpDir();
+    Say("Contacting download site ...(" + url + ")");
+
+    Fetch(url, "versions.txt");
+    ProgressBar1.StepIt();
+    TMemoryStream& response = msHTTPClient1.ResponseStream();
+    TManifest m;
+    if (CloneSite) response.SaveToFile(ClonePath + "versions.txt");
+    m.ManifestLines = LoadManifestLines(response.View());
+    Say("Checking versions...");
+    if (!ParseManifest(m, true, ProductDir, say)) return false;
+
+    for (size_t i = 0; i < m.Count(); ++i) {
+        const TManifestEntry e = PrepareEntry(m, i, ProductDir);
+        const std::string& name = e.Name;
+        const std::string cab = tmp + e.CabName;
+        if (CloneSite) {
+            Say("Retrieving file " + e.CabName);
+            Fetch(url, e.CabName);
+            response.SaveToFile(ClonePath + e.CabName);
+            ProgressBar1.StepIt();
+            continue;
+        }
+        const TEntryStatus status = ClassifyEntry(e);
+        Say(EntryStatusLine(status, name));
+        if (status != TEntryStatus::Unchanged) {
+            Fetch(url, e.CabName);
+            response.SaveToFile(cab);
+            CABFile1.CABFile = cab;
+            CABFile1.TargetPath = tmp;
+            const bool extracted = CABFile1.ExtractFile(name);
+            // A new file that fails is simply not installed; only a changed one is reported.
+            if (status == TEntryStatus::Changed && !extracted)
+                Say("Error extracting " + name + " " + SystemErrorText());
+            const bool deleted = plat::DeleteFile(cab);
+            if (status == TEntryStatus::Changed && !deleted)
+                Say("Error deleting " + cab + " " + SystemErrorText());
+        }
+        // Also for an unchanged entry: a file an earlier run left in TmpDir is installed.
+        if (plat::FileExists(tmp + name)) InstallFromUrl(name);
+        ProgressBar1.StepIt();
+    }
+    ProgressBar1.SetPosition(ProgressBar1.Max);
+    return true;
+}
+
+void TForm1::InstallFromUrl(const std::string& name) {
+    const std::string from = TmpDir() + name;
+    const std::string to = ProductDir + name;
+    try {
+        // The running updater can't copy over itself: the self-update does it.
+        if (IsUpdaterProgram(name)) {
+            SelfUpdatePending = true;
+            return;
+        }
+        try {
+            ClearAttributes(to);
+        } catch (const std::exception& e) {
+            Say("Error clearing attributes " + to + " " + MessageOf(e));
+        }
+        if (!plat::CopyFile(from, to, false))
+            Say("Error copying " + from + " to " + to + " " + SystemErrorText());
+        try {
+            plat::DeleteFile(from);
+        } catch (const std::exception& e) {
+            Say("Error deleting " + from + " " + MessageOf(e));
+        }
+    } catch (const std::exception& e) {
+        Say("Error copying " + from + " to " + to + " " + MessageOf(e));
+    }
+}
+
+bool TForm1::DoItCopyFile(const std::string& path) {
+    const std::string tmp = TmpDir();
+    const TSayProc say = [this](const std::string& text) { Say(text); };
+    MakeTmpDir();
+    Say("Contacting download site ...(" + path + ")");
+    Say("Checking versions...");
+
+    TManifest m;
+    m.ManifestLines = LoadManifestFile(path + "versions.txt");
+    if (!ParseManifest(m, false, ProductDir, say)) return false;
+
+    for (size_t i = 0; i < m.Count(); ++i) {
+        const TManifestEntry e = PrepareEntry(m, i, ProductDir);
+        const std::string& name = e.Name;
+        const TEntryStatus status = ClassifyEntry(e);
+        Say(EntryStatusLine(status, name));
+        if (status != TEntryStatus::Unchanged) {
+            // The cabinet is read where it lies; a missing or damaged one leaves the entry.
+            CABFile1.CABFile = path + e.CabName;
+            CABFile1.TargetPath = tmp;
+            CABFile1.ExtractFile(name);
+        }
+        if (!CloneSite && plat::FileExists(tmp + name)) InstallFromPath(name);
+        ProgressBar1.StepIt();
+    }
+    ProgressBar1.SetPosition(ProgressBar1.Max);
+    return true;
+}
+
+void TForm1::InstallFromPath(const std::string& name) {
+    const std::string from = TmpDir() + name;
+    const std::string to = ProductDir + name;
+    try {
+        if (IsUpdaterProgram(name)) {
+            SelfUpdatePending = true;
+            return;
+        }
+        ClearAttributes(to);
+        plat::CopyFile(from, to, false);
+        plat::DeleteFile(from);
+    } catch (const std::exception& e) {
+        Say("Error copying " + from + " to " + to + " " + MessageOf(e));
+    }
+}

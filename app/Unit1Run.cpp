@@ -1,0 +1,94 @@
+// The run driver, the log file and the self-update copy.
+#include <exception>
+#include <string>
+
+#include "app/Manifest.h"
+#include "app/Unit1.h"
+#include "net/Mswsock.h"
+#include "platform/clock.h"
+#include "platform/exception.h"
+#include "platform/files.h"
+#include "platform/shell.h"
+
+namespace {
+
+std::string MessageOf(const std::exception& e) {
+    if (auto* ex = dynamic_cast<const Exception*>(&e)) return ex->Message();
+    return e.what();
+}
+
+} // namespace
+
+void TForm1::Timer1Timer() {
+    // 1. Exactly one run per process.
+    Timer1.SetEnabled(false);
+    bool errors = false;
+    ExitCode = ExitErrors;
+
+    // 2.
+    if (!CloneSite) GetActiveList();
+
+    // 3. and 4.
+    try {
+        bool ok = FromPath ? DoItCopyFile(SourcePath) : DoItHTTP(DownloadUrl);
+        if (!ok) errors = true;
+    } catch (const std::exception& e) {
+        errors = true;
+        int32_t code = LastSocketError();
+        bool noConnection = FromPath ? (code == 11001 || code == 11004)
+                                     : (code == 11001 || code == 10022 || code == 11004);
+        if (noConnection)
+            Say("No internet connection available");
+        else
+            Say("Unexpected error " + MessageOf(e));
+    }
+
+    // 5.
+    if (!CloneSite) RestartStuff();
+
+    // 6. and 7.
+    Say(errors ? "There were errors" : "All done");
+    const std::string logFile = LogDir() + plat::PathDelim + "KVUpdater.log";
+    if (!plat::DirectoryExists(LogDir())) plat::ForceDirectories(LogDir());
+    SaveLog(logFile);
+    ExitCode = errors ? ExitErrors : ExitAllDone;
+
+    // 8.
+    if (SelfUpdatePending) {
+        const std::string newProgram = UpdaterDir() + "tmp" + plat::PathDelim + "kvupdater.exe";
+        Say("Self-updating " + newProgram);
+        SaveLog(logFile);
+        if (plat::FileExists(newProgram)) {
+            plat::ShellExecute(plat::ResolveName(newProgram), " /self");
+            plat::Presentation().Quit();
+            return;
+        }
+    }
+
+    // 9.
+    if (AutoExit) plat::Presentation().Quit();
+}
+
+void TForm1::SelfUpdateCopy() {
+    // The updater that started this copy must have ended before its file is replaced.
+    plat::Sleep(2000);
+    ProductDir = UpdaterDir() + ".." + plat::PathDelim;
+    const std::string target = ProductDir + "KVUpdater.exe";
+    const std::string ownLog = UpdaterDir() + "kvupdater.log";
+    try {
+        if (Params.size() > 1 && Params[1] == "/debug")
+            Say("Updating self from " + ExeName + " to " + target);
+        ClearAttributes(target);
+        Say("Updating self from " + ExeName + " to " + target);
+        plat::CopyFile(ExeName, target, false);
+    } catch (const std::exception& e) {
+        Say("Can't update self " + MessageOf(e));
+        SaveLog(ownLog);
+        ExitCode = ExitErrors;
+        plat::Presentation().Quit();
+        return;
+    }
+    SaveLog(ownLog);
+    ExitCode = ExitAllDone;
+    plat::Presentation().Quit();
+}

@@ -1,0 +1,275 @@
+// Start-up: the product folder, the two initialisation files, the switches, the edition,
+// the download URL, the first log lines and the armed timer.
+#include <string>
+
+#include "app/BrandMsgs.h"
+#include "app/Password.h"
+#include "app/Unit1.h"
+#include "kv_config.h"
+#include "platform/exception.h"
+#include "platform/files.h"
+#include "platform/profile.h"
+#include "platform/text.h"
+
+namespace {
+
+// The standard product folder.
+const char* const StandardProductDir = "/opt/kestavorin";
+
+const char* const Firewalls = "Firewalls";
+const char* const General = "General";
+
+} // namespace
+
+void TForm1::AssignProxy(const std::string& text) {
+    msHTTPClient1.SetProxy(text.substr(0, 255));
+}
+
+void TForm1::FormCreate() {
+    // 1.
+    FromUrl = FromPath = AutoExit = Silent = CloneSite = false;
+
+    // 2. and 3.
+    try {
+        FileInfo1.SetFilename(ExeName);
+        const TVersion& v = FileInfo1.Version;
+        UpdaterVersion = std::to_string(v.Major) + "." + std::to_string(v.Minor) + "." +
+                         std::to_string(v.Release) + "." + std::to_string(v.Build);
+    } catch (...) {
+        UpdaterVersion = "v 4.x";
+    }
+    Say("KVUpdater version " + UpdaterVersion);
+
+    // 4.
+    plat::TPresentation& presentation = plat::Presentation();
+    Window.Caption = presentation.Caption() + " " + UpdaterVersion + CaptionDate();
+    presentation.SetCaption(Window.Caption);
+
+    // 5. The updater's own folder wins when the edition file lies beside it.
+    ProductDir = plat::DirectoryExists(StandardProductDir) ? StandardProductDir : UpdaterDir();
+    if (plat::FileExists(UpdaterDir() + "language.dat")) ProductDir = UpdaterDir();
+    ProductDir = WithDelimiter(ProductDir);
+
+    // 6.
+    StartDir = plat::GetCurrentDir();
+    plat::SetCurrentDir(ProductDir);
+
+    // 7. to 9.
+    DownloadUrl = KV_DEFAULT_URL;
+    ReadKestavorinIni();
+    ReadKVUpdaterIni();
+
+    // 10.
+    if (!Params.empty() && Params[0] == "/self") {
+        SelfUpdateCopy();
+        return;
+    }
+
+    // 11. What an earlier self-update left behind.
+    const std::string staleCopy = TmpDir() + "kvupdater.exe";
+    if (plat::FileExists(staleCopy)) plat::DeleteFile(staleCopy);
+
+    HandleSwitches();   // 12.
+    ReadLanguageFile(); // 13.
+    ProxySummary();     // 14.
+
+    // 15.
+    if (EditionCode.empty()) DownloadUrl += "components";
+    if (FromUrl) {
+        DownloadUrl += EditionCode + "/";
+        Say("Updating from " + DownloadUrl);
+    }
+    // 16.
+    if (FromPath) Say("Copying from " + SourcePath);
+    // 17. The backslash is the site's own convention; the client sends it as "/".
+    if (CloneSite) {
+        if (DownloadUrl.empty() || DownloadUrl.back() != '\\') DownloadUrl += '\\';
+        Say("Cloning to " + ClonePath);
+    } else {
+        Say("Updating to " + ProductDir);
+    }
+    // 18.
+    if (Silent) presentation.SetSilent();
+    // 19.
+    Timer1.SetEnabled(true);
+}
+
+void TForm1::ReadKestavorinIni() {
+    std::string name;
+    if (plat::FileExists(ProductDir + "ostrivane.ini"))
+        name = ProductDir + "ostrivane.ini";
+    else if (plat::FileExists(ProductDir + "Kestavorin.ini"))
+        name = ProductDir + "Kestavorin.ini";
+    else
+        return;
+    Say("Reading " + name);
+    plat::TIniFile ini(name);
+
+    std::string proxy = ini.ReadString(Firewalls, "HTTPProxy", "");
+    size_t colon = proxy.find(':');
+    if (colon == std::string::npos) {
+        AssignProxy(proxy);
+    } else {
+        AssignProxy(proxy.substr(0, colon));
+        std::string port = proxy.substr(colon + 1);
+        if (!port.empty()) {
+            if (auto value = plat::TryStrToInt(port))
+                msHTTPClient1.SetProxyPort(static_cast<int16_t>(*value));
+            else
+                Say("Invalid port number: " + port);
+        }
+    }
+
+    msHTTPClient1.ProxyUserName = ini.ReadString(Firewalls, "HTTPUserID", "");
+
+    std::string password = plat::Trim(ini.ReadString(Firewalls, "HTTPPasswd", ""));
+    if (!password.empty()) {
+        std::string scrambled = IsHexText(password) ? HexDecode(password) : password;
+        msHTTPClient1.ProxyPassword = ScramblePassword(scrambled, ProxyPasswordKey, true);
+    }
+}
+
+void TForm1::ReadKVUpdaterIni() {
+    const std::string name = ProductDir + "KVUpdater.ini";
+    if (plat::FileExists(name)) {
+        Say("Reading " + name);
+        plat::TIniFile ini(name);
+
+        AssignProxy(ini.ReadString(Firewalls, "HTTPProxy", msHTTPClient1.Proxy()));
+        std::string port = ini.ReadString(Firewalls, "HTTPProxyPort", "");
+        if (!port.empty()) {
+            if (auto value = plat::TryStrToInt(port))
+                msHTTPClient1.SetProxyPort(static_cast<int16_t>(*value));
+            else
+                Say("Invalid port number: " + port);
+        }
+        msHTTPClient1.ProxyUserName =
+            ini.ReadString(Firewalls, "HTTPUserID", msHTTPClient1.ProxyUserName);
+
+        // A plain password never stays in the file: it is replaced by its scrambled form
+        // before anything else reads it.
+        std::string plain = plat::Trim(ini.ReadString(Firewalls, "HTTPPasswd", ""));
+        if (!plain.empty()) {
+            ini.WriteString(Firewalls, "HTTPPasswdx",
+                            HexEncode(ScramblePassword(plain, ProxyPasswordKey, false)));
+            ini.DeleteKey(Firewalls, "HTTPPasswd");
+        }
+        std::string hex = ini.ReadString(Firewalls, "HTTPPasswdx", "");
+        if (!hex.empty() && IsHexText(hex))
+            msHTTPClient1.ProxyPassword = ScramblePassword(HexDecode(hex), ProxyPasswordKey, true);
+
+        DownloadUrl = ini.ReadString(General, "UpdateFromUrl", DownloadUrl);
+        SourcePath = ini.ReadString(General, "UpdateFromUncPath", "");
+        ClonePath = ini.ReadString(General, "CloneToPath", "");
+        AutoExit = ini.ReadBool(General, "AutoExit", false);
+        Silent = ini.ReadBool(General, "Silent", false);
+    }
+
+    msHTTPClient1.ProxyAuthorization = !msHTTPClient1.ProxyUserName.empty();
+    if (Silent) AutoExit = true;
+    // The last of the three that is set wins: clone over path over URL.
+    if (!DownloadUrl.empty()) {
+        FromUrl = true;
+        FromPath = CloneSite = false;
+        if (DownloadUrl.back() != '/') DownloadUrl += '/';
+    }
+    if (!SourcePath.empty()) {
+        FromPath = true;
+        FromUrl = CloneSite = false;
+        SourcePath = WithDelimiter(SourcePath);
+    }
+    if (!ClonePath.empty()) {
+        CloneSite = true;
+        FromUrl = FromPath = false;
+        ClonePath = WithDelimiter(ClonePath);
+        try {
+            plat::ForceDirectories(ClonePath);
+        } catch (const Exception& e) {
+            Say("Error creating " + ClonePath + " " + e.Message());
+        }
+    }
+}
+
+void TForm1::HandleSwitches() {
+    const size_t count = Params.size();
+    for (size_t i = 0; i < count; ++i) {
+        const std::string sw = plat::LowerCase(Params[i]);
+        // A switch's value is the next argument unless that is another switch. An empty
+        // argument is no value either: it would name the root folder.
+        const bool hasValue = i + 1 < count && !Params[i + 1].empty() && Params[i + 1][0] != '/';
+        const std::string value = hasValue ? Params[i + 1] : std::string();
+
+        if (sw == "/autoexit") {
+            Say("AutoExit");
+            AutoExit = true;
+        } else if (sw == "/silent") {
+            AutoExit = true;
+            Silent = true;
+            Say("Silent");
+        } else if (sw == "/clonetopath") {
+            CloneSite = true;
+            ClonePath = WithDelimiter(hasValue ? value : UpdaterDir());
+            try {
+                if (!plat::DirectoryExists(ClonePath)) plat::ForceDirectories(ClonePath);
+            } catch (const Exception& e) {
+                Say("Error creating " + e.Message());
+            }
+            Say("Cloning update site to " + ClonePath);
+        } else if (sw == "/updatefromuncpath") {
+            // The folder is the next argument whatever it begins with. Without one the
+            // folder would be the root of the file system: refuse the start instead.
+            if (i + 1 >= count || Params[i + 1].empty())
+                throw Exception("/UpdateFromUncPath needs a folder");
+            const std::string& path = Params[i + 1];
+            FromPath = true;
+            FromUrl = false;
+            SourcePath = WithDelimiter(path);
+            Say("Updating from path " + path);
+        } else if (sw == "/updatefromurl") {
+            FromUrl = true;
+            FromPath = false;
+            DownloadUrl = KV_DEFAULT_URL;
+            if (hasValue) DownloadUrl = value;
+            Say("Updating from url");
+        } else if (sw == "/httpproxy") {
+            if (hasValue) AssignProxy(value);
+            Say("Using proxy ");
+        } else if (sw == "/httpproxyport") {
+            if (hasValue) msHTTPClient1.SetProxyPort(static_cast<int16_t>(plat::StrToInt(value)));
+        } else if (sw == "/httpuserid") {
+            if (hasValue) {
+                msHTTPClient1.ProxyUserName = value;
+                msHTTPClient1.ProxyAuthorization = true;
+            }
+        } else if (sw == "/httppasswd") {
+            if (hasValue) msHTTPClient1.ProxyPassword = value;
+        }
+    }
+}
+
+void TForm1::ReadLanguageFile() {
+    const std::string name = ProductDir + "language.dat";
+    if (!plat::FileExists(name)) return;
+    std::string text;
+    if (!plat::ReadFileText(name, text)) {
+        int code = plat::GetLastError();
+        throw EInOutError("Cannot open file \"" + name + "\". " + plat::SysErrorMessage(code),
+                          code);
+    }
+    std::vector<std::string> lines = plat::SplitLines(text);
+    std::string first = lines.empty() ? std::string() : lines[0];
+    EditionCode = first.substr(0, first.find(' '));
+    if (plat::SameText(EditionCode, "Tolvu")) {
+        Rebranded = true;
+        Window.Caption = "Ostri Vane Updater " + UpdaterVersion + CaptionDate();
+        plat::Presentation().SetCaption(Window.Caption);
+        plat::Presentation().SetIcon(ImageList1[0]);
+    }
+}
+
+void TForm1::ProxySummary() {
+    if (!msHTTPClient1.ProxyAuthorization && msHTTPClient1.Proxy().empty()) return;
+    Say(msHTTPClient1.ProxyAuthorization ? "Using proxy with username" : "Using proxy ");
+    Say("Proxy address " + msHTTPClient1.Proxy());
+    Say("Proxy port " + std::to_string(msHTTPClient1.ProxyPort()));
+}
