@@ -22,6 +22,7 @@ TCABFile* ActiveCabFile = nullptr;
 struct TWalk {
     bool Listing = false;
     std::exception_ptr Pending;
+    std::string Created; // the unpacked file being written, until its close-file
 };
 TWalk* CurrentWalk = nullptr;
 
@@ -163,6 +164,8 @@ struct TCABFileAccess {
         }
         fdi::FHandle result = 0;
         if (allow) result = plat::FileCreate(dest);
+        if (result != plat::InvalidHandle && result != 0 && CurrentWalk)
+            CurrentWalk->Created = dest;
         c->CurrentFileName = stored;
         c->CurrentPosition = 0;
         c->CurrentSize = n.cb;
@@ -223,6 +226,9 @@ struct TCABFileAccess {
             std::string path = plat::IncludeTrailingPathDelimiter(
                 plat::ExtractFilePath(plat::ExpandFileName(c->CABFile)));
             if (copy(ctx, name.c_str(), path.c_str(), 0, CabNotify, nullptr, c)) outcome = true;
+            // A file cut short by damaged data must not pass for a whole one.
+            else if (CurrentWalk && !CurrentWalk->Created.empty())
+                plat::DeleteFile(CurrentWalk->Created);
         }
         if (!destroy(ctx)) outcome = false;
         fdi::FreeCabinetLibrary(lib);
@@ -252,6 +258,7 @@ fdi::FHandle CabNotify(fdi::TFDINotificationType type, fdi::TFDINotification* n)
         if (UnpackDosDateTime(n->date, n->time, local) && plat::LocalToUnix(local, utc))
             plat::FileSetLastWriteTime(n->hf, utc);
         plat::FileClose(n->hf);
+        if (CurrentWalk) CurrentWalk->Created.clear();
         return 1;
     }
     default:

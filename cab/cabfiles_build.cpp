@@ -105,7 +105,8 @@ void TCABFile::CompressFile(const std::string& sourceFile, const std::string& st
             OnCompressProgress(this, static_cast<int>(pos), static_cast<int>(tot));
     });
 
-    // Written beside the target and renamed over it: a failure never leaves a torn cabinet.
+    // Written beside the target and renamed into place: a failure never leaves a torn
+    // cabinet under the target's name.
     std::string temp = CABFile + ".kvtmp";
     plat::FileHandle h = plat::FileCreate(temp);
     if (h == plat::InvalidHandle)
@@ -122,6 +123,12 @@ void TCABFile::CompressFile(const std::string& sourceFile, const std::string& st
     }
     int error = ok ? 0 : plat::GetLastError();
     if (!plat::FileClose(h) && ok) {
+        ok = false;
+        error = plat::GetLastError();
+    }
+    // The rename does not replace: the old cabinet goes first (a read-only one stays, and
+    // the build fails as a copy over it would).
+    if (ok && plat::FileExists(CABFile) && !plat::DeleteFile(CABFile)) {
         ok = false;
         error = plat::GetLastError();
     }

@@ -16,9 +16,14 @@ namespace {
 
 struct TContext;
 
-// Our mspack_system: the library hands it back to every call, so it carries the context.
-struct TSystem : mspack_system {
-    TContext* Context = nullptr;
+// The context of the call in progress. The decompressor hands its allocation and open
+// calls copies of our mspack_system, so the context can't ride along in that structure.
+thread_local TContext* Current = nullptr;
+
+struct TCurrent {
+    TContext* Outer;
+    explicit TCurrent(TContext* ctx) : Outer(Current) { Current = ctx; }
+    ~TCurrent() { Current = Outer; }
 };
 
 enum class TFileKind { Cabinet, Borrowed, Output };
@@ -38,7 +43,7 @@ struct TContext {
     PFNCLOSE Close;
     PFNSEEK Seek;
     TERF* Erf;
-    TSystem System;
+    mspack_system System;
     mscab_decompressor* Decompressor = nullptr;
     FHandle Borrowed = 0; // FDIIsCabinet's handle
     FHandle Output = 0;   // the handle of the entry being unpacked
@@ -56,8 +61,9 @@ const char OutputName[] = "\x01"
 constexpr size_t BlockHeader = 16;
 static_assert(sizeof(TContext*) <= BlockHeader);
 
-void* SysAlloc(mspack_system* self, size_t bytes) {
-    auto* ctx = static_cast<TSystem*>(self)->Context;
+void* SysAlloc(mspack_system*, size_t bytes) {
+    TContext* ctx = Current;
+    if (!ctx) return nullptr;
     if (bytes > UINT32_MAX - BlockHeader) return nullptr;
     auto* block = static_cast<char*>(ctx->Alloc(static_cast<uint32_t>(bytes + BlockHeader)));
     if (!block) return nullptr;
@@ -79,8 +85,9 @@ void SysCopy(void* src, void* dest, size_t bytes) {
 
 void SysMessage(mspack_file*, const char*, ...) {}
 
-mspack_file* SysOpen(mspack_system* self, const char* filename, int mode) {
-    auto* ctx = static_cast<TSystem*>(self)->Context;
+mspack_file* SysOpen(mspack_system*, const char* filename, int mode) {
+    TContext* ctx = Current;
+    if (!ctx) return nullptr;
     auto* file = new (std::nothrow) TFile;
     if (!file) return nullptr;
     file->Context = ctx;
@@ -210,7 +217,7 @@ HFDI Create(PFNALLOC alloc, PFNFREE free, PFNOPEN open, PFNREAD read, PFNWRITE w
     s.free = SysFree;
     s.copy = SysCopy;
     s.null_ptr = nullptr;
-    ctx->System.Context = ctx;
+    TCurrent current(ctx);
     ctx->Decompressor = mspack_create_cab_decompressor(&ctx->System);
     if (!ctx->Decompressor) {
         SetError(perf, FDIERROR_ALLOC_FAIL, 0);
@@ -225,6 +232,7 @@ HFDI Create(PFNALLOC alloc, PFNFREE free, PFNOPEN open, PFNREAD read, PFNWRITE w
 int IsCabinet(HFDI hfdi, FHandle hf, TFDICabinetInfo* info) {
     auto* ctx = static_cast<TContext*>(hfdi);
     if (!ctx) return 0;
+    TCurrent current(ctx);
     ctx->Borrowed = hf;
     mscabd_cabinet* cab = ctx->Decompressor->open(ctx->Decompressor, BorrowedName);
     if (!cab) {
@@ -253,6 +261,7 @@ int Copy(HFDI hfdi, const char* pszCabinet, const char* pszCabPath, int /*flags*
          PFNFDINOTIFY notify, PFNFDIDECRYPT /*decrypt*/, void* pvUser) {
     auto* ctx = static_cast<TContext*>(hfdi);
     if (!ctx || !pszCabinet || !notify) return 0;
+    TCurrent current(ctx);
     std::string path = std::string(pszCabPath ? pszCabPath : "") + pszCabinet;
     mscab_decompressor* d = ctx->Decompressor;
     mscabd_cabinet* cab = d->open(d, path.c_str());
@@ -317,6 +326,7 @@ int Copy(HFDI hfdi, const char* pszCabinet, const char* pszCabPath, int /*flags*
 int Destroy(HFDI hfdi) {
     auto* ctx = static_cast<TContext*>(hfdi);
     if (!ctx) return 0;
+    TCurrent current(ctx);
     mspack_destroy_cab_decompressor(ctx->Decompressor);
     delete ctx;
     return 1;

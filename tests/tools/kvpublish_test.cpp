@@ -1,0 +1,194 @@
+// kvpublish run as a program on real folders; its sites are read back with the updater's
+// own manifest parse, ExtractFile and cabextract.
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <map>
+#include <unistd.h>
+
+#include "app/Manifest.h"
+#include "cab/cabfiles.h"
+#include "platform/files.h"
+#include "platform/text.h"
+#include "tests/support/support.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+class PublishTest : public ::testing::Test {
+protected:
+    kvtest::TTempDir Dir;
+    std::string Out, Err;
+
+    int Run(const std::string& args) {
+        std::string cmd = std::string(KVPUBLISH) + " " + args + " 2>'" + Dir.File("stderr") + "'";
+        int rc = kvtest::RunCommand(cmd, &Out);
+        Err = Dir.Read("stderr");
+        return rc;
+    }
+    int Publish(const std::string& options = "") {
+        return Run(options + " '" + Dir.File("product") + "' '" + Dir.File("site") + "'");
+    }
+    fs::file_time_type Stamp(const std::string& rel) { return fs::last_write_time(Dir.File(rel)); }
+    void Age(const std::string& rel) {
+        fs::last_write_time(Dir.File(rel),
+                            fs::file_time_type::clock::now() - std::chrono::hours(48));
+    }
+};
+
+TEST_F(PublishTest, SiteIsReadByTheUpdaterAndByCabextract) {
+    std::map<std::string, std::string> files = {
+        {"readme.txt", "abc"},
+        {"empty.dat", ""},
+        {"KVServer.exe", kvtest::RandomBytes(1 << 20, 1)},
+        {"data.a.b.dll", std::string(300000, 'q')},
+        // Its byte sum passes 2^31: the manifest gives it as a negative number.
+        {"ones.bin", std::string(9000000, '\xFF')},
+        {" spaced name.txt", "blank in front"},
+    };
+    for (auto& [name, data] : files) Dir.Write("product/" + name, data);
+    Dir.Write("product/subfolder/ignored.txt", "not published");
+    ASSERT_EQ(Publish(), 0) << Err;
+    EXPECT_EQ(Err, ""); // no terminal, no bar
+
+    std::string manifest = Dir.Read("site/versions.txt");
+    EXPECT_EQ(manifest.rfind("File Name,Checksum,Size,\r\n", 0), 0u);
+    EXPECT_NE(manifest.find("\r\nreadme.txt,293,3,\r\n"), std::string::npos);
+    EXPECT_NE(manifest.find("\r\nempty.dat,-1,0,\r\n"), std::string::npos);
+    int32_t onesSum = static_cast<int32_t>(9000000u * 255u - 1u);
+    EXPECT_NE(manifest.find("\r\nones.bin," + std::to_string(onesSum) + ",9000000,\r\n"),
+              std::string::npos);
+    EXPECT_EQ(manifest.find("ignored"), std::string::npos);
+
+    TManifest m;
+    m.ManifestLines = LoadManifestLines(manifest);
+    std::vector<std::string> said;
+    ASSERT_TRUE(ParseManifest(m, true, Dir.File("product/"),
+                              [&](const std::string& s) { said.push_back(s); }));
+    ASSERT_EQ(m.Count(), files.size());
+    TCABFile cab;
+    cab.TargetPath = Dir.File("tmp");
+    for (size_t i = 0; i < m.Count(); ++i) {
+        const std::string& name = m.FileNames[i];
+        SCOPED_TRACE(name);
+        ASSERT_TRUE(files.count(name));
+        EXPECT_EQ(static_cast<uint32_t>(plat::StrToInt(m.FileChecksums[i])),
+                  FileSum(Dir.File("product/" + name)));
+        EXPECT_EQ(plat::StrToInt(m.FileSizes[i]), static_cast<int32_t>(files[name].size()));
+        std::string cabFile = Dir.File("site/" + CabinetName(name));
+        cab.CABFile = cabFile;
+        ASSERT_TRUE(cab.ExtractFile(name));
+        EXPECT_TRUE(Dir.Read("tmp/" + name) == files[name]);
+        std::string viaCabextract;
+        ASSERT_EQ(kvtest::RunCommand("cabextract -q -p '" + cabFile + "'", &viaCabextract), 0);
+        EXPECT_TRUE(viaCabextract == files[name]);
+    }
+}
+
+TEST_F(PublishTest, PublishingAgainRewritesOnlyWhatChanged) {
+    Dir.Write("product/a.txt", "first");
+    Dir.Write("product/b.txt", "second");
+    Dir.Write("product/gone.txt", "soon removed");
+    ASSERT_EQ(Publish(), 0) << Err;
+    std::string aBytes = Dir.Read("site/a.cab");
+    for (const char* c : {"site/a.cab", "site/b.cab"}) Age(c);
+    auto aStamp = Stamp("site/a.cab"), bStamp = Stamp("site/b.cab");
+
+    // Same size and same byte sum, different bytes and a later date.
+    Dir.Write("product/b.txt", "esocdn");
+    fs::last_write_time(Dir.File("product/b.txt"),
+                        fs::file_time_type::clock::now() + std::chrono::seconds(10));
+    fs::remove(Dir.File("product/gone.txt"));
+    ASSERT_EQ(Publish(), 0) << Err;
+    EXPECT_EQ(Stamp("site/a.cab"), aStamp);
+    EXPECT_NE(Stamp("site/b.cab"), bStamp);
+    EXPECT_FALSE(fs::exists(Dir.File("site/gone.cab")));
+    EXPECT_EQ(Dir.Read("site/versions.txt").find("gone"), std::string::npos);
+    EXPECT_NE(Out.find("1 cabinets written, 1 unchanged, 1 removed"), std::string::npos) << Out;
+
+    // A damaged or replaced cabinet whose header no longer matches is rebuilt.
+    Dir.Write("site/a.cab", "not a cabinet");
+    ASSERT_EQ(Publish(), 0) << Err;
+    EXPECT_EQ(Dir.Read("site/a.cab"), aBytes);
+
+    // Forced, or with another compression, everything is rebuilt.
+    Age("site/a.cab");
+    aStamp = Stamp("site/a.cab");
+    ASSERT_EQ(Publish("--force"), 0) << Err;
+    EXPECT_NE(Stamp("site/a.cab"), aStamp);
+    EXPECT_EQ(Dir.Read("site/a.cab"), aBytes);
+    ASSERT_EQ(Publish("--compression=none -q"), 0) << Err;
+    EXPECT_EQ(Out, "");
+    EXPECT_NE(Dir.Read("site/a.cab"), aBytes);
+    TCABFile cab;
+    cab.CABFile = Dir.File("site/a.cab");
+    cab.TargetPath = Dir.File("tmp");
+    ASSERT_TRUE(cab.ExtractFile("a.txt"));
+    EXPECT_EQ(Dir.Read("tmp/a.txt"), "first");
+}
+
+TEST_F(PublishTest, TwoPublishesOfTheSameFolderAreByteIdentical) {
+    Dir.Write("product/x.dll", kvtest::RandomBytes(123456, 4));
+    Dir.Write("product/y.txt", std::string(50000, 'y'));
+    ASSERT_EQ(Run("'" + Dir.File("product") + "' '" + Dir.File("site1") + "'"), 0) << Err;
+    ASSERT_EQ(Run("'" + Dir.File("product") + "' '" + Dir.File("site2") + "'"), 0) << Err;
+    for (const char* f : {"x.cab", "y.cab", "versions.txt"})
+        EXPECT_EQ(Dir.Read(std::string("site1/") + f), Dir.Read(std::string("site2/") + f)) << f;
+}
+
+TEST_F(PublishTest, FailuresGiveAMessageAndAnExitStatus) {
+    // Missing product folder.
+    EXPECT_EQ(Publish(), 1);
+    EXPECT_NE(Err.find("does not exist"), std::string::npos) << Err;
+    EXPECT_FALSE(fs::exists(Dir.File("site")));
+
+    // A site folder that can't be made: its parent is a file.
+    Dir.Write("product/a.txt", "a");
+    Dir.Write("file", "");
+    EXPECT_EQ(Run("'" + Dir.File("product") + "' '" + Dir.File("file/site") + "'"), 1);
+    EXPECT_NE(Err.find("site folder"), std::string::npos) << Err;
+
+    // A file that can't be read (even by root: the memory file of the reading process).
+    fs::create_symlink("/proc/self/mem", Dir.File("product/mem.bin"));
+    EXPECT_EQ(Publish(), 1);
+    EXPECT_NE(Err.find("mem.bin"), std::string::npos) << Err;
+    EXPECT_FALSE(fs::exists(Dir.File("site/versions.txt")));
+    fs::remove(Dir.File("product/mem.bin"));
+
+    // Names the manifest can't carry, and two files that would share one cabinet.
+    for (const char* bad : {"a,b.txt", "file name.txt", "a.exe"}) {
+        SCOPED_TRACE(bad);
+        Dir.Write(std::string("product/") + bad, "x");
+        EXPECT_EQ(Publish(), 1);
+        EXPECT_NE(Err.find(bad), std::string::npos) << Err;
+        fs::remove(Dir.File(std::string("product/") + bad));
+    }
+    ASSERT_EQ(Publish(), 0) << Err;
+    // The site folder is not the product folder.
+    EXPECT_EQ(Run("'" + Dir.File("product") + "' '" + Dir.File("product/") + "'"), 1);
+}
+
+TEST_F(PublishTest, CommandLine) {
+    EXPECT_EQ(Run("--help"), 0);
+    EXPECT_NE(Out.find("Usage: kvpublish"), std::string::npos);
+    EXPECT_EQ(Run("--version"), 0);
+    EXPECT_EQ(Out.rfind("kvpublish ", 0), 0u);
+    EXPECT_EQ(Run(""), 2);
+    EXPECT_NE(Err.find("--help"), std::string::npos);
+    EXPECT_EQ(Run("a b c"), 2);
+    EXPECT_EQ(Run("--bogus a b"), 2);
+    EXPECT_EQ(Run("--compression=zip a b"), 2);
+    EXPECT_EQ(Run("--compression"), 2);
+    Dir.Write("product/a.txt", "a");
+    EXPECT_EQ(Publish("--compression=lzx"), 1);
+    EXPECT_NE(Err.find("LZX"), std::string::npos);
+    EXPECT_EQ(Publish("-c none"), 0) << Err;
+    EXPECT_EQ(Publish("-cmszip"), 0) << Err;
+    // "--" ends the options: a folder may start with a dash.
+    Dir.Write("-product/b.txt", "b");
+    EXPECT_EQ(Run("-q -- '" + Dir.File("-product") + "' '" + Dir.File("-site") + "'"), 0) << Err;
+    EXPECT_TRUE(fs::exists(Dir.File("-site/b.cab")));
+}
+
+} // namespace
