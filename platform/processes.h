@@ -13,6 +13,7 @@ using TWindowHandle = uint32_t;
 
 // Calls visit for every top-level window, mapped or not, in the platform's order; stops
 // early when visit answers false. Without a display (or when it went away) visits nothing.
+// A window inside a window manager's frame is visited in the frame's place.
 void EnumWindows(const std::function<bool(TWindowHandle)>& visit);
 
 // What a window tells about itself. A window that has gone answers empty, false or 0.

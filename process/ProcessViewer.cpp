@@ -16,7 +16,7 @@ namespace {
 constexpr size_t MaxWindowText = 254;
 // How long a stop waits, beyond the event pumping, for the process to end and the display to
 // drop its windows: the server removes them a moment after the kill.
-constexpr unsigned StopGraceMs = 1500;
+constexpr unsigned StopGraceMs = 2000;
 
 // The process snapshot of the refresh under way; one per refresh is enough.
 const std::vector<plat::TProcessEntry>* RefreshSnapshot = nullptr;
@@ -138,11 +138,11 @@ bool KillExe(const std::string& name) {
 
 bool KillProcessById(uint32_t processId) {
     bool terminated = plat::TerminateProcess(processId);
+    auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(StopGraceMs);
     for (int i = 0; i < 5001; ++i) plat::Presentation().ProcessMessages();
     if (terminated) plat::WaitForProcessEnd(processId, StopGraceMs);
     RefreshProcessList();
     // The display drops a dead client's windows a moment after it noticed the end.
-    auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(StopGraceMs);
     while (terminated && WindowOfProcessLeft(processId) &&
            std::chrono::steady_clock::now() < deadline) {
         std::this_thread::sleep_for(std::chrono::milliseconds(10));

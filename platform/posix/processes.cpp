@@ -72,7 +72,8 @@ public:
             FConn, xcb_intern_atom(FConn, 1, static_cast<uint16_t>(strlen(name)), name), nullptr);
         xcb_atom_t atom = reply ? reply->atom : xcb_atom_t(XCB_ATOM_NONE);
         free(reply);
-        FAtoms.emplace_back(name, atom);
+        // An atom nobody made yet may be made later (by a window manager that starts).
+        if (atom != XCB_ATOM_NONE) FAtoms.emplace_back(name, atom);
         return atom;
     }
 
@@ -167,6 +168,43 @@ char ProcessState(uint32_t pid) {
     return line[close + 2];
 }
 
+std::vector<xcb_window_t> Children(xcb_connection_t* c, xcb_window_t w) {
+    auto* tree = xcb_query_tree_reply(c, xcb_query_tree(c, w), nullptr);
+    if (!tree) return {};
+    const xcb_window_t* children = xcb_query_tree_children(tree);
+    std::vector<xcb_window_t> list(children, children + xcb_query_tree_children_length(tree));
+    free(tree);
+    return list;
+}
+
+bool HasWmState(xcb_connection_t* c, xcb_window_t w) {
+    xcb_atom_t wmState = Display().Atom("WM_STATE");
+    if (wmState == XCB_ATOM_NONE) return false;
+    auto* reply = xcb_get_property_reply(
+        c, xcb_get_property(c, 0, w, wmState, XCB_GET_PROPERTY_TYPE_ANY, 0, 0), nullptr);
+    bool has = reply && reply->type != XCB_ATOM_NONE;
+    free(reply);
+    return has;
+}
+
+// A window manager puts each program's window into a frame of its own; the frame belongs
+// to the window manager. The program's window is the one inside that carries WM_STATE.
+// Without a window manager (or for its own windows) the root's child stands for itself.
+xcb_window_t ClientWindow(xcb_connection_t* c, xcb_window_t top, int depth) {
+    if (HasWmState(c, top)) return top;
+    std::vector<xcb_window_t> level = Children(c, top);
+    for (int i = 0; i < depth && !level.empty(); ++i) {
+        std::vector<xcb_window_t> next;
+        for (xcb_window_t w : level) {
+            if (HasWmState(c, w)) return w;
+            std::vector<xcb_window_t> below = Children(c, w);
+            next.insert(next.end(), below.begin(), below.end());
+        }
+        level = std::move(next);
+    }
+    return top;
+}
+
 } // namespace
 
 void EnumWindows(const std::function<bool(TWindowHandle)>& visit) {
@@ -186,7 +224,7 @@ void EnumWindows(const std::function<bool(TWindowHandle)>& visit) {
     std::vector<xcb_window_t> windows(children, children + xcb_query_tree_children_length(tree));
     free(tree);
     for (xcb_window_t w : windows)
-        if (!visit(w)) break;
+        if (!visit(ClientWindow(c, w, 3))) break;
 }
 
 std::string WindowText(TWindowHandle window, size_t maxChars) {

@@ -1,6 +1,7 @@
 // Finding and stopping programs through their windows, on a private Xvfb display.
 #include <signal.h>
 #include <unistd.h>
+#include <xcb/xcb.h>
 
 #include <gtest/gtest.h>
 
@@ -145,6 +146,47 @@ TEST_F(ProcessViewer, GoneWindowsAndProcessesMatchNothing) {
     program.Stop();
     EXPECT_EQ("", GetExeNameOfWindow(handle));
     EXPECT_FALSE(IsExeRunning("Tessamund.exe"));
+}
+
+TEST_F(ProcessViewer, AWindowInAWindowManagersFrameBelongsToItsProgram) {
+    TChild program = StartProgram(Dir, "KVServer.exe", {"--title", "Framed"});
+    RefreshProcessList();
+    uint32_t client = 0;
+    for (const auto& info : ProcessList)
+        if (info.ProcessId == static_cast<uint32_t>(program.Pid())) client = info.Handle;
+    ASSERT_NE(0u, client);
+
+    // Play the window manager: a frame of our own, the program's window inside it.
+    xcb_connection_t* wm = xcb_connect(nullptr, nullptr);
+    ASSERT_FALSE(xcb_connection_has_error(wm));
+    xcb_screen_t* screen = xcb_setup_roots_iterator(xcb_get_setup(wm)).data;
+    xcb_window_t frame = xcb_generate_id(wm);
+    xcb_create_window(wm, XCB_COPY_FROM_PARENT, frame, screen->root, 0, 0, 200, 200, 0,
+                      XCB_WINDOW_CLASS_INPUT_OUTPUT, screen->root_visual, 0, nullptr);
+    xcb_reparent_window(wm, client, frame, 5, 20);
+    auto* atom = xcb_intern_atom_reply(wm, xcb_intern_atom(wm, 0, 8, "WM_STATE"), nullptr);
+    ASSERT_NE(nullptr, atom);
+    uint32_t state[2] = {1, 0};
+    xcb_change_property(wm, XCB_PROP_MODE_REPLACE, client, atom->atom, atom->atom, 32, 2, state);
+    free(atom);
+    xcb_map_window(wm, frame);
+    free(xcb_get_input_focus_reply(wm, xcb_get_input_focus(wm), nullptr));
+
+    RefreshProcessList();
+    int found = 0;
+    for (const auto& info : ProcessList) {
+        EXPECT_NE(frame, info.Handle);
+        if (info.Handle == client) {
+            ++found;
+            EXPECT_EQ("KVSERVER.EXE", info.ExeName);
+            EXPECT_EQ("Framed", info.Title);
+            EXPECT_EQ(static_cast<uint32_t>(program.Pid()), info.ProcessId);
+        }
+    }
+    EXPECT_EQ(1, found);
+    EXPECT_TRUE(KillExe("KVServer.exe"));
+    EXPECT_TRUE(ProcessEnded(program.Pid()));
+    xcb_disconnect(wm);
 }
 
 TEST(ProcessViewerDisplay, NoDisplayOrALostOneFindsNothing) {
