@@ -6,6 +6,10 @@
 #if defined(__SSE2__)
 #include <emmintrin.h>
 #endif
+#if defined(__GNUC__) && defined(__x86_64__)
+#include <immintrin.h>
+#define KV_HAVE_AVX2_SUM 1
+#endif
 
 #include "platform/exception.h"
 #include "platform/files.h"
@@ -149,10 +153,43 @@ std::string EntryStatusLine(TEntryStatus status, const std::string& name) {
     return "Ok - " + name;
 }
 
+#if KV_HAVE_AVX2_SUM
+namespace {
+// 32 bytes at a time where the processor has AVX2; returns the bytes it summed.
+__attribute__((target("avx2"))) size_t SumAvx2(const uint8_t* p, size_t size, uint64_t& total) {
+    __m256i acc = _mm256_setzero_si256();
+    const __m256i zero = _mm256_setzero_si256();
+    size_t i = 0;
+    for (; i + 128 <= size; i += 128) {
+        __m256i a = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(p + i));
+        __m256i b = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(p + i + 32));
+        __m256i c = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(p + i + 64));
+        __m256i d = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(p + i + 96));
+        acc = _mm256_add_epi64(acc, _mm256_sad_epu8(a, zero));
+        acc = _mm256_add_epi64(acc, _mm256_sad_epu8(b, zero));
+        acc = _mm256_add_epi64(acc, _mm256_sad_epu8(c, zero));
+        acc = _mm256_add_epi64(acc, _mm256_sad_epu8(d, zero));
+    }
+    uint64_t lanes[4];
+    std::memcpy(lanes, &acc, sizeof lanes);
+    total += lanes[0] + lanes[1] + lanes[2] + lanes[3];
+    return i;
+}
+
+bool HasAvx2() {
+    static const bool has = __builtin_cpu_supports("avx2");
+    return has;
+}
+} // namespace
+#endif
+
 uint32_t ByteSum(const void* data, size_t size, uint32_t start) {
     const auto* p = static_cast<const uint8_t*>(data);
     uint64_t total = 0;
     size_t i = 0;
+#if KV_HAVE_AVX2_SUM
+    if (HasAvx2()) i = SumAvx2(p, size, total);
+#endif
 #if defined(__SSE2__)
     // Sums of absolute differences against zero add up 16 bytes at a time into two 64-bit
     // lanes; nothing can overflow them.
@@ -170,7 +207,7 @@ uint32_t ByteSum(const void* data, size_t size, uint32_t start) {
     }
     uint64_t lanes[2];
     std::memcpy(lanes, &acc, sizeof lanes);
-    total = lanes[0] + lanes[1];
+    total += lanes[0] + lanes[1];
 #endif
     for (; i < size; ++i) total += p[i];
     return static_cast<uint32_t>(start + total);
