@@ -2,13 +2,16 @@
 // byte by byte for LZX data and unsafe or lying headers.
 #include <gtest/gtest.h>
 
+#include <csignal>
 #include <cstdlib>
 #include <ctime>
 #include <filesystem>
+#include <sys/resource.h>
 
 #include "cab/cabfiles.h"
 #include "platform/clock.h"
 #include "platform/files.h"
+#include "platform/ui.h"
 #include "tests/cab/cab_craft.h"
 #include "tests/support/support.h"
 
@@ -195,6 +198,45 @@ TEST_F(ExtractTest, HandlerExceptionsEndTheExtractionAndReachTheCaller) {
     Cab.OnOverWriteFile = [](TCABFile*, const std::string&, bool&) { throw Exception("no"); };
     EXPECT_THROW(Cab.ExtractFile("p.bin"), Exception);
     EXPECT_EQ(Dir.Read("out/p.bin"), "old");
+}
+
+TEST_F(ExtractTest, ErrorBoxOnlyWhenTheCallItselfFailed) {
+    std::string data = kvtest::RandomBytes(100000, 6);
+    Cab.CABFile = Gcab({{"w.bin", data}}, true);
+    plat::SetPresentation(plat::CreateConsolePresentation());
+
+    // An error code left over from an earlier call brings up nothing.
+    plat::SetLastError(5);
+    testing::internal::CaptureStderr();
+    EXPECT_TRUE(Cab.ExtractFile("w.bin"));
+    EXPECT_EQ(testing::internal::GetCapturedStderr(), "");
+
+    // A write refused by the file size limit: the box (a line on the console) says why.
+    auto failingWrite = [&] {
+        struct rlimit old;
+        getrlimit(RLIMIT_FSIZE, &old);
+        struct rlimit small = old;
+        small.rlim_cur = 10000;
+        auto oldSignal = std::signal(SIGXFSZ, SIG_IGN);
+        setrlimit(RLIMIT_FSIZE, &small);
+        bool ok = Cab.ExtractFile("w.bin");
+        setrlimit(RLIMIT_FSIZE, &old);
+        std::signal(SIGXFSZ, oldSignal);
+        return ok;
+    };
+    testing::internal::CaptureStderr();
+    EXPECT_FALSE(failingWrite());
+    std::string shown = testing::internal::GetCapturedStderr();
+    EXPECT_EQ(shown.rfind("Error: ", 0), 0u) << shown;
+    EXPECT_NE(shown.find(plat::SysErrorMessage(27)), std::string::npos) << shown; // EFBIG
+    EXPECT_FALSE(fs::exists(Dir.File("out/w.bin")));
+
+    // Never in silent mode.
+    plat::Presentation().SetSilent();
+    testing::internal::CaptureStderr();
+    EXPECT_FALSE(failingWrite());
+    EXPECT_EQ(testing::internal::GetCapturedStderr(), "");
+    plat::SetPresentation(plat::CreateConsolePresentation());
 }
 
 TEST_F(ExtractTest, LzxCabinets) {
