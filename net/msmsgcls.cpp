@@ -1,6 +1,7 @@
 #include "net/msmsgcls.h"
 
 #include "net/msmime.h"
+#include "platform/exception.h"
 #include "platform/text.h"
 
 namespace {
@@ -9,7 +10,13 @@ constexpr size_t MaxShortText = 255;
 
 std::string Decoded(const std::string& value, bool decode) {
     if (!decode) return value;
-    std::string result = DecodeEncodedWords(value);
+    std::string result;
+    try {
+        result = DecodeEncodedWords(value);
+    } catch (const Exception&) {
+        // A malformed encoded word stays as it came: a lookup never fails.
+        result = value;
+    }
     if (result.size() > MaxShortText) result.resize(MaxShortText);
     return result;
 }

@@ -1,0 +1,331 @@
+// The HTTP client: URL parsing, the request head, and responses from real nginx and from a
+// scripted server for what nginx won't do.
+#include <gtest/gtest.h>
+
+#include "net/mshttp.h"
+#include "tests/net/script_server.h"
+#include "tests/support/support.h"
+
+using nettest::SendAll;
+using nettest::TScriptServer;
+
+namespace {
+
+template <class E> std::string MessageOf(const std::function<void()>& body) {
+    try {
+        body();
+    } catch (const E& e) {
+        return e.Message();
+    }
+    return "(nothing raised)";
+}
+
+TEST(HttpUrl, HostPortAndPath) {
+    TmsHTTPClient c;
+    EXPECT_EQ(c.Port(), 80);
+    c.SetURL("http://host");
+    EXPECT_EQ(c.Host(), "host");
+    EXPECT_EQ(c.Port(), 80);
+    EXPECT_EQ(c.Path(), "/");
+    c.SetURL("HTTP://Host:8080/a/b.txt?q=1#f");
+    EXPECT_EQ(c.Host(), "Host");
+    EXPECT_EQ(c.Port(), 8080);
+    EXPECT_EQ(c.Path(), "/a/b.txt?q=1#f");
+    c.SetURL("host/x");
+    EXPECT_EQ(c.Host(), "host");
+    EXPECT_EQ(c.Port(), 80);
+    EXPECT_EQ(c.Path(), "/x");
+    c.SetURL("http://host:abc/x");
+    EXPECT_EQ(c.Port(), 80);
+    c.SetURL("ftp://host/x"); // not a scheme we know: part of the host text
+    EXPECT_EQ(c.Host(), "ftp");
+    c.SetProxy("proxy:3128");
+    c.SetURL("http://host:8080");
+    EXPECT_EQ(c.Host(), "host:8080");
+    EXPECT_EQ(c.Port(), 80);
+}
+
+TEST(HttpUrl, BackslashesInThePathAreSlashes) {
+    TmsHTTPClient c;
+    const std::string url = "http://site/downloads\\components/\\sub\\versions.txt";
+    c.SetURL(url);
+    EXPECT_EQ(c.URL(), url);
+    EXPECT_EQ(c.Host(), "site");
+    EXPECT_EQ(c.Path(), "/downloads/components//sub/versions.txt");
+    c.SetURL("http://site\\a.cab");
+    EXPECT_EQ(c.Host(), "site");
+    EXPECT_EQ(c.Path(), "/a.cab");
+}
+
+// A scripted server that answers with `response` and closes; the client's request is kept.
+struct TAnswer {
+    explicit TAnswer(std::string response, bool waitForClose = false)
+        : Server([response, waitForClose](int fd, const std::string&) {
+              SendAll(fd, response);
+              if (waitForClose) nettest::WaitForPeerClose(fd);
+          }) {}
+    TScriptServer Server;
+};
+
+TEST(HttpRequest, HeadDirectIsExact) {
+    TAnswer a("HTTP/1.1 204 No Content\r\nContent-Length: 0\r\n\r\n");
+    TmsHTTPClient c;
+    c.SetURL(a.Server.Url("/downloads/versions.txt"));
+    EXPECT_EQ(c.Get(), 204);
+    EXPECT_EQ(a.Server.Request(), "GET /downloads/versions.txt HTTP/1.1\r\n"
+                                  "Host: 127.0.0.1\r\n"
+                                  "Accept: */*\r\n"
+                                  "Connection: close\r\n\r\n");
+}
+
+TEST(HttpRequest, CredentialsAndAgentInOrder) {
+    TAnswer a("HTTP/1.1 200 OK\r\n\r\n");
+    TmsHTTPClient c;
+    c.Authorization = true;
+    c.UserName = "user";
+    c.Password = "pass";
+    c.ProxyAuthorization = true; // without a proxy it still goes, to the server
+    c.ProxyUserName = "pu";
+    c.ProxyPassword = "pp";
+    c.UserAgent = "KVUpdater";
+    c.SetHeaders({"X-Not-Sent: 1"});
+    c.SetURL(a.Server.Url("/x"));
+    EXPECT_EQ(c.Get(), 200);
+    EXPECT_EQ(a.Server.Request(), "GET /x HTTP/1.1\r\n"
+                                  "Host: 127.0.0.1\r\n"
+                                  "Accept: */*\r\n"
+                                  "Authorization: Basic dXNlcjpwYXNz\r\n"
+                                  "Proxy-Authorization: Basic cHU6cHA=\r\n"
+                                  "User-Agent: KVUpdater\r\n"
+                                  "Connection: close\r\n\r\n");
+}
+
+TEST(HttpRequest, ThroughAProxyTheTargetIsTheWholeUrl) {
+    TAnswer a("HTTP/1.1 200 OK\r\nContent-Length: 2\r\n\r\nok");
+    TmsHTTPClient c;
+    c.SetProxy("127.0.0.1:" + std::to_string(a.Server.Port()));
+    c.SetURL("http://host:8080");
+    EXPECT_EQ(c.Get(), 200);
+    EXPECT_EQ(c.ResponseStream().DataString(), "ok");
+    EXPECT_EQ(a.Server.Request(), "GET http://host:8080/ HTTP/1.1\r\n"
+                                  "Host: host:8080\r\n"
+                                  "Accept: */*\r\n"
+                                  "Connection: close\r\n\r\n");
+
+    TAnswer b("HTTP/1.1 200 OK\r\n\r\n");
+    c.SetProxy("127.0.0.1:" + std::to_string(b.Server.Port()));
+    c.SetURL("http://site/dl/\\versions.txt");
+    c.Get();
+    EXPECT_EQ(b.Server.Request().substr(0, b.Server.Request().find("\r\n")),
+              "GET http://site/dl//versions.txt HTTP/1.1");
+    EXPECT_EQ(c.URL(), "http://site/dl/\\versions.txt");
+}
+
+TEST(HttpResponse, EventsInOrderForABodyReadUntilClose) {
+    TAnswer a("HTTP/1.1 200 OK\r\nServer: script\r\n\r\nbody bytes");
+    TmsHTTPClient c;
+    std::vector<std::string> events;
+    c.OnConnecting = [&](TmsSocketBase*) { events.push_back("connecting"); };
+    c.OnConnected = [&](TmsSocketBase*) { events.push_back("connected"); };
+    c.OnDisconnected = [&](TmsSocketBase*) { events.push_back("disconnected"); };
+    c.OnSendingRequest = [&](TmsSocketBase*) { events.push_back("sending"); };
+    c.OnRequestSent = [&](TmsSocketBase*) { events.push_back("sent"); };
+    c.OnTransferProgress = [&](TmsSocketBase*, int32_t perc, int32_t bytes, int32_t lines) {
+        events.push_back("progress " + std::to_string(perc) + " " + std::to_string(bytes) + " " +
+                         std::to_string(lines));
+    };
+    c.SetURL(a.Server.Url("/f"));
+    EXPECT_EQ(c.Get(), 200);
+    std::string head = a.Server.Request();
+    ASSERT_GE(events.size(), 8u);
+    std::vector<std::string> start(events.begin(), events.begin() + 6);
+    EXPECT_EQ(start, (std::vector<std::string>{
+                         "connecting", "connected", "connected", "sending",
+                         "progress 100 " + std::to_string(head.size()) + " -1", "sent"}));
+    // Body progress without a known length says -1; the server's close is noticed, then
+    // the client's own close.
+    for (size_t i = 6; i + 2 < events.size(); ++i)
+        EXPECT_EQ(events[i].rfind("progress -1 ", 0), 0u);
+    EXPECT_EQ(events[events.size() - 2], "disconnected");
+    EXPECT_EQ(events.back(), "disconnected");
+    EXPECT_EQ(c.ResponseStream().DataString(), "body bytes");
+    EXPECT_EQ(c.ResponseStream().Position(), 0);
+    EXPECT_EQ(c.Headers(), (TmsHeaders{"HTTP/1.1 200 OK", "Server: script", ""}));
+}
+
+TEST(HttpResponse, CloseWithoutAnyResponse) {
+    TAnswer a("");
+    TmsHTTPClient c;
+    c.SetURL(a.Server.Url("/"));
+    EXPECT_EQ(c.Get(), -1);
+    EXPECT_EQ(c.Headers(), TmsHeaders{""});
+    EXPECT_EQ(c.ResponseStream().Size(), 0);
+}
+
+TEST(HttpResponse, StatusWordThatIsNoNumber) {
+    TAnswer a("HTTP/1.1 OK\r\n\r\n");
+    TmsHTTPClient c;
+    c.SetURL(a.Server.Url("/"));
+    EXPECT_EQ(c.Get(), -1);
+    TAnswer b("HTTP/1.0 404\r\n\r\nmissing");
+    c.SetURL(b.Server.Url("/"));
+    EXPECT_EQ(c.Get(), 404);
+    EXPECT_EQ(c.ResponseStream().DataString(), "missing");
+}
+
+TEST(HttpResponse, BodyCutShortKeepsWhatArrived) {
+    TAnswer a("HTTP/1.1 200 OK\r\nContent-Length: 100\r\n\r\n" + std::string(60, 'b'));
+    TmsHTTPClient c;
+    c.SetURL(a.Server.Url("/"));
+    EXPECT_EQ(MessageOf<EWinsockError>([&] { c.Get(); }), "[10054] Connection reset by peer");
+    EXPECT_EQ(c.ResponseStream().DataString(), std::string(60, 'b'));
+    EXPECT_EQ(c.ResponseStream().Position(), 60);
+    EXPECT_EQ(c.Headers().size(), 3u);
+    EXPECT_EQ(c.Socket(), INVALID_SOCKET);
+}
+
+TEST(HttpResponse, AnnouncedLengthThatNeverArrivesCostsNoMemory) {
+    TAnswer a("HTTP/1.1 200 OK\r\nContent-Length: 2000000000\r\n\r\n0123456789");
+    TmsHTTPClient c;
+    c.SetURL(a.Server.Url("/"));
+    EXPECT_THROW(c.Get(), EWinsockError);
+    EXPECT_EQ(c.ResponseStream().DataString(), "0123456789");
+    EXPECT_LE(c.ResponseStream().Capacity(), 1 << 20);
+}
+
+TEST(HttpResponse, LengthThatIsNoNumberReadsUntilClose) {
+    for (std::string length : {"abc", "99999999999", "-5", "0", "12 34"}) {
+        TAnswer a("HTTP/1.1 200 OK\r\nContent-Length: " + length + "\r\n\r\nall of it");
+        TmsHTTPClient c;
+        c.SetURL(a.Server.Url("/"));
+        EXPECT_EQ(c.Get(), 200) << length;
+        EXPECT_EQ(c.ResponseStream().DataString(), "all of it") << length;
+    }
+}
+
+TEST(HttpResponse, ChunkedBodies) {
+    TAnswer a("HTTP/1.1 200 OK\r\nTransfer-Encoding: Chunked\r\n\r\n"
+              "5\r\nhello\r\n1a\r\nabcdefghijklmnopqrstuvwxyz\r\n0\r\n\r\n",
+              true);
+    TmsHTTPClient c;
+    c.SetURL(a.Server.Url("/"));
+    EXPECT_EQ(c.Get(), 200);
+    EXPECT_EQ(c.ResponseStream().DataString(), "helloabcdefghijklmnopqrstuvwxyz");
+
+    // Not "chunked" exactly: read as it comes.
+    TAnswer b("HTTP/1.1 200 OK\r\nTransfer-Encoding: gzip, chunked\r\n\r\n5\r\nhello\r\n0\r\n\r\n");
+    c.SetURL(b.Server.Url("/"));
+    EXPECT_EQ(c.Get(), 200);
+    EXPECT_EQ(c.ResponseStream().DataString(), "5\r\nhello\r\n0\r\n\r\n");
+
+    TAnswer bad(
+        "HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n\r\n5;ext=1\r\nhello\r\n0\r\n\r\n");
+    c.SetURL(bad.Server.Url("/"));
+    EXPECT_EQ(MessageOf<Exception>([&] { c.Get(); }), "Error receiving the stream");
+
+    TAnswer huge("HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n\r\n100000000\r\nab");
+    c.SetURL(huge.Server.Url("/"));
+    EXPECT_EQ(MessageOf<Exception>([&] { c.Get(); }), "Error receiving the stream");
+}
+
+TEST(HttpResponse, OverlongHeaderLine) {
+    TAnswer a("HTTP/1.1 200 OK\r\nX-Long: " + std::string(5000, 'l') + "\r\n\r\n", true);
+    TmsHTTPClient c;
+    c.SetURL(a.Server.Url("/"));
+    EXPECT_EQ(MessageOf<EmsTooMuchDataError>([&] { c.Get(); }), "Buffer is full. Will disconnect.");
+    EXPECT_EQ(c.Headers(), TmsHeaders{"HTTP/1.1 200 OK"}); // the lines read so far
+}
+
+TEST(HttpResponse, SilentServerTimesOut) {
+    TAnswer a("", true);
+    TmsHTTPClient c;
+    c.SetTimeOut(1);
+    c.SetURL(a.Server.Url("/"));
+    EXPECT_EQ(MessageOf<EmsTimedOutError>([&] { c.Get(); }), "Operation timed out");
+    EXPECT_EQ(c.Socket(), INVALID_SOCKET);
+}
+
+TEST(HttpResponse, FailedConnectLeavesTheLastResponse) {
+    TAnswer a("HTTP/1.1 200 OK\r\nContent-Length: 3\r\n\r\nold");
+    TmsHTTPClient c;
+    c.SetURL(a.Server.Url("/"));
+    ASSERT_EQ(c.Get(), 200);
+    c.SetURL("http://127.0.0.1:" + std::to_string(kvtest::FreePort()) + "/");
+    EXPECT_EQ(MessageOf<EWinsockError>([&] { c.Get(); }), "[10061] Connection refused");
+    EXPECT_EQ(c.ResponseStream().DataString(), "old");
+    EXPECT_EQ(c.Headers().front(), "HTTP/1.1 200 OK");
+}
+
+// ---- real nginx
+
+class NginxSite : public ::testing::Test {
+protected:
+    static void SetUpTestSuite() {
+        Dir = new kvtest::TTempDir();
+        for (size_t size : Sizes)
+            Dir->Write("files/f" + std::to_string(size), kvtest::RandomBytes(size, uint32_t(size)));
+        Dir->Write("components/versions.txt", "versions\r\n");
+        Dir->Write("components/sub/a.cab", "cabinet");
+        Server = new kvtest::TNginx(Dir->Path());
+    }
+    static void TearDownTestSuite() {
+        delete Server;
+        delete Dir;
+    }
+    static constexpr size_t Sizes[] = {0, 1, 32767, 32768, 32769, 1000000, 64u << 20};
+    static kvtest::TTempDir* Dir;
+    static kvtest::TNginx* Server;
+};
+kvtest::TTempDir* NginxSite::Dir = nullptr;
+kvtest::TNginx* NginxSite::Server = nullptr;
+
+TEST_F(NginxSite, FilesArriveByteForByte) {
+    TmsHTTPClient c;
+    for (size_t size : Sizes) {
+        c.SetURL(Server->Url("/files/f" + std::to_string(size)));
+        int last = -2;
+        c.OnTransferProgress = [&](TmsSocketBase*, int32_t perc, int32_t, int32_t) { last = perc; };
+        ASSERT_EQ(c.Get(), 200) << size;
+        EXPECT_EQ(FieldValue(c.Headers(), "Content-Length"), std::to_string(size));
+        ASSERT_EQ(c.ResponseStream().Size(), int64_t(size));
+        EXPECT_TRUE(c.ResponseStream().View() == Dir->Read("files/f" + std::to_string(size)))
+            << size;
+        EXPECT_EQ(c.ResponseStream().Position(), 0);
+        if (size > 0) {
+            EXPECT_EQ(last, 100);
+        }
+    }
+}
+
+TEST_F(NginxSite, MissingFileGivesItsErrorPage) {
+    TmsHTTPClient c;
+    c.SetURL(Server->Url("/files/absent.cab"));
+    EXPECT_EQ(c.Get(), 404);
+    EXPECT_NE(c.ResponseStream().DataString().find("404 Not Found"), std::string::npos);
+    EXPECT_EQ(c.Headers().front().substr(0, 12), "HTTP/1.1 404");
+}
+
+TEST_F(NginxSite, BackslashPathsFindTheFiles) {
+    // As start-up builds them in clone mode: a folder URL ending in "\", and manifest
+    // names with "\" folders.
+    TmsHTTPClient c;
+    c.SetURL(Server->Url("/components/\\versions.txt"));
+    EXPECT_EQ(c.Get(), 200);
+    EXPECT_EQ(c.ResponseStream().DataString(), "versions\r\n");
+    c.SetURL(Server->Url("/components\\sub\\a.cab"));
+    EXPECT_EQ(c.Get(), 200);
+    EXPECT_EQ(c.ResponseStream().DataString(), "cabinet");
+    EXPECT_EQ(c.URL(), Server->Url("/components\\sub\\a.cab"));
+}
+
+TEST_F(NginxSite, OneClientManyGets) {
+    // Every Get is complete in itself: fresh connection, fresh headers and body.
+    TmsHTTPClient c;
+    for (int i = 0; i < 20; ++i) {
+        c.SetURL(Server->Url(i % 2 ? "/components/versions.txt" : "/nothing"));
+        EXPECT_EQ(c.Get(), i % 2 ? 200 : 404);
+        EXPECT_EQ(c.Socket(), INVALID_SOCKET);
+    }
+}
+
+} // namespace
