@@ -104,9 +104,15 @@ TEST_F(StopRestart, NothingRunningStillWritesAndDeletesMarkersAndStartsKVControl
     EXPECT_TRUE(Lines.empty());
     EXPECT_TRUE(MarkersGone());
     EXPECT_TRUE(WaitUntil([] { return IsExeRunning("kvcontrol.exe"); }));
-    // Markers already gone: the deletions pass in silence.
+    // Markers already gone: the deletions pass in silence; KVControl is asked again.
     Restart();
     EXPECT_TRUE(Nothing.empty());
+    EXPECT_TRUE(WaitUntil([] {
+        RefreshProcessList();
+        int n = 0;
+        for (const auto& info : ProcessList) n += info.ExeName == "KVCONTROL.EXE";
+        return n == 2;
+    }));
 }
 
 TEST_F(StopRestart, FerrowyndStoppedAtTheFirstStepIsRememberedOnce) {
