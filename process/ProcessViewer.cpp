@@ -17,6 +17,7 @@ constexpr size_t MaxWindowText = 254;
 // How long a stop waits, beyond the event pumping, for the process to end and the display to
 // drop its windows: the server removes them a moment after the kill.
 constexpr unsigned StopGraceMs = 2000;
+constexpr int MaxStopsPerName = 64;
 
 // The process snapshot of the refresh under way; one per refresh is enough.
 const std::vector<plat::TProcessEntry>* RefreshSnapshot = nullptr;
@@ -123,7 +124,9 @@ bool KillExe(const std::string& name) {
     std::string key = ExeKey(name);
     // An empty key would stop every program that has a window.
     if (key.empty()) return false;
-    for (;;) {
+    // A program that something starts again as fast as it is stopped would hold the update
+    // here for ever; past this many stops it counts as one that resists.
+    for (int stops = 0; stops < MaxStopsPerName; ++stops) {
         RefreshProcessList();
         const TProcessInfo* match = nullptr;
         for (const auto& info : ProcessList)
@@ -134,6 +137,8 @@ bool KillExe(const std::string& name) {
         if (!match) return true;
         if (!KillProcessById(match->ProcessId)) return false;
     }
+    RefreshProcessList();
+    return !ContainsKey(key);
 }
 
 bool KillProcessById(uint32_t processId) {
