@@ -6,6 +6,7 @@ packages=(
   cmake g++ make pkg-config
   libmspack-dev libgcab-dev gcab
   libxcb1-dev libxcb-res0-dev
+  qt6-base-dev qt6-svg-dev qt6-qpa-plugins
   libgtest-dev libgmock-dev libbenchmark-dev
   nginx-light tinyproxy xvfb cabextract curl
 )
