@@ -169,6 +169,19 @@ TEST_F(PublishTest, FailuresGiveAMessageAndAnExitStatus) {
     EXPECT_EQ(Run("'" + Dir.File("product") + "' '" + Dir.File("product/") + "'"), 1);
 }
 
+TEST_F(PublishTest, ProgressBarOnATerminalOnly) {
+    for (int i = 0; i < 3; ++i) Dir.Write("product/f" + std::to_string(i) + ".txt", "x");
+    // script gives the tool a terminal for its standard streams.
+    std::string cmd =
+        std::string(KVPUBLISH) + " '" + Dir.File("product") + "' '" + Dir.File("site") + "'";
+    std::string shown;
+    ASSERT_EQ(kvtest::RunCommand("script -qec \"" + cmd + "\" /dev/null", &shown), 0) << shown;
+    EXPECT_NE(shown.find("] 3/3"), std::string::npos) << shown;
+    EXPECT_NE(shown.find("[##########"), std::string::npos) << shown;
+    ASSERT_EQ(kvtest::RunCommand("script -qec \"" + cmd + " --quiet\" /dev/null", &shown), 0);
+    EXPECT_EQ(shown, "");
+}
+
 TEST_F(PublishTest, CommandLine) {
     EXPECT_EQ(Run("--help"), 0);
     EXPECT_NE(Out.find("Usage: kvpublish"), std::string::npos);
