@@ -167,6 +167,22 @@ TEST(VersionRecord, ReadFromAnElfSectionByName) {
     EXPECT_FALSE(ReadFixedFileInfo(dir.Write("d", ElfImage(badSignature))));
 }
 
+TEST(VersionRecord, ReadFromObjectsTheBinaryToolsMake) {
+    // objcopy lays the section out its own way, in 32-bit and 64-bit ELF alike.
+    TTempDir dir;
+    dir.Write("record.bin", FixedFileInfoBytes({3, 2, 1, 7}));
+    for (const char* format : {"elf32-i386", "elf64-x86-64"}) {
+        const std::string out = dir.File(std::string(format) + ".o");
+        ASSERT_EQ(RunCommand("cd " + dir.Path() + " && objcopy -I binary -O " + format +
+                             " --rename-section .data=.kvversion record.bin " + out),
+                  0);
+        auto info = ReadFixedFileInfo(out);
+        ASSERT_TRUE(info) << format;
+        EXPECT_EQ(info->dwFileVersionMS, 0x00030002u);
+        EXPECT_EQ(info->dwFileVersionLS, 0x00010007u);
+    }
+}
+
 TEST(VersionRecord, DamagedFilesYieldNothing) {
     TTempDir dir;
     EXPECT_FALSE(ReadFixedFileInfo(dir.File("missing")));
