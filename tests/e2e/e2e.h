@@ -1,0 +1,67 @@
+#pragma once
+// The built updater run for real: a fresh product folder holding a copy of the program, update
+// sites published with kvpublish, and the log lines a run leaves.
+#include <string>
+#include <vector>
+
+#include "tests/support/support.h"
+
+namespace e2e {
+
+// What one run of the updater left: its exit status, its standard output and error, and the
+// messages of its log file (the time stamps taken off).
+struct TRun {
+    int Status = -1;
+    std::string Output;
+    std::string Errors;
+    std::vector<std::string> Log;
+    bool Has(const std::string& message) const;
+    // The index of the first log message that equals message, or -1.
+    int IndexOf(const std::string& message) const;
+    // The log messages that start with prefix.
+    std::vector<std::string> Starting(const std::string& prefix) const;
+};
+
+// The messages of a log text: each line without its "mmm dd yyyy hh:nn:ss " stamp. A line
+// without a well-formed stamp is kept whole, so a test sees it.
+std::vector<std::string> Messages(const std::string& logText);
+bool HasStamp(const std::string& line);
+
+// Runs kvpublish PRODUCT SITE; fails the test when it does not succeed.
+void Publish(const std::string& productDir, const std::string& siteDir);
+std::string FileSumText(const std::string& data); // the manifest's checksum of the bytes
+
+// A temporary root holding the product folder "product/", a site folder "site/" and a work
+// folder for whatever a test needs.
+class TProduct {
+public:
+    // Copies the built updater into the product folder and puts an empty "language.dat"
+    // beside it, so that the folder is the product folder whatever the machine holds.
+    explicit TProduct(const std::string& languageDat = "");
+    const std::string& Root() const { return FRootPath; }
+    std::string Dir() const { return Root() + "product/"; }
+    std::string Site() const { return Root() + "site/"; }
+    std::string File(const std::string& rel) const { return Dir() + rel; }
+    std::string Read(const std::string& rel) const;
+    void Write(const std::string& rel, const std::string& data) const;
+    bool Exists(const std::string& rel) const;
+
+    // Writes KVUpdater.ini.
+    void WriteIni(const std::string& text) const;
+    // KVUpdater.ini that updates from url and ends by itself.
+    void UseUrl(const std::string& url) const;
+
+    // Runs the updater from the product folder with the arguments (each quoted) and waits.
+    // env is put before the command (e.g. "KVUPDATER_HOSTS=/x ").
+    TRun Run(const std::vector<std::string>& args = {}, const std::string& env = "") const;
+    // The log file's messages.
+    std::vector<std::string> LogMessages() const;
+
+private:
+    kvtest::TTempDir FRoot;
+    std::string FRootPath; // FRoot's path with every symbolic link resolved
+};
+
+std::string Quote(const std::string& s);
+
+} // namespace e2e

@@ -1,0 +1,161 @@
+// Failures during a run: each ends in its log line and the final line, never a crash or a
+// hang.
+#include <arpa/inet.h>
+#include <gtest/gtest.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <map>
+#include <thread>
+
+#include "tests/e2e/e2e.h"
+
+using e2e::TProduct;
+using e2e::TRun;
+
+namespace {
+
+// A server that answers each request path with fixed raw bytes and then closes: for what
+// nginx can't be made to do, such as a body cut short.
+class TScriptedServer {
+public:
+    explicit TScriptedServer(std::map<std::string, std::string> responses)
+        : FResponses(std::move(responses)) {
+        FListener = socket(AF_INET, SOCK_STREAM, 0);
+        sockaddr_in a{};
+        a.sin_family = AF_INET;
+        a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        bind(FListener, reinterpret_cast<sockaddr*>(&a), sizeof a);
+        socklen_t len = sizeof a;
+        getsockname(FListener, reinterpret_cast<sockaddr*>(&a), &len);
+        FPort = ntohs(a.sin_port);
+        listen(FListener, 16);
+        FThread = std::thread([this] { Serve(); });
+    }
+    ~TScriptedServer() {
+        FStop = true;
+        FThread.join();
+        close(FListener);
+    }
+    std::string Url(const std::string& path) const {
+        return "http://127.0.0.1:" + std::to_string(FPort) + path;
+    }
+
+private:
+    void Serve() {
+        while (!FStop) {
+            pollfd p{FListener, POLLIN, 0};
+            if (poll(&p, 1, 50) <= 0) continue;
+            int c = accept(FListener, nullptr, nullptr);
+            if (c < 0) continue;
+            std::string request;
+            char buf[4096];
+            while (request.find("\r\n\r\n") == std::string::npos) {
+                ssize_t n = recv(c, buf, sizeof buf, 0);
+                if (n <= 0) break;
+                request.append(buf, size_t(n));
+            }
+            size_t sp1 = request.find(' '), sp2 = request.find(' ', sp1 + 1);
+            std::string path =
+                sp1 == std::string::npos ? "" : request.substr(sp1 + 1, sp2 - sp1 - 1);
+            auto it = FResponses.find(path);
+            std::string response = it != FResponses.end()
+                                       ? it->second
+                                       : "HTTP/1.1 404 Not Found\r\nContent-Length: 0\r\n\r\n";
+            send(c, response.data(), response.size(), MSG_NOSIGNAL);
+            close(c);
+        }
+    }
+    std::map<std::string, std::string> FResponses;
+    int FListener = -1;
+    int FPort = 0;
+    std::atomic<bool> FStop{false};
+    std::thread FThread;
+};
+
+std::string Ok(const std::string& body) {
+    return "HTTP/1.1 200 OK\r\nContent-Length: " + std::to_string(body.size()) + "\r\n\r\n" + body;
+}
+
+} // namespace
+
+TEST(Failures, DamagedCabinetIsReportedForAChangedFileOnly) {
+    TProduct p;
+    kvtest::WriteFile(p.Root() + "src/a.txt", "new a");
+    kvtest::WriteFile(p.Root() + "src/b.txt", "new b");
+    e2e::Publish(p.Root() + "src", p.Site() + "components");
+    kvtest::WriteFile(p.Site() + "components/a.cab", "MSCF but not really a cabinet");
+    kvtest::WriteFile(p.Site() + "components/b.cab", kvtest::RandomBytes(5000, 1));
+    p.Write("b.txt", "old b");
+    kvtest::TNginx nginx(p.Site());
+    p.UseUrl(nginx.Url("/"));
+
+    TRun run = p.Run();
+    // Single files that fail don't fail the run.
+    EXPECT_EQ(run.Status, 0) << ::testing::PrintToString(run.Log);
+    EXPECT_EQ(run.Log.back(), "All done");
+    int a = run.IndexOf("Retrieving new file a.txt");
+    ASSERT_GE(a, 0);
+    EXPECT_EQ(run.Log[a + 1], "Retrieving changed file b.txt");
+    auto extracting = run.Starting("Error extracting b.txt");
+    EXPECT_EQ(extracting.size(), 1u) << ::testing::PrintToString(run.Log);
+    EXPECT_FALSE(p.Exists("a.txt"));
+    EXPECT_EQ(p.Read("b.txt"), "old b");
+    EXPECT_FALSE(p.Exists("tmp/a.cab"));
+    EXPECT_FALSE(p.Exists("tmp/b.cab"));
+}
+
+TEST(Failures, CutDownloadEndsTheRunWithItsError) {
+    TProduct p;
+    const std::string manifest = "a.txt,1,10,\r\n";
+    TScriptedServer server({
+        {"/site/components/versions.txt", Ok(manifest)},
+        {"/site/components/a.cab",
+         "HTTP/1.1 200 OK\r\nContent-Length: 100000\r\n\r\nMSCF cut short"},
+    });
+    p.UseUrl(server.Url("/site/"));
+    TRun run = p.Run();
+    EXPECT_EQ(run.Status, 1);
+    EXPECT_TRUE(run.Has("Retrieving new file a.txt"));
+    EXPECT_TRUE(run.Has("Unexpected error [10054] Connection reset by peer"))
+        << ::testing::PrintToString(run.Log);
+    EXPECT_EQ(run.Log.back(), "There were errors");
+    EXPECT_FALSE(p.Exists("a.txt"));
+}
+
+TEST(Failures, UnwritableTargetIsReportedAndTheRunGoesOn) {
+    TProduct p;
+    kvtest::WriteFile(p.Root() + "src/a.txt", "new a");
+    kvtest::WriteFile(p.Root() + "src/b.txt", "new b");
+    e2e::Publish(p.Root() + "src", p.Site() + "components");
+    // A folder where the file should go: no one, not even root, can copy a file over it.
+    kvtest::RunCommand("mkdir -p " + e2e::Quote(p.File("a.txt")));
+    kvtest::TNginx nginx(p.Site());
+    p.UseUrl(nginx.Url("/"));
+    TRun run = p.Run();
+    EXPECT_EQ(run.Status, 0) << ::testing::PrintToString(run.Log);
+    const std::string from = p.Dir() + "tmp/a.txt";
+    auto copying = run.Starting("Error copying " + from + " to " + p.Dir() + "a.txt ");
+    ASSERT_EQ(copying.size(), 1u) << ::testing::PrintToString(run.Log);
+    EXPECT_GT(copying[0].size(), ("Error copying " + from + " to " + p.Dir() + "a.txt ").size());
+    EXPECT_NE(copying[0].back(), '.');
+    EXPECT_EQ(p.Read("b.txt"), "new b");
+    EXPECT_FALSE(p.Exists("tmp/a.txt"));
+}
+
+TEST(Failures, UnwritableLogFolderIsReportedByTheErrorHandler) {
+    TProduct p;
+    kvtest::WriteFile(p.Root() + "src/a.txt", "new a");
+    e2e::Publish(p.Root() + "src", p.Site() + "components");
+    p.Write("logs", "a file where the log folder should be");
+    kvtest::TNginx nginx(p.Site());
+    p.UseUrl(nginx.Url("/"));
+    TRun run = p.Run();
+    // The update itself went through; the lost log makes the run fail.
+    EXPECT_EQ(p.Read("a.txt"), "new a");
+    EXPECT_EQ(run.Status, 1);
+    EXPECT_NE(run.Errors.find("KVUpdater.log"), std::string::npos) << run.Errors;
+}

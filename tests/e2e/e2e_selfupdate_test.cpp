@@ -1,0 +1,82 @@
+// The self-update across its three processes: the run that finds a new updater, the copy
+// started from the staging folder, and the next start that removes the copy.
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <thread>
+
+#include "tests/e2e/e2e.h"
+
+using e2e::TProduct;
+using e2e::TRun;
+
+namespace {
+
+// Waits, bounded generously, until the file holds data.
+bool WaitForContent(const std::string& file, const std::string& data) {
+    auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(60);
+    while (std::chrono::steady_clock::now() < deadline) {
+        if (kvtest::ReadFile(file) == data) return true;
+        std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    }
+    return false;
+}
+
+bool WaitForText(const std::string& file, const std::string& text) {
+    auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(60);
+    while (std::chrono::steady_clock::now() < deadline) {
+        if (kvtest::ReadFile(file).find(text) != std::string::npos) return true;
+        std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    }
+    return false;
+}
+
+} // namespace
+
+TEST(SelfUpdate, NewUpdaterReplacesTheRunningOneAndTheNextStartRemovesTheCopy) {
+    TProduct p;
+    // The new version: the same program with bytes of its own at the end (it still runs).
+    const std::string newProgram = kvtest::ReadFile(KV_UPDATER_EXE) + "\nnext build\n";
+    kvtest::WriteFile(p.Root() + "src/KVUpdater.exe", newProgram);
+    kvtest::WriteFile(p.Root() + "src/other.txt", "other");
+    e2e::Publish(p.Root() + "src", p.Site() + "components");
+    kvtest::TNginx nginx(p.Site());
+    // No AutoExit: a pending self-update ends the run all the same.
+    p.WriteIni("[General]\r\nUpdateFromUrl=" + nginx.Url("/") + "\r\n");
+
+    TRun run = p.Run();
+    EXPECT_EQ(run.Status, 0) << run.Errors;
+    EXPECT_TRUE(run.Has("Retrieving changed file KVUpdater.exe"));
+    const std::string staged = p.Dir() + "tmp/kvupdater.exe";
+    ASSERT_FALSE(run.Log.empty());
+    EXPECT_EQ(run.Log.back(), "Self-updating " + staged);
+    EXPECT_EQ(run.Log[run.Log.size() - 2], "All done");
+    EXPECT_EQ(p.Read("other.txt"), "other");
+
+    // The copy waits for this run to end, then replaces the program and writes its own log.
+    const std::string copyLog = p.Dir() + "tmp/kvupdater.log";
+    ASSERT_TRUE(WaitForText(copyLog, "Updating self from")) << kvtest::ReadFile(copyLog);
+    ASSERT_TRUE(WaitForContent(p.File("KVUpdater.exe"), newProgram));
+    auto copy = e2e::Messages(kvtest::ReadFile(copyLog));
+    ASSERT_FALSE(copy.empty());
+    EXPECT_EQ(copy.front(), "KVUpdater version 4.5.0.1");
+    EXPECT_EQ(copy.back(), "Updating self from " + p.Dir() + "tmp/KVUpdater.exe to " + p.Dir() +
+                               "tmp/../KVUpdater.exe");
+    EXPECT_EQ(kvtest::RunCommand("test -x " + e2e::Quote(p.File("KVUpdater.exe"))), 0);
+
+    // The next normal start, now the new version, deletes the staged copy; all is current.
+    run = p.Run({"/autoexit"});
+    EXPECT_EQ(run.Status, 0) << run.Errors;
+    EXPECT_FALSE(p.Exists("tmp/KVUpdater.exe"));
+    EXPECT_TRUE(run.Has("Ok - KVUpdater.exe"));
+    EXPECT_TRUE(run.Starting("Self-updating").empty());
+
+    // Started by hand with "/debug" after "/self", the copy says what it does twice.
+    kvtest::RunCommand("cp " + e2e::Quote(p.File("KVUpdater.exe")) + " " +
+                       e2e::Quote(p.File("tmp/KVUpdater.exe")));
+    EXPECT_EQ(kvtest::RunCommand("cd / && " + e2e::Quote(p.File("tmp/KVUpdater.exe")) +
+                                 " /self /debug >/dev/null 2>&1"),
+              0);
+    EXPECT_EQ(e2e::Messages(kvtest::ReadFile(copyLog)).size(), copy.size() + 1)
+        << kvtest::ReadFile(copyLog);
+}

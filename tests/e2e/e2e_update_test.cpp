@@ -1,0 +1,193 @@
+// Updates from a real nginx site: statuses, installs, the manifest's bad forms.
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+
+#include "tests/e2e/e2e.h"
+
+using e2e::TProduct;
+using e2e::TRun;
+
+namespace {
+
+// A product whose site holds a new, a changed and an unchanged file.
+struct TThreeFiles {
+    TProduct P;
+    std::string NewA = "brand new file\n";
+    std::string NewB = kvtest::RandomBytes(300000, 7);
+    std::string Same = "same on both sides";
+
+    TThreeFiles() {
+        kvtest::WriteFile(P.Root() + "src/a.txt", NewA);
+        kvtest::WriteFile(P.Root() + "src/b.bin", NewB);
+        kvtest::WriteFile(P.Root() + "src/c.txt", Same);
+        e2e::Publish(P.Root() + "src", P.Site() + "components");
+        P.Write("b.bin", "the old b");
+        P.Write("c.txt", Same);
+    }
+};
+
+} // namespace
+
+TEST(UpdateFromUrl, InstallsNewAndChangedFilesAndLeavesUnchangedOnes) {
+    TThreeFiles t;
+    kvtest::TNginx nginx(t.P.Site());
+    t.P.UseUrl(nginx.Url("/"));
+    const std::string url = nginx.Url("/components/");
+
+    TRun run = t.P.Run();
+    EXPECT_EQ(run.Status, 0) << run.Errors;
+    ASSERT_FALSE(run.Log.empty());
+    EXPECT_EQ(run.Log.front(), "KVUpdater version 4.5.0.1");
+    EXPECT_TRUE(run.Has("Reading " + t.P.Dir() + "KVUpdater.ini"));
+    EXPECT_TRUE(run.Has("Updating from " + url));
+    EXPECT_TRUE(run.Has("Updating to " + t.P.Dir()));
+    int contacting = run.IndexOf("Contacting download site ...(" + url + ")");
+    int checking = run.IndexOf("Checking versions...");
+    int a = run.IndexOf("Retrieving new file a.txt");
+    int b = run.IndexOf("Retrieving changed file b.bin");
+    int c = run.IndexOf("Ok - c.txt");
+    EXPECT_TRUE(contacting >= 0 && contacting < checking && checking < a && a < b && b < c)
+        << ::testing::PrintToString(run.Log);
+    EXPECT_EQ(run.Log.back(), "All done");
+
+    EXPECT_EQ(t.P.Read("a.txt"), t.NewA);
+    EXPECT_TRUE(t.P.Read("b.bin") == t.NewB);
+    EXPECT_EQ(t.P.Read("c.txt"), t.Same);
+    // Nothing is left in the staging folder: cabinets and unpacked files are gone.
+    std::string left;
+    kvtest::RunCommand("ls -A " + e2e::Quote(t.P.File("tmp")), &left);
+    EXPECT_EQ(left, "");
+
+    // Run again: everything is up to date.
+    run = t.P.Run();
+    EXPECT_EQ(run.Status, 0);
+    EXPECT_EQ(run.Starting("Ok - ").size(), 3u);
+    EXPECT_TRUE(run.Starting("Retrieving").empty());
+}
+
+TEST(UpdateFromUrl, ReplacesReadOnlyFileAndInstallsLeftoverFromStagingFolder) {
+    TThreeFiles t;
+    kvtest::TNginx nginx(t.P.Site());
+    t.P.UseUrl(nginx.Url("/"));
+    chmod(t.P.File("b.bin").c_str(), 0444);
+    // An unchanged entry whose file an earlier run left in the staging folder is installed.
+    t.P.Write("tmp/c.txt", "left over by an interrupted run");
+
+    TRun run = t.P.Run();
+    EXPECT_EQ(run.Status, 0) << run.Errors;
+    EXPECT_TRUE(run.Has("Retrieving changed file b.bin"));
+    EXPECT_TRUE(t.P.Read("b.bin") == t.NewB);
+    EXPECT_TRUE(run.Has("Ok - c.txt"));
+    EXPECT_EQ(t.P.Read("c.txt"), "left over by an interrupted run");
+    EXPECT_FALSE(t.P.Exists("tmp/c.txt"));
+}
+
+TEST(UpdateFromUrl, CorruptManifestGivesUpStoresItAndInstallsNothing) {
+    TThreeFiles t;
+    const std::string manifest = "File Name,Checksum,Size,\r\n"
+                                 "a.txt," +
+                                 e2e::FileSumText(t.NewA) +
+                                 ",15,\r\n"
+                                 "b.bin,12,34\n"
+                                 "c.txt,1,1,";
+    kvtest::WriteFile(t.P.Site() + "components/versions.txt", manifest);
+    kvtest::TNginx nginx(t.P.Site());
+    t.P.UseUrl(nginx.Url("/"));
+
+    TRun run = t.P.Run();
+    EXPECT_EQ(run.Status, 1);
+    EXPECT_TRUE(run.Has("Giving up - line corrupt for size - 34"));
+    EXPECT_EQ(run.Log.back(), "There were errors");
+    EXPECT_TRUE(run.Starting("Retrieving").empty());
+    EXPECT_FALSE(t.P.Exists("a.txt"));
+    EXPECT_EQ(t.P.Read("b.bin"), "the old b");
+    // Every line as received, the ones after the corrupt line too, each with CR LF.
+    EXPECT_EQ(t.P.Read("versions.txt"), "File Name,Checksum,Size,\r\n"
+                                        "a.txt," +
+                                            e2e::FileSumText(t.NewA) +
+                                            ",15,\r\n"
+                                            "b.bin,12,34\r\n"
+                                            "c.txt,1,1,\r\n");
+}
+
+TEST(UpdateFromUrl, ErrorPageServedAsManifestGivesUp) {
+    TProduct p;
+    kvtest::TNginx nginx(p.Site()); // no versions.txt: nginx answers with its 404 page
+    p.UseUrl(nginx.Url("/"));
+    TRun run = p.Run();
+    EXPECT_EQ(run.Status, 1);
+    auto givingUp = run.Starting("Giving up - line corrupt - ");
+    ASSERT_EQ(givingUp.size(), 1u) << ::testing::PrintToString(run.Log);
+    EXPECT_EQ(givingUp[0], "Giving up - line corrupt - <html>");
+    EXPECT_NE(p.Read("versions.txt").find("404"), std::string::npos);
+    EXPECT_EQ(run.Log.back(), "There were errors");
+}
+
+TEST(UpdateFromUrl, BlankSizeBecomesDefaultButANonNumberEndsTheRun) {
+    TProduct p;
+    kvtest::WriteFile(p.Root() + "src/a.txt", "aaa");
+    kvtest::WriteFile(p.Root() + "src/b.txt", "bbb");
+    e2e::Publish(p.Root() + "src", p.Site() + "components");
+    kvtest::TNginx nginx(p.Site());
+    p.UseUrl(nginx.Url("/"));
+
+    kvtest::WriteFile(p.Site() + "components/versions.txt",
+                      "a.txt," + e2e::FileSumText("aaa") + ",  ,\r\n");
+    TRun run = p.Run();
+    EXPECT_EQ(run.Status, 0) << ::testing::PrintToString(run.Log);
+    EXPECT_EQ(p.Read("a.txt"), "aaa");
+
+    // A size that is not a number ends the run at its entry; the entries before it stay done.
+    kvtest::WriteFile(p.Site() + "components/versions.txt",
+                      "b.txt," + e2e::FileSumText("bbb") + ",3,\r\nc.txt,1,12k,\r\n");
+    run = p.Run();
+    EXPECT_EQ(run.Status, 1);
+    EXPECT_EQ(p.Read("b.txt"), "bbb");
+    EXPECT_TRUE(run.Has("Unexpected error '12k' is not a valid integer value"))
+        << ::testing::PrintToString(run.Log);
+    EXPECT_EQ(run.Log.back(), "There were errors");
+}
+
+TEST(UpdateFromUrl, ClonesTheSiteByteForByteAndTheCloneServesAnUpdateFromPath) {
+    TThreeFiles t;
+    kvtest::TNginx nginx(t.P.Site());
+    const std::string clone = t.P.Root() + "clone/";
+    t.P.WriteIni("[General]\r\nUpdateFromUrl=" + nginx.Url("/") + "\r\nCloneToPath=" + clone +
+                 "\r\nAutoExit=1\r\n");
+
+    TRun run = t.P.Run();
+    EXPECT_EQ(run.Status, 0) << ::testing::PrintToString(run.Log);
+    EXPECT_TRUE(run.Has("Cloning to " + clone));
+    // Clone mode keeps the site's backslash after the edition folder.
+    EXPECT_TRUE(run.Has("Contacting download site ...(" + nginx.Url("/") + "components\\)"));
+    EXPECT_EQ(run.Starting("Retrieving file ").size(), 3u);
+    EXPECT_TRUE(run.Has("Retrieving file a.cab"));
+    EXPECT_TRUE(run.Starting("Ok - ").empty());
+    for (const char* f : {"versions.txt", "a.cab", "b.cab", "c.cab"})
+        EXPECT_TRUE(kvtest::ReadFile(clone + f) == kvtest::ReadFile(t.P.Site() + "components/" + f))
+            << f;
+    // Nothing was installed.
+    EXPECT_FALSE(t.P.Exists("a.txt"));
+    EXPECT_EQ(t.P.Read("b.bin"), "the old b");
+
+    t.P.WriteIni("[General]\r\nUpdateFromUncPath=" + clone + "\r\nAutoExit=1\r\n");
+    run = t.P.Run();
+    EXPECT_EQ(run.Status, 0) << ::testing::PrintToString(run.Log);
+    EXPECT_TRUE(run.Has("Copying from " + clone));
+    EXPECT_EQ(t.P.Read("a.txt"), t.NewA);
+    EXPECT_TRUE(t.P.Read("b.bin") == t.NewB);
+}
+
+TEST(UpdateFromUrl, CloneSwitchOnTheCommandLineKeepsTheUrlMode) {
+    TThreeFiles t;
+    kvtest::TNginx nginx(t.P.Site());
+    t.P.UseUrl(nginx.Url("/"));
+    const std::string clone = t.P.Root() + "clone2/";
+    TRun run = t.P.Run({"/CloneToPath", clone});
+    EXPECT_EQ(run.Status, 0) << ::testing::PrintToString(run.Log);
+    EXPECT_TRUE(run.Has("Cloning update site to " + clone));
+    EXPECT_TRUE(run.Has("Updating from " + nginx.Url("/components/")));
+    EXPECT_TRUE(kvtest::ReadFile(clone + "b.cab") ==
+                kvtest::ReadFile(t.P.Site() + "components/b.cab"));
+    EXPECT_FALSE(t.P.Exists("a.txt"));
+}
