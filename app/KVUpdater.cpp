@@ -85,6 +85,7 @@ int main(int argc, char** argv) {
             form.FormCreate();
         } catch (...) {
             // Start-up stops here; the window would stay open and idle.
+            form.ShowLog();
             presentation.HandleException();
         }
         presentation.Run();

@@ -143,7 +143,18 @@ TForm1::~TForm1() {
 }
 
 void TForm1::Say(const std::string& text) {
-    Memo1.Append(plat::FormatLogTime(plat::LocalNow()) + " " + text);
+    std::string line = plat::FormatLogTime(plat::LocalNow()) + " " + text;
+    if (FLogShown)
+        Memo1.Append(line);
+    else
+        Memo1.Lines.push_back(std::move(line));
+}
+
+void TForm1::ShowLog() {
+    if (FLogShown) return;
+    FLogShown = true;
+    if (Memo1.OnAppend)
+        for (const auto& line : Memo1.Lines) Memo1.OnAppend(line);
 }
 
 void TForm1::SaveLog(const std::string& fileName) {

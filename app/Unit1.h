@@ -97,6 +97,9 @@ public:
     void Say(const std::string& text);
     // Writes every log line to the file, creating or replacing it.
     void SaveLog(const std::string& fileName);
+    // The window appears with the log once start-up has decided whether the run is silent:
+    // the lines so far are shown (unless silent) and later ones as they are written.
+    void ShowLog();
 
     // The run driver, fired once by Timer1.
     void Timer1Timer();
@@ -117,6 +120,7 @@ public:
     void msHTTPClient1Disconnected(TmsSocketBase* Sender);
 
 private:
+    bool FLogShown = false;
     void HandleSwitches();
     void ReadLanguageFile();
     void ProxySummary();

@@ -70,6 +70,7 @@ void TForm1::Timer1Timer() {
 }
 
 void TForm1::SelfUpdateCopy() {
+    ShowLog();
     // The updater that started this copy must have ended before its file is replaced.
     plat::Sleep(2000);
     ProductDir = UpdaterDir() + ".." + plat::PathDelim;

@@ -19,6 +19,22 @@ const char* const StandardProductDir = "/opt/kestavorin";
 const char* const Firewalls = "Firewalls";
 const char* const General = "General";
 
+// Whether a switch takes the argument as its value. Where "/" separates folders an absolute
+// folder begins with it too, so there only the switch names themselves are no value.
+bool IsValue(const std::string& arg) {
+    if (arg.empty()) return false; // it would name the root folder
+    if (arg[0] != '/') return true;
+    if (plat::PathDelim != '/') return false;
+    static const char* const switches[] = {
+        "/autoexit",      "/silent",    "/clonetopath",   "/updatefromuncpath",
+        "/updatefromurl", "/httpproxy", "/httpproxyport", "/httpuserid",
+        "/httppasswd",    "/self",      "/debug",         "/?"};
+    const std::string lower = plat::LowerCase(arg);
+    for (const char* s : switches)
+        if (lower == s) return false;
+    return true;
+}
+
 } // namespace
 
 void TForm1::AssignProxy(const std::string& text) {
@@ -90,6 +106,7 @@ void TForm1::FormCreate() {
     }
     // 18.
     if (Silent) presentation.SetSilent();
+    ShowLog();
     // 19.
     Timer1.SetEnabled(true);
 }
@@ -194,9 +211,8 @@ void TForm1::HandleSwitches() {
     const size_t count = Params.size();
     for (size_t i = 0; i < count; ++i) {
         const std::string sw = plat::LowerCase(Params[i]);
-        // A switch's value is the next argument unless that is another switch. An empty
-        // argument is no value either: it would name the root folder.
-        const bool hasValue = i + 1 < count && !Params[i + 1].empty() && Params[i + 1][0] != '/';
+        // A switch's value is the next argument unless that is another switch.
+        const bool hasValue = i + 1 < count && IsValue(Params[i + 1]);
         const std::string value = hasValue ? Params[i + 1] : std::string();
 
         if (sw == "/autoexit") {
