@@ -125,7 +125,9 @@ int32_t TmsHTTPClient::ReadHeaders() {
 }
 
 void TmsHTTPClient::ReadBody() {
-    FResponseStream.Clear();
+    // The memory of the last body is kept for this one: a body of about the same size
+    // arrives without the cost of fresh pages. What is left over is given back below.
+    FResponseStream.SetSize(0);
     if (plat::LowerCase(FieldValue(FHeaders, "Transfer-Encoding")) == "chunked") {
         ReceiveChunked(FResponseStream);
     } else {
@@ -133,5 +135,7 @@ void TmsHTTPClient::ReadBody() {
         int32_t length = DecimalValue(FieldValue(FHeaders, "Content-Length")).value_or(-1);
         ReceiveStream(FResponseStream, length, 0);
     }
+    if (FResponseStream.Capacity() > FResponseStream.Size() + FResponseStream.Size() / 8 + 65536)
+        FResponseStream.ShrinkToFit();
     FResponseStream.SetPosition(0);
 }

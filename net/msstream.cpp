@@ -83,6 +83,20 @@ void TMemoryStream::Reserve(int64_t capacity) {
     FCapacity = capacity;
 }
 
+void TMemoryStream::ShrinkToFit() {
+    if (FCapacity <= FSize) return;
+    if (FSize == 0) {
+        std::free(FData);
+        FData = nullptr;
+        FCapacity = 0;
+        return;
+    }
+    if (char* data = static_cast<char*>(std::realloc(FData, static_cast<size_t>(FSize)))) {
+        FData = data;
+        FCapacity = FSize;
+    }
+}
+
 void TMemoryStream::Grow(int64_t needed) {
     // Geometric growth keeps appends linear; large blocks are moved by the allocator without
     // copying where it can remap them.

@@ -43,6 +43,8 @@ public:
     void SetSize(int64_t size);
     // Makes room for at least capacity bytes without changing size or position.
     void Reserve(int64_t capacity);
+    // Gives back the room beyond the size.
+    void ShrinkToFit();
     int64_t Capacity() const { return FCapacity; }
 
     const char* Memory() const { return FData; }

@@ -297,6 +297,16 @@ TEST_F(NginxSite, FilesArriveByteForByte) {
     }
 }
 
+TEST_F(NginxSite, ASmallBodyAfterALargeOneGivesTheMemoryBack) {
+    TmsHTTPClient c;
+    c.SetURL(Server->Url("/files/f" + std::to_string(64u << 20)));
+    ASSERT_EQ(c.Get(), 200);
+    c.SetURL(Server->Url("/files/f1"));
+    ASSERT_EQ(c.Get(), 200);
+    EXPECT_EQ(c.ResponseStream().Size(), 1);
+    EXPECT_LE(c.ResponseStream().Capacity(), 1 << 20);
+}
+
 TEST_F(NginxSite, MissingFileGivesItsErrorPage) {
     TmsHTTPClient c;
     c.SetURL(Server->Url("/files/absent.cab"));
