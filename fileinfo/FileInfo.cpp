@@ -34,14 +34,14 @@ std::string DriveOf(const std::string& name) {
     return "";
 }
 
-double ToDateTime(const plat::TUnixTime& t, int* year = nullptr) {
+} // namespace
+
+double FileTimeToDateTime(const plat::TUnixTime& time, bool creation) {
     plat::TSystemTime local;
-    if (!plat::UnixToLocal(t, local)) return 0;
-    if (year) *year = local.Year;
+    if (!plat::UnixToLocal(time, local)) return 0;
+    if (creation && (local.Year <= 1980 || local.Year > 2050)) return 0;
     return plat::EncodeDateTime(local);
 }
-
-} // namespace
 
 void TFileInfo::SetFilename(const std::string& name) {
     FFilename = name;
@@ -89,14 +89,9 @@ void TFileInfo::SetFilename(const std::string& name) {
     if (!found) {
         plat::Presentation().Beep();
     } else {
-        if (entry.HasCreation) {
-            int year = 0;
-            double creation = ToDateTime(entry.Creation, &year);
-            // Creation times outside 1981..2050 are taken as not known.
-            TimeStamp.Creation = (year > 1980 && year <= 2050) ? creation : 0;
-        }
-        TimeStamp.LastWrite = ToDateTime(entry.LastWrite);
-        TimeStamp.LastAccess = ToDateTime(entry.LastAccess);
+        if (entry.HasCreation) TimeStamp.Creation = FileTimeToDateTime(entry.Creation, true);
+        TimeStamp.LastWrite = FileTimeToDateTime(entry.LastWrite, false);
+        TimeStamp.LastAccess = FileTimeToDateTime(entry.LastAccess, false);
     }
 
     // No short names here: the long name's upper-cased file-name part stands in.

@@ -13,6 +13,8 @@
 #include <string>
 #include <vector>
 
+#include "platform/files.h"
+
 // A four-part version number.
 class TVersion {
 public:
@@ -57,6 +59,10 @@ constexpr size_t FixedFileInfoSize = 52; // 13 little-endian 32-bit fields
 std::optional<TFixedFileInfo> ReadFixedFileInfo(const std::string& fileName);
 // The record from 52 little-endian bytes, when the signature is right.
 std::optional<TFixedFileInfo> DecodeFixedFileInfo(const uint8_t* data, size_t size);
+
+// A file time as the local date-time, 0 when it can't be converted. A creation time whose
+// local year lies outside 1981..2050 is taken as unknown (0) too.
+double FileTimeToDateTime(const plat::TUnixTime& time, bool creation);
 
 class TFileInfo {
 public:

@@ -178,6 +178,21 @@ TEST_F(FileInfo_, FolderHasNoNamePartsButAnEntry) {
     EXPECT_EQ(Presentation->Beeps, 0);
 }
 
+TEST(FileTimeToDateTime, CreationTimesOutside1981To2050AreUnknown) {
+    const plat::TUnixTime in1980{330000000, 0};  // June 1980
+    const plat::TUnixTime in1981{362000000, 0};  // June 1981
+    const plat::TUnixTime in2050{2538000000, 0}; // June 2050
+    const plat::TUnixTime in2051{2570000000, 0}; // June 2051
+    EXPECT_EQ(FileTimeToDateTime(in1980, true), 0);
+    EXPECT_EQ(FileTimeToDateTime(in2051, true), 0);
+    EXPECT_GT(FileTimeToDateTime(in1981, true), 0);
+    EXPECT_GT(FileTimeToDateTime(in2050, true), 0);
+    // Other times have no bound. 25569 is 1 January 1970 in the framework's numbering.
+    EXPECT_GT(FileTimeToDateTime(in1980, false), 25569 + 3800);
+    EXPECT_GT(FileTimeToDateTime(in2051, false), 0);
+    EXPECT_NEAR(FileTimeToDateTime(in1981, true), FileTimeToDateTime(in1981, false), 1e-9);
+}
+
 TEST_F(FileInfo_, SizeKeepsTheLow32BitsAsSigned) {
     const std::string name = Dir.File("sparse.bin");
     plat::FileHandle h = plat::FileCreate(name);
