@@ -1,0 +1,219 @@
+// Start-up driven in-process: the settings, the download URL and the first log lines that
+// the initialisation files and the switches give.
+#include <gtest/gtest.h>
+
+#include <cstdint>
+
+#include "app/BrandMsgs.h"
+#include "app/Password.h"
+#include "app/Unit1.h"
+#include "kv_config.h"
+#include "platform/files.h"
+#include "tests/support/support.h"
+
+namespace {
+
+const std::string DefaultUrl = KV_DEFAULT_URL;
+
+// A fresh process state and a product folder that holds the (absent) program file and an
+// edition file, so the folder is the product folder whatever the machine holds.
+class StartupTest : public ::testing::Test {
+protected:
+    kvtest::TTempDir Dir;
+    std::string SavedDir = plat::GetCurrentDir();
+    std::unique_ptr<TForm1> Form;
+
+    void SetUp() override {
+        ExeName = Dir.File("KVUpdater.exe");
+        Dir.Write("language.dat", "");
+    }
+    void TearDown() override {
+        Form.reset();
+        plat::SetCurrentDir(SavedDir);
+        Params.clear();
+    }
+    // Runs start-up with the arguments; the timer is left armed but never fires here.
+    void Start(std::vector<std::string> args) {
+        Form.reset();
+        ResetSettings();
+        Params = std::move(args);
+        Form = std::make_unique<TForm1>();
+        Form->FormCreate();
+    }
+    std::vector<std::string> Messages() const {
+        std::vector<std::string> m;
+        for (const auto& line : Form->Memo1.Lines) m.push_back(line.substr(21));
+        return m;
+    }
+    bool Logged(const std::string& message) const {
+        for (const auto& m : Messages())
+            if (m == message) return true;
+        return false;
+    }
+    int Count(const std::string& message) const {
+        int n = 0;
+        for (const auto& m : Messages()) n += m == message;
+        return n;
+    }
+};
+
+} // namespace
+
+TEST_F(StartupTest, PlainStartUpdatesFromTheDefaultSiteIntoTheOwnFolder) {
+    Start({});
+    EXPECT_EQ(ProductDir, Dir.Path());
+    EXPECT_EQ(plat::GetCurrentDir() + "/", Dir.Path());
+    EXPECT_TRUE(FromUrl);
+    EXPECT_FALSE(FromPath || CloneSite || AutoExit || Silent);
+    EXPECT_EQ(DownloadUrl, DefaultUrl + "components/");
+    auto m = Messages();
+    ASSERT_GE(m.size(), 3u);
+    EXPECT_EQ(m[0], "KVUpdater version 0.0.0.0");
+    EXPECT_EQ(m[1], "Updating from " + DownloadUrl);
+    EXPECT_EQ(m[2], "Updating to " + Dir.Path());
+    EXPECT_TRUE(Form->Timer1.Enabled());
+    EXPECT_EQ(Form->Window.Caption.rfind("Kestavorin Updater 0.0.0.0 ", 0), 0u);
+    EXPECT_EQ(Form->Window.Caption.size(),
+              std::string("Kestavorin Updater 0.0.0.0 Dec 08 2026 ").size());
+}
+
+TEST_F(StartupTest, UrlComposition) {
+    // A URL from the switch gets nothing appended but the edition folder.
+    Start({"/UpdateFromUrl", "http://h/site"});
+    EXPECT_EQ(DownloadUrl, "http://h/sitecomponents/");
+    EXPECT_TRUE(Logged("Updating from url"));
+
+    // Without a value the default comes back even when the ini gave another.
+    Dir.Write("KVUpdater.ini", "[General]\r\nUpdateFromUrl=http://ini.example/x\r\n");
+    Start({"/UpdateFromUrl"});
+    EXPECT_EQ(DownloadUrl, DefaultUrl + "components/");
+    Start({});
+    EXPECT_EQ(DownloadUrl, "http://ini.example/x/components/");
+
+    // Clone from the ini: no URL mode, so no "/" after the edition folder, then "\".
+    Dir.Write("KVUpdater.ini", "[General]\r\nCloneToPath=" + Dir.File("clone") + "\r\n");
+    Start({});
+    EXPECT_TRUE(CloneSite);
+    EXPECT_FALSE(FromUrl);
+    EXPECT_EQ(ClonePath, Dir.File("clone/"));
+    EXPECT_TRUE(plat::DirectoryExists(ClonePath));
+    EXPECT_EQ(DownloadUrl, DefaultUrl + "components\\");
+    EXPECT_TRUE(Logged("Cloning to " + ClonePath));
+
+    // Clone from the switch keeps the URL mode: "/" and then "\".
+    Dir.Write("KVUpdater.ini", "");
+    Start({"/CloneToPath", Dir.File("c2")});
+    EXPECT_TRUE(CloneSite && FromUrl);
+    EXPECT_EQ(DownloadUrl, DefaultUrl + "components/\\");
+    EXPECT_TRUE(Logged("Cloning update site to " + Dir.File("c2/")));
+}
+
+TEST_F(StartupTest, SwitchValuesAndLetterCase) {
+    // "/CloneToPath" before another switch takes no value: the own folder, and the next
+    // switch still counts.
+    Start({"/clonetopath", "/SILENT"});
+    EXPECT_EQ(ClonePath, Dir.Path());
+    EXPECT_TRUE(Silent && AutoExit && CloneSite);
+    EXPECT_TRUE(Logged("Silent"));
+
+    // "/UpdateFromUncPath" takes the next argument whatever it is.
+    Start({"/UpdateFromUncPath", "/silent"});
+    EXPECT_EQ(SourcePath, "/silent/");
+    EXPECT_TRUE(FromPath && Silent);
+    EXPECT_FALSE(FromUrl);
+    EXPECT_TRUE(Logged("Updating from path /silent"));
+    EXPECT_TRUE(Logged("Copying from /silent/"));
+    EXPECT_THROW(Start({"/UpdateFromUncPath"}), Exception);
+
+    // "/self" in another case or place is ignored; unknown arguments are ignored.
+    Start({"/SELF", "whatever", "/autoexit"});
+    EXPECT_TRUE(AutoExit);
+    EXPECT_TRUE(Form->Timer1.Enabled());
+    int autoExit = -1;
+    for (size_t i = 0; i < Messages().size(); ++i)
+        if (Messages()[i] == "AutoExit") autoExit = static_cast<int>(i);
+    EXPECT_EQ(autoExit, 1); // right after the version line
+}
+
+TEST_F(StartupTest, ProxySettingsFollowTheirPrecedence) {
+    Dir.Write("Kestavorin.ini", "[Firewalls]\r\nHTTPProxy=proxyhost:8080\r\nHTTPUserID=joe\r\n"
+                                "HTTPPasswd=" +
+                                    HexEncode(ScramblePassword("pw", ProxyPasswordKey, false)) +
+                                    "\r\n");
+    Start({});
+    EXPECT_EQ(Form->msHTTPClient1.Proxy(), "proxyhost");
+    EXPECT_EQ(Form->msHTTPClient1.ProxyPort(), 8080);
+    EXPECT_EQ(Form->msHTTPClient1.ProxyPassword, "pw");
+    EXPECT_TRUE(Form->msHTTPClient1.ProxyAuthorization);
+    EXPECT_TRUE(Logged("Reading " + Dir.File("Kestavorin.ini")));
+    EXPECT_TRUE(Logged("Using proxy with username"));
+    EXPECT_TRUE(Logged("Proxy address proxyhost"));
+    EXPECT_TRUE(Logged("Proxy port 8080"));
+
+    // KVUpdater.ini without proxy keys still assigns the host again: the port is lost.
+    Dir.Write("KVUpdater.ini", "[General]\r\nAutoExit=1\r\n");
+    Start({});
+    EXPECT_EQ(Form->msHTTPClient1.Proxy(), "proxyhost");
+    EXPECT_EQ(Form->msHTTPClient1.ProxyPort(), 0);
+    EXPECT_EQ(Form->msHTTPClient1.ProxyUserName, "joe");
+
+    // A bad port in the product's ini is logged and leaves port 0.
+    Dir.Write("KVUpdater.ini", "");
+    Dir.Write("Kestavorin.ini", "[Firewalls]\r\nHTTPProxy=proxyhost:80x\r\n");
+    Start({});
+    EXPECT_TRUE(Logged("Invalid port number: 80x"));
+    EXPECT_EQ(Form->msHTTPClient1.ProxyPort(), 0);
+    EXPECT_FALSE(Form->msHTTPClient1.ProxyAuthorization);
+    EXPECT_TRUE(Logged("Using proxy "));
+
+    // The switches come last; a bare host resets the port until "/HTTPProxyPort".
+    Start({"/HTTPProxy", "sw:3128"});
+    EXPECT_EQ(Form->msHTTPClient1.ProxyPort(), 3128);
+    EXPECT_EQ(Count("Using proxy "), 2); // the switch and the summary
+    Start({"/HTTPProxy", "sw", "/HTTPProxyPort", "40000", "/HTTPUserID", "ann"});
+    EXPECT_EQ(Form->msHTTPClient1.Proxy(), "sw");
+    EXPECT_EQ(Form->msHTTPClient1.ProxyPort(), static_cast<int16_t>(40000));
+    EXPECT_TRUE(Logged("Proxy port " + std::to_string(40000 - 65536)));
+    EXPECT_TRUE(Form->msHTTPClient1.ProxyAuthorization);
+
+    // A port that is no number escapes start-up before the timer is armed.
+    EXPECT_THROW(Start({"/HTTPProxyPort", "abc"}), EConvertError);
+    EXPECT_FALSE(Form->Timer1.Enabled());
+}
+
+TEST_F(StartupTest, PlainPasswordIsScrambledInTheFileAndUsedAtOnce) {
+    Dir.Write("KVUpdater.ini", "[Firewalls]\r\nHTTPUserID=u\r\nHTTPPasswd=  secret  \r\n; end\r\n");
+    Start({});
+    EXPECT_EQ(Form->msHTTPClient1.ProxyPassword, "secret");
+    const std::string ini = Dir.Read("KVUpdater.ini");
+    EXPECT_EQ(ini.find("HTTPPasswd="), std::string::npos);
+    EXPECT_NE(
+        ini.find("HTTPPasswdx=" + HexEncode(ScramblePassword("secret", ProxyPasswordKey, false))),
+        std::string::npos);
+    EXPECT_NE(ini.find("; end\r\n"), std::string::npos);
+}
+
+TEST_F(StartupTest, RebrandedEditionAndModePrecedenceInTheIni) {
+    Dir.Write("language.dat", "tolvu second words\r\nmore\r\n");
+    Dir.Write("KVUpdater.ini", "[General]\r\nUpdateFromUncPath=" + Dir.File("src") +
+                                   "\r\nSilent=1\r\nAutoExit=0\r\n");
+    Start({});
+    EXPECT_EQ(EditionCode, "tolvu");
+    EXPECT_TRUE(Rebranded);
+    EXPECT_EQ(Form->Window.Caption.rfind("Ostri Vane Updater 0.0.0.0 ", 0), 0u);
+    // From a path: the edition's name is not appended without the URL mode.
+    EXPECT_TRUE(FromPath);
+    EXPECT_EQ(DownloadUrl, DefaultUrl);
+    EXPECT_TRUE(Silent && AutoExit);
+
+    Dir.Write("language.dat", "Other");
+    Dir.Write("KVUpdater.ini", "");
+    Start({});
+    EXPECT_EQ(DownloadUrl, DefaultUrl + "Other/");
+}
+
+TEST_F(StartupTest, StaleSelfUpdateCopyIsDeletedAtAStart) {
+    Dir.Write("tmp/KVUpdater.exe", "old copy");
+    Start({});
+    EXPECT_FALSE(Dir.Exists("tmp/KVUpdater.exe"));
+}
