@@ -1,0 +1,341 @@
+// A whole run of the program with its window on a private Xvfb display, against a local
+// nginx site whose one large file takes a few seconds to arrive: the window carries its
+// caption while the run goes on, the bars and the log change, a screenshot of the finished
+// window is saved into the build folder, and the window stays until it is closed unless
+// "/autoexit" ends the program.
+#include <fcntl.h>
+#include <poll.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
+#include <xcb/xcb.h>
+
+#include <gtest/gtest.h>
+
+#include <QImage>
+#include <chrono>
+#include <cstdlib>
+#include <cstring>
+#include <functional>
+#include <set>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "tests/e2e/e2e.h"
+
+extern char** environ;
+
+namespace {
+
+bool WaitUntil(const std::function<bool()>& done, int timeoutMs) {
+    auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
+    while (!done()) {
+        if (std::chrono::steady_clock::now() > end) return false;
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    }
+    return true;
+}
+
+// Xvfb on a display number of its own choosing, stopped at destruction.
+class TDisplay {
+public:
+    TDisplay() {
+        int fds[2];
+        if (pipe(fds) != 0) return;
+        FPid = fork();
+        if (FPid == 0) {
+            int null = open("/dev/null", O_RDWR);
+            dup2(null, 0);
+            dup2(null, 1);
+            dup2(null, 2);
+            close(fds[0]);
+            std::string fd = std::to_string(fds[1]);
+            execlp("Xvfb", "Xvfb", "-displayfd", fd.c_str(), "-nolisten", "tcp", "-screen", "0",
+                   "1024x768x24", static_cast<char*>(nullptr));
+            _exit(127);
+        }
+        close(fds[1]);
+        // Xvfb writes the display number it took once it accepts clients.
+        std::string number;
+        pollfd p{fds[0], POLLIN, 0};
+        while (FPid > 0 && poll(&p, 1, 30000) > 0) {
+            char c;
+            if (read(fds[0], &c, 1) != 1 || c == '\n') break;
+            number += c;
+        }
+        close(fds[0]);
+        if (!number.empty()) FName = ":" + number;
+    }
+    ~TDisplay() {
+        if (FConnection) xcb_disconnect(FConnection);
+        if (FPid > 0) {
+            kill(FPid, SIGTERM);
+            waitpid(FPid, nullptr, 0);
+        }
+    }
+    const std::string& Name() const { return FName; }
+
+    xcb_connection_t* Connection() {
+        if (!FConnection && !FName.empty()) {
+            FConnection = xcb_connect(FName.c_str(), nullptr);
+            if (xcb_connection_has_error(FConnection)) {
+                xcb_disconnect(FConnection);
+                FConnection = nullptr;
+            }
+        }
+        return FConnection;
+    }
+
+    xcb_atom_t Atom(const char* name) {
+        auto* reply = xcb_intern_atom_reply(
+            Connection(), xcb_intern_atom(Connection(), 0, strlen(name), name), nullptr);
+        xcb_atom_t atom = reply ? reply->atom : xcb_atom_t(XCB_ATOM_NONE);
+        free(reply);
+        return atom;
+    }
+
+    std::string Title(xcb_window_t window) {
+        xcb_atom_t utf8 = Atom("UTF8_STRING");
+        for (auto [property, type] :
+             {std::pair{Atom("_NET_WM_NAME"), utf8},
+              std::pair{xcb_atom_t(XCB_ATOM_WM_NAME), xcb_atom_t(XCB_ATOM_STRING)}}) {
+            auto* reply = xcb_get_property_reply(
+                Connection(), xcb_get_property(Connection(), 0, window, property, type, 0, 1024),
+                nullptr);
+            std::string title;
+            if (reply)
+                title.assign(static_cast<const char*>(xcb_get_property_value(reply)),
+                             xcb_get_property_value_length(reply));
+            free(reply);
+            if (!title.empty()) return title;
+        }
+        return "";
+    }
+
+    // The viewable top-level window whose title starts with prefix, or 0.
+    xcb_window_t FindWindow(const std::string& prefix) {
+        if (!Connection()) return 0;
+        xcb_window_t root = xcb_setup_roots_iterator(xcb_get_setup(Connection())).data->root;
+        auto* tree =
+            xcb_query_tree_reply(Connection(), xcb_query_tree(Connection(), root), nullptr);
+        if (!tree) return 0;
+        xcb_window_t found = 0;
+        xcb_window_t* children = xcb_query_tree_children(tree);
+        for (int i = 0; i < xcb_query_tree_children_length(tree) && !found; ++i) {
+            auto* attributes = xcb_get_window_attributes_reply(
+                Connection(), xcb_get_window_attributes(Connection(), children[i]), nullptr);
+            bool viewable = attributes && attributes->map_state == XCB_MAP_STATE_VIEWABLE;
+            free(attributes);
+            if (viewable && Title(children[i]).rfind(prefix, 0) == 0) found = children[i];
+        }
+        free(tree);
+        return found;
+    }
+
+    // The window's pixels as the X server holds them.
+    QImage Grab(xcb_window_t window) {
+        auto* geometry =
+            xcb_get_geometry_reply(Connection(), xcb_get_geometry(Connection(), window), nullptr);
+        if (!geometry) return QImage();
+        int width = geometry->width, height = geometry->height;
+        free(geometry);
+        auto* image = xcb_get_image_reply(Connection(),
+                                          xcb_get_image(Connection(), XCB_IMAGE_FORMAT_Z_PIXMAP,
+                                                        window, 0, 0, width, height, ~0u),
+                                          nullptr);
+        if (!image) return QImage();
+        QImage result;
+        if (xcb_get_image_data_length(image) >= width * height * 4)
+            result =
+                QImage(xcb_get_image_data(image), width, height, width * 4, QImage::Format_RGB32)
+                    .copy();
+        free(image);
+        return result;
+    }
+
+    // As the window manager's close button does: WM_DELETE_WINDOW.
+    void Close(xcb_window_t window) {
+        xcb_client_message_event_t event{};
+        event.response_type = XCB_CLIENT_MESSAGE;
+        event.format = 32;
+        event.window = window;
+        event.type = Atom("WM_PROTOCOLS");
+        event.data.data32[0] = Atom("WM_DELETE_WINDOW");
+        event.data.data32[1] = XCB_CURRENT_TIME;
+        xcb_send_event(Connection(), 0, window, XCB_EVENT_MASK_NO_EVENT,
+                       reinterpret_cast<const char*>(&event));
+        xcb_flush(Connection());
+    }
+
+private:
+    pid_t FPid = -1;
+    std::string FName;
+    xcb_connection_t* FConnection = nullptr;
+};
+
+// The updater started in the background with the display; its exit status kept.
+class TProgram {
+public:
+    TProgram(const std::string& exe, const std::vector<std::string>& args,
+             const std::string& display, const std::string& output) {
+        std::vector<std::string> env;
+        for (char** e = environ; *e; ++e) {
+            std::string v = *e;
+            if (v.rfind("DISPLAY=", 0) != 0 && v.rfind("QT_QPA_PLATFORM=", 0) != 0 &&
+                v.rfind("WAYLAND_DISPLAY=", 0) != 0)
+                env.push_back(v);
+        }
+        env.push_back("DISPLAY=" + display);
+        std::vector<char*> envp, argv{const_cast<char*>(exe.c_str())};
+        for (auto& v : env) envp.push_back(v.data());
+        envp.push_back(nullptr);
+        for (const auto& a : args) argv.push_back(const_cast<char*>(a.c_str()));
+        argv.push_back(nullptr);
+        posix_spawn_file_actions_t actions;
+        posix_spawn_file_actions_init(&actions);
+        posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
+        posix_spawn_file_actions_addopen(&actions, 1, output.c_str(), O_WRONLY | O_CREAT | O_TRUNC,
+                                         0644);
+        posix_spawn_file_actions_adddup2(&actions, 1, 2);
+        if (posix_spawn(&FPid, exe.c_str(), &actions, nullptr, argv.data(), envp.data()) != 0)
+            FPid = -1;
+        posix_spawn_file_actions_destroy(&actions);
+    }
+    ~TProgram() {
+        if (Running()) {
+            kill(FPid, SIGKILL);
+            waitpid(FPid, nullptr, 0);
+        }
+    }
+    bool Running() {
+        if (FPid <= 0 || FStatus != -1) return false;
+        int status = 0;
+        if (waitpid(FPid, &status, WNOHANG) != FPid) return true;
+        FStatus = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+        return false;
+    }
+    int Status() const { return FStatus; }
+
+private:
+    pid_t FPid = -1;
+    int FStatus = -1;
+};
+
+int Colours(const QImage& image) {
+    std::set<QRgb> colours;
+    for (int y = 0; y < image.height(); y += 2)
+        for (int x = 0; x < image.width(); x += 2) colours.insert(image.pixel(x, y));
+    return static_cast<int>(colours.size());
+}
+
+// A product folder and a site whose one large file arrives slowly.
+struct TSlowSite {
+    e2e::TProduct P;
+    std::string Large = kvtest::RandomBytes(9 * 1024 * 1024, 11);
+    TSlowSite() {
+        kvtest::WriteFile(P.Root() + "src/large.dat", Large);
+        kvtest::WriteFile(P.Root() + "src/readme.txt", "new readme\r\n");
+        e2e::Publish(P.Root() + "src", P.Site() + "components");
+    }
+};
+
+struct TWatch {
+    bool CaptionDuringRun = false;
+    std::vector<QImage> Bars, Logs; // distinct looks seen while the run went on
+};
+
+// Watches the window until the log file exists: its caption while the run goes on, and the
+// distinct looks of the bars and of the log.
+xcb_window_t WatchRun(TDisplay& display, TProgram& program, TSlowSite& site, TWatch& watch) {
+    xcb_window_t window = 0;
+    EXPECT_TRUE(WaitUntil(
+        [&] {
+            return (window = display.FindWindow("Kestavorin Updater ")) != 0 || !program.Running();
+        },
+        30000));
+    if (!window) return 0;
+    auto remember = [](std::vector<QImage>& seen, const QImage& image) {
+        for (const auto& s : seen)
+            if (s == image) return;
+        seen.push_back(image);
+    };
+    WaitUntil(
+        [&] {
+            if (site.P.Exists("logs/KVUpdater.log") || !program.Running()) return true;
+            std::string title = display.Title(window);
+            watch.CaptionDuringRun =
+                watch.CaptionDuringRun || title.rfind("Kestavorin Updater 4.5.0.1 ", 0) == 0;
+            QImage shot = display.Grab(window);
+            if (shot.height() > 60) {
+                remember(watch.Bars, shot.copy(0, 0, shot.width(), 50));
+                remember(watch.Logs, shot.copy(0, 50, shot.width(), shot.height() - 50));
+            }
+            return false;
+        },
+        120000);
+    return window;
+}
+
+} // namespace
+
+TEST(QtWholeRun, WindowShowsTheRunAndStaysUntilClosed) {
+    TDisplay display;
+    ASSERT_FALSE(display.Name().empty()) << "Xvfb did not start";
+    TSlowSite site;
+    kvtest::TNginx nginx(site.P.Site(), "limit_rate 2m;");
+    site.P.WriteIni("[General]\r\nUpdateFromUrl=" + nginx.Url("/") + "\r\n");
+
+    TProgram program(site.P.File("KVUpdater.exe"), {}, display.Name(), site.P.Root() + "out.txt");
+    TWatch watch;
+    xcb_window_t window = WatchRun(display, program, site, watch);
+    ASSERT_NE(0u, window) << "the program opened no window; output: "
+                          << kvtest::ReadFile(site.P.Root() + "out.txt");
+    EXPECT_TRUE(watch.CaptionDuringRun);
+    // The bars moved and the log grew while the download went on.
+    EXPECT_GE(watch.Bars.size(), 3u);
+    EXPECT_GE(watch.Logs.size(), 2u);
+
+    // The run is over and logged, and the window stays open on the log.
+    ASSERT_TRUE(WaitUntil(
+        [&] { return !site.P.LogMessages().empty() && site.P.LogMessages().back() == "All done"; },
+        30000));
+    EXPECT_TRUE(site.P.Read("large.dat") == site.Large);
+    std::this_thread::sleep_for(std::chrono::milliseconds(500));
+    EXPECT_TRUE(program.Running());
+    EXPECT_EQ(window, display.FindWindow("Kestavorin Updater "));
+
+    QImage shot = display.Grab(window);
+    ASSERT_FALSE(shot.isNull());
+    EXPECT_EQ(651, shot.width());
+    EXPECT_EQ(440, shot.height());
+    const std::string png = std::string(KV_QT_SHOT_DIR) + "/qt_whole_run.png";
+    EXPECT_TRUE(shot.save(QString::fromStdString(png), "PNG"));
+    QImage saved(QString::fromStdString(png));
+    ASSERT_FALSE(saved.isNull());
+    // Not blank: text, bars and scroll bars give many colours.
+    EXPECT_GT(Colours(saved), 20);
+
+    display.Close(window);
+    ASSERT_TRUE(WaitUntil([&] { return !program.Running(); }, 30000));
+    EXPECT_EQ(0, program.Status());
+}
+
+TEST(QtWholeRun, AutoExitEndsTheProgramByItself) {
+    TDisplay display;
+    ASSERT_FALSE(display.Name().empty()) << "Xvfb did not start";
+    TSlowSite site;
+    kvtest::TNginx nginx(site.P.Site(), "limit_rate 4m;");
+    site.P.WriteIni("[General]\r\nUpdateFromUrl=" + nginx.Url("/") + "\r\n");
+
+    TProgram program(site.P.File("KVUpdater.exe"), {"/autoexit"}, display.Name(),
+                     site.P.Root() + "out.txt");
+    TWatch watch;
+    xcb_window_t window = WatchRun(display, program, site, watch);
+    ASSERT_NE(0u, window) << "the program opened no window";
+    ASSERT_TRUE(WaitUntil([&] { return !program.Running(); }, 60000));
+    EXPECT_EQ(0, program.Status());
+    EXPECT_EQ("All done", site.P.LogMessages().back());
+    EXPECT_EQ(0u, display.FindWindow("Kestavorin Updater "));
+}
