@@ -14,6 +14,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <filesystem>
 #include <fstream>
 #include <random>
 #include <sstream>
@@ -34,7 +35,8 @@ std::string Quote(const std::string& s) {
 void MakeParents(const std::string& name) {
     size_t slash = name.rfind('/');
     if (slash == std::string::npos || slash == 0) return;
-    RunCommand("mkdir -p " + Quote(name.substr(0, slash)));
+    std::error_code ec;
+    std::filesystem::create_directories(name.substr(0, slash), ec);
 }
 } // namespace
 
@@ -196,7 +198,9 @@ TNginx::TNginx(const std::string& root, const std::string& extraServerConfig) {
     for (int attempt = 0; attempt < 5; ++attempt) {
         FPort = FreePort();
         std::string d = FDir.Path();
-        RunCommand("mkdir -p " + Quote(d + "temp") + " " + Quote(d + "logs"));
+        std::error_code ec;
+        std::filesystem::create_directories(d + "temp", ec);
+        std::filesystem::create_directories(d + "logs", ec);
         std::ostringstream conf;
         conf << "daemon off;\nmaster_process off;\nworker_processes 1;\n"
              << "error_log " << d << "logs/error.log;\npid " << d << "nginx.pid;\n"
