@@ -260,8 +260,8 @@ std::string TmsSocket::ReceiveLine() {
             NoticeClose();
             break;
         } else {
-            if (ws.GetLastError() == 0) continue;
-            CheckAttempt(r);
+            // A failure without a code is retried like a receive that would block.
+            if (ws.GetLastError() != 0) CheckAttempt(r);
             WaitStep(true, false);
         }
     }

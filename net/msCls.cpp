@@ -24,11 +24,12 @@ void TmsTimer::SetOnTimer(TmsTimerEvent handler) {
 }
 
 void TmsTimer::UpdateTimer() {
-    auto& presentation = plat::Presentation();
-    if (FTimerId) presentation.StopTimer(FTimerId);
+    // The presentation is only asked for when there is a timer to stop or start, so creating
+    // a component never creates a presentation of its own.
+    if (FTimerId) plat::Presentation().StopTimer(FTimerId);
     FTimerId = 0;
     if (FInterval != 0 && FEnabled && FOnTimer) {
-        FTimerId = presentation.StartTimer(FInterval, true, [this] { Tick(); });
+        FTimerId = plat::Presentation().StartTimer(FInterval, true, [this] { Tick(); });
         if (FTimerId == 0) throw EOutOfResources(sNotEnoughTimers);
     }
 }

@@ -328,6 +328,22 @@ TEST_F(NginxSite, BackslashPathsFindTheFiles) {
     EXPECT_EQ(c.URL(), Server->Url("/components\\sub\\a.cab"));
 }
 
+TEST_F(NginxSite, CancelFromAHandlerEndsTheGet) {
+    TmsHTTPClient c;
+    c.SetURL(Server->Url("/files/f1000000"));
+    int events = 0;
+    c.OnTransferProgress = [&](TmsSocketBase*, int32_t perc, int32_t, int32_t) {
+        if (perc >= 0 && perc < 100 && ++events == 2) c.Canceled = true;
+    };
+    EXPECT_EQ(MessageOf<EmsCanceledError>([&] { c.Get(); }), "Operation has been canceled");
+    EXPECT_GT(c.ResponseStream().Size(), 0);
+    EXPECT_LT(c.ResponseStream().Size(), 1000000);
+    EXPECT_EQ(c.Socket(), INVALID_SOCKET);
+    // The next Get starts afresh.
+    EXPECT_EQ(c.Get(), 200);
+    EXPECT_EQ(c.ResponseStream().Size(), 1000000);
+}
+
 TEST_F(NginxSite, OneClientManyGets) {
     // Every Get is complete in itself: fresh connection, fresh headers and body.
     TmsHTTPClient c;
