@@ -229,11 +229,15 @@ TEST(HttpResponse, ChunkedBodies) {
 }
 
 TEST(HttpResponse, OverlongHeaderLine) {
-    TAnswer a("HTTP/1.1 200 OK\r\nX-Long: " + std::string(5000, 'l') + "\r\n\r\n", true);
+    TAnswer before("HTTP/1.1 200 OK\r\n\r\nearlier body");
     TmsHTTPClient c;
+    c.SetURL(before.Server.Url("/"));
+    ASSERT_EQ(c.Get(), 200);
+    TAnswer a("HTTP/1.1 200 OK\r\nX-Long: " + std::string(5000, 'l') + "\r\n\r\n", true);
     c.SetURL(a.Server.Url("/"));
     EXPECT_EQ(MessageOf<EmsTooMuchDataError>([&] { c.Get(); }), "Buffer is full. Will disconnect.");
     EXPECT_EQ(c.Headers(), TmsHeaders{"HTTP/1.1 200 OK"}); // the lines read so far
+    EXPECT_EQ(c.ResponseStream().DataString(), "earlier body");
 }
 
 TEST(HttpResponse, SilentServerTimesOut) {
@@ -342,6 +346,23 @@ TEST_F(NginxSite, CancelFromAHandlerEndsTheGet) {
     // The next Get starts afresh.
     EXPECT_EQ(c.Get(), 200);
     EXPECT_EQ(c.ResponseStream().Size(), 1000000);
+}
+
+TEST_F(NginxSite, BlockingModeGet) {
+    TmsHTTPClient c;
+    int connected = 0, disconnected = 0;
+    c.OnConnected = [&](TmsSocketBase*) { ++connected; };
+    c.OnDisconnected = [&](TmsSocketBase*) { ++disconnected; };
+    c.SetBlocking(true);
+    c.SetURL(Server->Url("/files/f1000000"));
+    EXPECT_EQ(c.Get(), 200);
+    EXPECT_TRUE(c.ResponseStream().View() == Dir->Read("files/f1000000"));
+    // No notifications in blocking mode: one event each, from Connect and Disconnect.
+    EXPECT_EQ(connected, 1);
+    EXPECT_EQ(disconnected, 1);
+    c.SetBlocking(false);
+    EXPECT_EQ(c.Get(), 200);
+    EXPECT_EQ(connected, 3);
 }
 
 TEST_F(NginxSite, OneClientManyGets) {
