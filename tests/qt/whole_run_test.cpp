@@ -234,10 +234,12 @@ int Colours(const QImage& image) {
 struct TSlowSite {
     e2e::TProduct P;
     std::string Large = kvtest::RandomBytes(9 * 1024 * 1024, 11);
-    TSlowSite() {
+    // The edition code names the site's folder; none is the standard edition's.
+    explicit TSlowSite(const std::string& edition = "")
+        : P(edition.empty() ? "" : edition + "\r\n") {
         kvtest::WriteFile(P.Root() + "src/large.dat", Large);
         kvtest::WriteFile(P.Root() + "src/readme.txt", "new readme\r\n");
-        e2e::Publish(P.Root() + "src", P.Site() + "components");
+        e2e::Publish(P.Root() + "src", P.Site() + (edition.empty() ? "components" : edition));
     }
 };
 
@@ -338,4 +340,36 @@ TEST(QtWholeRun, AutoExitEndsTheProgramByItself) {
     EXPECT_EQ(0, program.Status());
     EXPECT_EQ("All done", site.P.LogMessages().back());
     EXPECT_EQ(0u, display.FindWindow("Kestavorin Updater "));
+}
+
+TEST(QtWholeRun, ClosedDuringTheDownloadTheRunStillEndsThenTheProgram) {
+    TDisplay display;
+    ASSERT_FALSE(display.Name().empty()) << "Xvfb did not start";
+    TSlowSite site("Tolvu"); // the rebranded edition: its own caption
+    kvtest::TNginx nginx(site.P.Site(), "limit_rate 2m;");
+    site.P.WriteIni("[General]\r\nUpdateFromUrl=" + nginx.Url("/") + "\r\n");
+
+    TProgram program(site.P.File("KVUpdater.exe"), {}, display.Name(), site.P.Root() + "out.txt");
+    xcb_window_t window = 0;
+    ASSERT_TRUE(WaitUntil(
+        [&] {
+            return (window = display.FindWindow("Ostri Vane Updater 4.5.0.1 ")) != 0 ||
+                   !program.Running();
+        },
+        30000));
+    ASSERT_NE(0u, window) << "the program opened no window";
+    // Closed while the large file is on its way: the run starts two seconds after the
+    // window, and the file takes more than four to arrive at the site's rate.
+    std::this_thread::sleep_for(std::chrono::milliseconds(3500));
+    ASSERT_TRUE(program.Running());
+    ASSERT_FALSE(site.P.Exists("large.dat"));
+    display.Close(window);
+    EXPECT_TRUE(WaitUntil([&] { return display.FindWindow("Ostri Vane Updater ") == 0; }, 10000));
+
+    ASSERT_TRUE(WaitUntil([&] { return !program.Running(); }, 60000));
+    EXPECT_EQ(0, program.Status());
+    // The run went on to its end after the window had gone.
+    EXPECT_TRUE(site.P.Read("large.dat") == site.Large);
+    ASSERT_FALSE(site.P.LogMessages().empty());
+    EXPECT_EQ("All done", site.P.LogMessages().back());
 }
