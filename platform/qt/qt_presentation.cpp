@@ -4,6 +4,8 @@
 // never spins. No exception ever leaves one of our handlers into Qt's dispatch.
 #include "platform/qt/qt_presentation.h"
 
+#include <poll.h>
+
 #include <QAbstractEventDispatcher>
 #include <QApplication>
 #include <QMessageBox>
@@ -178,6 +180,13 @@ public:
         // With no socket and no timer nothing but the user could wake us; the caller's
         // loop decides instead.
         if (socket < 0 && FTimers.empty()) return;
+        // A socket that is ready already needs no trip through the dispatcher: during a
+        // transfer it mostly is.
+        if (socket >= 0 && (readable || writable)) {
+            pollfd ready{socket,
+                         static_cast<short>((readable ? POLLIN : 0) | (writable ? POLLOUT : 0)), 0};
+            if (::poll(&ready, 1, 0) > 0) return;
+        }
         std::unique_ptr<QSocketNotifier> notifiers[2];
         if (socket >= 0) {
             if (readable) notifiers[0] = Notifier(socket, QSocketNotifier::Read);
