@@ -2,7 +2,9 @@
 // Cabinets put together byte by byte, for what no cabinet writer here produces: LZX data,
 // unsafe stored names, headers that lie.
 #include <cstdint>
+#include <map>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace cabtest {
@@ -124,5 +126,126 @@ inline std::string LzxUncompressedStream(const std::string& data) {
     for (int i = 0; i < 3; ++i) Put32(s, 1);
     return s + data;
 }
+
+// A Quantum stream of literals only, made by an arithmetic coder of our own with 16-bit
+// registers and the format's adaptive models (cumulative frequencies, each coded symbol
+// raising itself and the ones before it by 8, rescaled once the total passes 3800).
+// Literals cost about a byte each: keep to text-like data, or the blocks outgrow the
+// cabinet's limit.
+class TQuantumLiterals {
+public:
+    TQuantumLiterals() {
+        Init(FSelector, 0, 7);
+        for (int m = 0; m < 4; ++m) Init(FLiterals[m], m * 64, 64);
+    }
+
+    // One data block per 32768-byte frame: the coder starts afresh in each frame, the
+    // models carry on.
+    std::vector<TCraftBlock> Encode(const std::string& data) {
+        std::vector<TCraftBlock> blocks;
+        for (size_t at = 0; at < data.size(); at += 32768) {
+            std::string frame = data.substr(at, 32768);
+            for (unsigned char c : frame) {
+                Code(FSelector, c >> 6);
+                Code(FLiterals[c >> 6], c);
+            }
+            // Two more bits settle a value inside the final interval; zeros fill the rest.
+            ++FPending;
+            Bit(FLow >= 0x4000);
+            for (int i = 0; i < 32 || FBits != 0; ++i) Bit(0);
+            blocks.push_back({FOut, static_cast<uint16_t>(frame.size())});
+            FOut.clear();
+            FLow = 0;
+            FHigh = 0xFFFF;
+            FPending = 0;
+        }
+        return blocks;
+    }
+
+private:
+    struct TSym {
+        int Sym, CumFreq;
+    };
+    using TModel = std::vector<TSym>;
+
+    static void Init(TModel& m, int start, int len) {
+        m.resize(static_cast<size_t>(len) + 1);
+        for (int i = 0; i <= len; ++i) m[static_cast<size_t>(i)] = {start + i, len - i};
+    }
+
+    void Code(TModel& m, int symbol) {
+        size_t k = 0;
+        while (m[k].Sym != symbol) ++k;
+        uint32_t range = FHigh - FLow + 1, total = static_cast<uint32_t>(m[0].CumFreq);
+        FHigh = FLow + static_cast<uint32_t>(m[k].CumFreq) * range / total - 1;
+        FLow = FLow + static_cast<uint32_t>(m[k + 1].CumFreq) * range / total;
+        for (size_t j = 0; j <= k; ++j) m[j].CumFreq += 8;
+        if (m[0].CumFreq > 3800) Rescale(m);
+        for (;;) {
+            if (FHigh < 0x8000) {
+                Bit(0);
+            } else if (FLow >= 0x8000) {
+                Bit(1);
+                FLow -= 0x8000;
+                FHigh -= 0x8000;
+            } else if (FLow >= 0x4000 && FHigh < 0xC000) {
+                ++FPending;
+                FLow -= 0x4000;
+                FHigh -= 0x4000;
+            } else {
+                break;
+            }
+            FLow = 2 * FLow;
+            FHigh = 2 * FHigh + 1;
+        }
+    }
+
+    // Halves the frequencies; every 50th time also re-sorts the symbols by frequency
+    // (a selection sort: its order among equals is part of the format).
+    void Rescale(TModel& m) {
+        int& shifts = FShiftsLeft[&m];
+        if (shifts == 0) shifts = 4;
+        int n = static_cast<int>(m.size()) - 1;
+        auto at = [&](int i) -> TSym& { return m[static_cast<size_t>(i)]; };
+        if (--shifts) {
+            for (int i = n - 1; i >= 0; --i) {
+                at(i).CumFreq >>= 1;
+                if (at(i).CumFreq <= at(i + 1).CumFreq) at(i).CumFreq = at(i + 1).CumFreq + 1;
+            }
+            return;
+        }
+        shifts = 50;
+        for (int i = 0; i < n; ++i) {
+            at(i).CumFreq -= at(i + 1).CumFreq;
+            at(i).CumFreq = (at(i).CumFreq + 1) >> 1;
+        }
+        for (int i = 0; i < n - 1; ++i)
+            for (int j = i + 1; j < n; ++j)
+                if (at(i).CumFreq < at(j).CumFreq) std::swap(at(i), at(j));
+        for (int i = n - 1; i >= 0; --i) at(i).CumFreq += at(i + 1).CumFreq;
+    }
+
+    // A decided bit, then the bits held back by the middle-straddling case.
+    void Bit(int b) {
+        Raw(b);
+        for (; FPending > 0; --FPending) Raw(!b);
+    }
+    void Raw(int b) {
+        FByte = static_cast<uint8_t>(FByte << 1 | (b & 1));
+        if (++FBits == 8) {
+            FOut += static_cast<char>(FByte);
+            FByte = 0;
+            FBits = 0;
+        }
+    }
+
+    TModel FSelector, FLiterals[4];
+    std::map<const TModel*, int> FShiftsLeft;
+    uint32_t FLow = 0, FHigh = 0xFFFF;
+    int FPending = 0;
+    std::string FOut;
+    uint8_t FByte = 0;
+    int FBits = 0;
+};
 
 } // namespace cabtest
