@@ -134,6 +134,29 @@ public:
         return found;
     }
 
+    // The first image of the window's _NET_WM_ICON (width, height, then ARGB pixels).
+    QImage Icon(xcb_window_t window) {
+        auto* reply =
+            xcb_get_property_reply(Connection(),
+                                   xcb_get_property(Connection(), 0, window, Atom("_NET_WM_ICON"),
+                                                    XCB_ATOM_CARDINAL, 0, 1 << 20),
+                                   nullptr);
+        QImage icon;
+        if (reply && reply->format == 32) {
+            auto* data = static_cast<const uint32_t*>(xcb_get_property_value(reply));
+            size_t count = size_t(xcb_get_property_value_length(reply));
+            if (count >= 2 && data[0] > 0 && data[1] > 0 &&
+                count >= 2 + size_t(data[0]) * data[1]) {
+                icon = QImage(int(data[0]), int(data[1]), QImage::Format_ARGB32);
+                for (uint32_t y = 0; y < data[1]; ++y)
+                    for (uint32_t x = 0; x < data[0]; ++x)
+                        icon.setPixel(int(x), int(y), data[2 + y * data[0] + x]);
+            }
+        }
+        free(reply);
+        return icon;
+    }
+
     // The window's pixels as the X server holds them.
     QImage Grab(xcb_window_t window) {
         auto* geometry =
@@ -223,6 +246,19 @@ private:
     int FStatus = -1;
 };
 
+// The edition's icon by its main colour: blue for the standard, green for the rebranded.
+bool Greenish(const QImage& icon) {
+    long green = 0, blue = 0;
+    for (int y = 0; y < icon.height(); ++y)
+        for (int x = 0; x < icon.width(); ++x) {
+            QRgb c = icon.pixel(x, y);
+            if (qAlpha(c) < 128) continue;
+            green += qGreen(c);
+            blue += qBlue(c);
+        }
+    return green > blue;
+}
+
 int Colours(const QImage& image) {
     std::set<QRgb> colours;
     for (int y = 0; y < image.height(); y += 2)
@@ -295,6 +331,9 @@ TEST(QtWholeRun, WindowShowsTheRunAndStaysUntilClosed) {
     ASSERT_NE(0u, window) << "the program opened no window; output: "
                           << kvtest::ReadFile(site.P.Root() + "out.txt");
     EXPECT_TRUE(watch.CaptionDuringRun);
+    QImage icon = display.Icon(window);
+    ASSERT_FALSE(icon.isNull()) << "the window carries no icon";
+    EXPECT_FALSE(Greenish(icon));
     // The bars moved and the log grew while the download went on.
     EXPECT_GE(watch.Bars.size(), 3u);
     EXPECT_GE(watch.Logs.size(), 2u);
@@ -358,6 +397,9 @@ TEST(QtWholeRun, ClosedDuringTheDownloadTheRunStillEndsThenTheProgram) {
         },
         30000));
     ASSERT_NE(0u, window) << "the program opened no window";
+    // The rebranded edition's own icon, from the image list.
+    ASSERT_TRUE(WaitUntil([&] { return !display.Icon(window).isNull(); }, 10000));
+    EXPECT_TRUE(Greenish(display.Icon(window)));
     // Closed while the large file is on its way: the run starts two seconds after the
     // window, and the file takes more than four to arrive at the site's rate.
     std::this_thread::sleep_for(std::chrono::milliseconds(3500));
