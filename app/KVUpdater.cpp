@@ -10,14 +10,21 @@
 #include "app/Unit1.h"
 #include "net/Mswsock.h"
 #include "platform/files.h"
+#include "platform/presentation_choice.h"
 #include "platform/text.h"
 #include "platform/ui.h"
 
 namespace {
 
-// The one place that decides how the program presents itself.
-std::unique_ptr<plat::TPresentation> ChoosePresentation() {
-    return plat::CreateConsolePresentation();
+// The one place that decides how the program presents itself: a window when the build has
+// one, a display is present and the run is not silent by its command line (a run made
+// silent by its initialisation file hides the window before it ever shows).
+std::unique_ptr<plat::TPresentation> ChoosePresentation(int& argc, char** argv,
+                                                        const std::vector<std::string>& args) {
+    bool silent = false;
+    for (const std::string& arg : args)
+        if (plat::SameText(arg, "/silent")) silent = true;
+    return plat::CreateBestPresentation(argc, argv, silent);
 }
 
 // "/?" or "--help" anywhere, except as the folder that "/UpdateFromUncPath" takes.
@@ -75,7 +82,7 @@ int main(int argc, char** argv) {
     Params = std::move(args);
 
     UseHostsFile();
-    plat::SetPresentation(ChoosePresentation());
+    plat::SetPresentation(ChoosePresentation(argc, argv, Params));
     plat::TPresentation& presentation = plat::Presentation();
     int status = ExitStartupFailed;
     {

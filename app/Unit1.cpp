@@ -8,6 +8,7 @@
 #include "platform/clock.h"
 #include "platform/files.h"
 #include "platform/text.h"
+#include "process/StopRestart.h"
 
 std::string UpdaterVersion;
 std::string ProductDir;
@@ -177,8 +178,11 @@ void TForm1::msHTTPClient1Disconnected(TmsSocketBase*) {
     ProgressBar2.SetPosition(ProgressBar2.Max);
 }
 
-// The product's programs are stopped here once process control is wired in.
-void TForm1::GetActiveList() {}
+void TForm1::GetActiveList() {
+    StopProductPrograms(ProductDir, RestartList, [this](const std::string& text) { Say(text); });
+}
 
-// The stopped programs are started again here once process control is wired in.
-void TForm1::RestartStuff() {}
+void TForm1::RestartStuff() {
+    RestartProductPrograms(
+        ProductDir, RestartList, [this](const std::string& text) { Say(text); }, SayNothing);
+}

@@ -105,7 +105,9 @@ public:
     void Timer1Timer();
     void FormClose();
 
-    // The stop and restart steps around an update.
+    // The stop and restart steps around an update. RestartList holds "Name.exe|" for every
+    // program the stop step found, to be started again by the restart step.
+    std::string RestartList;
     void GetActiveList();
     void RestartStuff();
 

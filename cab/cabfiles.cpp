@@ -23,7 +23,17 @@ struct TWalk {
     bool Listing = false;
     std::exception_ptr Pending;
     std::string Created; // the unpacked file being written, until its close-file
+    std::string Final;   // the name it takes once it is whole
 };
+
+// An unpacked file is written under a temporary name beside its destination and renamed
+// into place once whole, so a run killed mid-write never leaves a torn file under the real
+// name (a later run would install it). The prefix keeps a name's ".exe" suffix.
+std::string PartName(const std::string& dest) {
+    size_t i = dest.find_last_of("\\/");
+    size_t cut = i == std::string::npos ? 0 : i + 1;
+    return dest.substr(0, cut) + "~kvpart." + dest.substr(cut);
+}
 TWalk* CurrentWalk = nullptr;
 
 bool IsDelimiter(char c) {
@@ -163,9 +173,17 @@ struct TCABFileAccess {
             if (allow) plat::DeleteFile(dest);
         }
         fdi::FHandle result = 0;
-        if (allow) result = plat::FileCreate(dest);
-        if (result != plat::InvalidHandle && result != 0 && CurrentWalk)
-            CurrentWalk->Created = dest;
+        if (allow) {
+            // A destination that could not be deleted (read-only) can't be replaced either.
+            if (plat::FileExists(dest) || !CurrentWalk)
+                result = plat::InvalidHandle;
+            else
+                result = plat::FileCreate(PartName(dest));
+        }
+        if (result != plat::InvalidHandle && result != 0) {
+            CurrentWalk->Created = PartName(dest);
+            CurrentWalk->Final = dest;
+        }
         c->CurrentFileName = stored;
         c->CurrentPosition = 0;
         c->CurrentSize = n.cb;
@@ -258,7 +276,12 @@ fdi::FHandle CabNotify(fdi::TFDINotificationType type, fdi::TFDINotification* n)
         if (UnpackDosDateTime(n->date, n->time, local) && plat::LocalToUnix(local, utc))
             plat::FileSetLastWriteTime(n->hf, utc);
         plat::FileClose(n->hf);
-        if (CurrentWalk) CurrentWalk->Created.clear();
+        if (CurrentWalk && !CurrentWalk->Created.empty()) {
+            bool renamed = plat::RenameFile(CurrentWalk->Created, CurrentWalk->Final);
+            if (!renamed) plat::DeleteFile(CurrentWalk->Created);
+            CurrentWalk->Created.clear();
+            if (!renamed) return -1; // abandons the walk: the file is not there
+        }
         return 1;
     }
     default:

@@ -177,7 +177,9 @@ TEST_F(ExtractTest, DecompressProgressFollowsEveryWrite) {
         EXPECT_EQ(sender, &Cab);
         EXPECT_EQ(name, "p.bin");
         EXPECT_EQ(tot, 150000);
-        EXPECT_EQ(static_cast<int>(fs::file_size(Dir.File("out/p.bin"))), pos);
+        // Written under a temporary name: the real name appears only once the file is whole.
+        EXPECT_EQ(static_cast<int>(fs::file_size(Dir.File("out/~kvpart.p.bin"))), pos);
+        EXPECT_FALSE(Dir.Exists("out/p.bin"));
         positions.push_back(pos);
     };
     ASSERT_TRUE(Cab.ExtractFile("P.BIN"));
@@ -185,6 +187,7 @@ TEST_F(ExtractTest, DecompressProgressFollowsEveryWrite) {
     EXPECT_TRUE(std::is_sorted(positions.begin(), positions.end()));
     EXPECT_EQ(positions.back(), 150000);
     EXPECT_EQ(Dir.Read("out/p.bin"), data);
+    EXPECT_FALSE(Dir.Exists("out/~kvpart.p.bin"));
 }
 
 TEST_F(ExtractTest, HandlerExceptionsEndTheExtractionAndReachTheCaller) {
@@ -193,6 +196,9 @@ TEST_F(ExtractTest, HandlerExceptionsEndTheExtractionAndReachTheCaller) {
         throw Exception("stop");
     };
     EXPECT_THROW(Cab.ExtractFile("p.bin"), Exception);
+    // Nothing half-written is left, under either name.
+    EXPECT_FALSE(Dir.Exists("out/p.bin"));
+    EXPECT_FALSE(Dir.Exists("out/~kvpart.p.bin"));
     Cab.OnDecompressProgress = nullptr;
     Dir.Write("out/p.bin", "old");
     Cab.OnOverWriteFile = [](TCABFile*, const std::string&, bool&) { throw Exception("no"); };
