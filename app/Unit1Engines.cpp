@@ -96,7 +96,8 @@ void TForm1::InstallFromUrl(const std::string& name) {
         } catch (const std::exception& e) {
             Say("Error clearing attributes " + to + " " + MessageOf(e));
         }
-        if (!plat::CopyFile(from, to, false))
+        // A move has the outcome of the copy and the deletion below, without copying.
+        if (!plat::MoveFile(from, to))
             Say("Error copying " + from + " to " + to + " " + SystemErrorText());
         try {
             plat::DeleteFile(from);
@@ -146,7 +147,7 @@ void TForm1::InstallFromPath(const std::string& name) {
             return;
         }
         ClearAttributes(to);
-        plat::CopyFile(from, to, false);
+        plat::MoveFile(from, to);
         plat::DeleteFile(from);
     } catch (const std::exception& e) {
         Say("Error copying " + from + " to " + to + " " + MessageOf(e));

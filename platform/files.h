@@ -33,11 +33,11 @@ std::string SysErrorMessage(int code);
 // The name as the file system knows it: separators made native, each folder level that
 // does not exist exactly matched without regard to case. Missing levels stay as given.
 std::string ResolveName(const std::string& name);
-bool IsPathDelimiter(char c); // "\" or "/"
+bool IsPathDelimiter(char c);                                     // "\" or "/"
 std::string IncludeTrailingPathDelimiter(const std::string& dir); // appends PathDelim
 std::string ExtractFilePath(const std::string& name); // up to and including the last separator
 std::string ExtractFileName(const std::string& name); // after the last separator (or ':')
-std::string ExpandFileName(const std::string& name); // absolute, "." and ".." resolved
+std::string ExpandFileName(const std::string& name);  // absolute, "." and ".." resolved
 
 bool FileExists(const std::string& name);      // an existing file, not a folder
 bool DirectoryExists(const std::string& name); // an existing folder
@@ -51,6 +51,12 @@ bool RenameFile(const std::string& from, const std::string& to);
 // (temporary file in dst's folder, flushed, renamed over dst); a read-only dst makes the
 // copy fail. dst keeps its permission bits; a new dst takes src's.
 bool CopyFile(const std::string& src, const std::string& dst, bool failIfExists);
+
+// Moves src over dst with the outcome of CopyFile(src, dst, false) followed by
+// DeleteFile(src): dst is replaced atomically (src flushed to disk first) and keeps its
+// name and permission bits; a read-only dst makes the move fail and leaves both alone.
+// One rename when both lie on one file system, a copy and a deletion otherwise.
+bool MoveFile(const std::string& src, const std::string& dst);
 
 // Attributes: read-only is the absence of the owner's write permission; hidden and
 // system have no meaning here and are ignored when written.

@@ -159,6 +159,28 @@ bool CopyFile(const std::string& src, const std::string& dst, bool failIfExists)
     });
 }
 
+bool MoveFile(const std::string& src, const std::string& dst) {
+    std::string from = ResolveName(src);
+    std::string target = ResolveName(dst);
+    {
+        TFdGuard in(::open(from.c_str(), O_RDONLY | O_CLOEXEC));
+        if (in.Get() < 0) return posix::FailErrno();
+        struct stat ss;
+        if (::fstat(in.Get(), &ss) != 0) return posix::FailErrno();
+        if (S_ISDIR(ss.st_mode)) return posix::Fail(EISDIR);
+        bool exists = false;
+        struct stat ds;
+        if (!MayReplace(target, exists, ds)) return false;
+        if (exists && ds.st_dev != ss.st_dev) return CopyFile(src, dst, false) && DeleteFile(src);
+        // The file arrives whole after a crash too: its data reaches the disk before the rename.
+        mode_t mode = (exists ? ds.st_mode : ss.st_mode) & 07777;
+        if (::fchmod(in.Get(), mode) != 0 || ::fsync(in.Get()) != 0) return posix::FailErrno();
+    }
+    if (::rename(from.c_str(), target.c_str()) == 0) return true;
+    if (errno != EXDEV) return posix::FailErrno();
+    return CopyFile(src, dst, false) && DeleteFile(src);
+}
+
 FileHandle FileOpen(const std::string& name, TOpenMode mode) {
     int flags = mode == TOpenMode::Read ? O_RDONLY : mode == TOpenMode::Write ? O_WRONLY : O_RDWR;
     std::string n = ResolveName(name);

@@ -133,6 +133,36 @@ TEST_F(Files, CopyReplacesAtomicallyAndKeepsPermissionBits) {
     EXPECT_EQ(Names(T.Path()), (std::vector<std::string>{"dst.exe", "new.exe", "src.exe"}));
 }
 
+TEST_F(Files, MoveReplacesLikeCopyAndDelete) {
+    std::string src = T.Write("tmp/x.bin", "new contents");
+    std::string dst = T.Write("X.BIN", "old contents");
+    ::chmod(src.c_str(), 0644);
+    ::chmod(dst.c_str(), 0640);
+    FileHandle old = FileOpen(dst, TOpenMode::Read);
+    ASSERT_TRUE(MoveFile(src, T.File("x.bin")));
+    // The existing name and permission bits stay; a reader keeps the old file.
+    EXPECT_EQ(T.Read("X.BIN"), "new contents");
+    EXPECT_EQ(Mode(dst), 0640u);
+    EXPECT_FALSE(T.Exists("tmp/x.bin"));
+    EXPECT_FALSE(T.Exists("x.bin"));
+    char buffer[12];
+    EXPECT_EQ(FileRead(old, buffer, sizeof buffer), 12);
+    FileClose(old);
+    // A read-only target refuses, and both files stay as they were.
+    T.Write("tmp/y.bin", "newer");
+    ::chmod(dst.c_str(), 0444);
+    EXPECT_FALSE(MoveFile(T.File("tmp/y.bin"), dst));
+    EXPECT_EQ(GetLastError(), EACCES);
+    EXPECT_EQ(T.Read("X.BIN"), "new contents");
+    EXPECT_EQ(T.Read("tmp/y.bin"), "newer");
+    // A new target takes the source's bits; a missing source fails.
+    ::chmod(T.File("tmp/y.bin").c_str(), 0755);
+    ASSERT_TRUE(MoveFile(T.File("tmp/y.bin"), T.File("y.exe")));
+    EXPECT_EQ(Mode(T.File("y.exe")), 0755u);
+    EXPECT_FALSE(MoveFile(T.File("tmp/missing"), T.File("z")));
+    EXPECT_EQ(GetLastError(), ENOENT);
+}
+
 TEST_F(Files, CreatedProgramsAreExecutableWhateverTheUmask) {
     mode_t saved = ::umask(077);
     FileHandle a = FileCreate(T.File("Prog.EXE"));
