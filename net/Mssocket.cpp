@@ -247,11 +247,21 @@ std::string TmsSocket::ReceiveLine() {
     TCounterGuard guard(*this);
     StartTimeCounter();
     while (!Canceled && !TimedOut()) {
-        int r = ws.Recv(FSocket, buffer + received, 1);
+        // One receive takes what is waiting up to and including the line feed, never more:
+        // a look at the waiting bytes first tells how far the line goes. The bytes after
+        // the line stay with the socket for the body.
+        int want = 1;
+        int waiting = ws.Peek(FSocket, buffer + received, MaxLineBytes - received);
+        if (waiting > 0) {
+            const char* start = buffer + received;
+            const void* lf = std::memchr(start, '\n', static_cast<size_t>(waiting));
+            want = lf ? static_cast<int>(static_cast<const char*>(lf) - start) + 1 : waiting;
+        }
+        int r = ws.Recv(FSocket, buffer + received, want);
         FLastResult = r;
         if (Canceled) throw EmsCanceledError();
         if (r > 0) {
-            ++received;
+            received += r;
             ResetTimeCounter();
             if (buffer[received - 1] == '\n') break;
             if (received >= MaxLineBytes) throw EmsTooMuchDataError();

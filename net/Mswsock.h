@@ -39,6 +39,8 @@ public:
     int Connect(TSocket s, uint32_t address, uint16_t portNetOrder);
     int Send(TSocket s, const void* buffer, int count);
     int Recv(TSocket s, void* buffer, int count);
+    // recv with the peek flag: the bytes stay waiting for the next Recv.
+    int Peek(TSocket s, void* buffer, int count);
     int Shutdown(TSocket s, int how);
     int CloseSocket(TSocket s);
     int GetLastError();

@@ -227,6 +227,15 @@ int TmsWinsock::Recv(TSocket s, void* buffer, int count) {
     return static_cast<int>(n);
 }
 
+int TmsWinsock::Peek(TSocket s, void* buffer, int count) {
+    CheckLoaded();
+    ssize_t n;
+    do n = ::recv(Fd(s), buffer, static_cast<size_t>(count), MSG_PEEK);
+    while (n < 0 && errno == EINTR);
+    if (n < 0) return Fail(errno);
+    return static_cast<int>(n);
+}
+
 int TmsWinsock::Shutdown(TSocket s, int how) {
     CheckLoaded();
     int mode = how == 0 ? SHUT_RD : how == 1 ? SHUT_WR : SHUT_RDWR;
