@@ -17,10 +17,6 @@
 
 namespace {
 
-bool IsSeparator(char c) {
-    return c == '\\' || c == '/';
-}
-
 // Gives up on a line: the message with the working copy, then the manifest is stored.
 bool GiveUp(const TManifest& m, const std::string& message, const std::string& rest,
             const std::string& productDir, const TSayProc& say) {
@@ -54,16 +50,7 @@ bool IsHeaderManifestLine(const std::string& line) {
 }
 
 bool IsSafeManifestName(const std::string& name) {
-    if (name.empty() || IsSeparator(name[0])) return false;
-    if (name.size() >= 2 && name[1] == ':') return false;
-    size_t start = 0;
-    while (start <= name.size()) {
-        size_t end = start;
-        while (end < name.size() && !IsSeparator(name[end])) ++end;
-        if (name.compare(start, end - start, "..") == 0) return false;
-        start = end + 1;
-    }
-    return true;
+    return plat::IsSafeRelativeName(name);
 }
 
 bool ParseManifest(TManifest& m, bool replaceBlankSizes, const std::string& productDir,

@@ -36,24 +36,6 @@ std::string PartName(const std::string& dest) {
 }
 TWalk* CurrentWalk = nullptr;
 
-bool IsDelimiter(char c) {
-    return c == '\\' || c == '/';
-}
-
-// A stored name that would land outside the target folder: absolute, with a drive, or
-// with a ".." component. Both separators count.
-bool IsUnsafeName(const std::string& name) {
-    if (name.empty() || IsDelimiter(name[0]) || name.find(':') != std::string::npos) return true;
-    size_t start = 0;
-    while (start <= name.size()) {
-        size_t end = start;
-        while (end < name.size() && !IsDelimiter(name[end])) ++end;
-        if (name.compare(start, end - start, "..") == 0) return true;
-        start = end + 1;
-    }
-    return false;
-}
-
 std::string FolderPart(const std::string& name) {
     size_t i = name.find_last_of("\\/");
     return i == std::string::npos ? std::string() : name.substr(0, i + 1);
@@ -154,12 +136,13 @@ struct TCABFileAccess {
             return 0;
         }
         if (!plat::SameText(stored, c->ExtractName)) return 0;
-        if (IsUnsafeName(stored)) return 0;
+        // A stored name that would land outside the target folder is skipped.
+        if (!plat::IsSafeRelativeName(stored)) return 0;
 
         std::string t, folder;
         if (!c->TargetPath.empty()) {
             t = c->TargetPath;
-            if (!IsDelimiter(t.back())) t += plat::PathDelim;
+            if (!plat::IsPathDelimiter(t.back())) t += plat::PathDelim;
             folder = t + FolderPart(stored);
         } else {
             folder = plat::ExpandFileName(FolderPart(stored).empty() ? "." : FolderPart(stored));

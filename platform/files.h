@@ -38,6 +38,9 @@ std::string IncludeTrailingPathDelimiter(const std::string& dir); // appends Pat
 std::string ExtractFilePath(const std::string& name); // up to and including the last separator
 std::string ExtractFileName(const std::string& name); // after the last separator (or ':')
 std::string ExpandFileName(const std::string& name);  // absolute, "." and ".." resolved
+// A name that stays inside the folder it is taken against: not empty, not absolute ("\" or
+// "/" first), no drive ("c:"), no ".." folder level under either separator.
+bool IsSafeRelativeName(const std::string& name);
 
 bool FileExists(const std::string& name);      // an existing file, not a folder
 bool DirectoryExists(const std::string& name); // an existing folder
