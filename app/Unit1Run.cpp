@@ -20,15 +20,13 @@ std::string MessageOf(const std::exception& e) {
 } // namespace
 
 void TForm1::Timer1Timer() {
-    // 1. Exactly one run per process.
+    // Exactly one run per process.
     Timer1.SetEnabled(false);
     bool errors = false;
     ExitCode = ExitErrors;
 
-    // 2.
     if (!CloneSite) GetActiveList();
 
-    // 3. and 4.
     try {
         bool ok = FromPath ? DoItCopyFile(SourcePath) : DoItHTTP(DownloadUrl);
         if (!ok) errors = true;
@@ -43,17 +41,14 @@ void TForm1::Timer1Timer() {
             Say("Unexpected error " + MessageOf(e));
     }
 
-    // 5.
     if (!CloneSite) RestartStuff();
 
-    // 6. and 7.
     Say(errors ? "There were errors" : "All done");
     const std::string logFile = LogDir() + plat::PathDelim + "KVUpdater.log";
     if (!plat::DirectoryExists(LogDir())) plat::ForceDirectories(LogDir());
     SaveLog(logFile);
     ExitCode = errors ? ExitErrors : ExitAllDone;
 
-    // 8.
     if (SelfUpdatePending) {
         const std::string newProgram = UpdaterDir() + "tmp" + plat::PathDelim + "kvupdater.exe";
         Say("Self-updating " + newProgram);
@@ -65,7 +60,6 @@ void TForm1::Timer1Timer() {
         }
     }
 
-    // 9.
     if (AutoExit) plat::Presentation().Quit();
 }
 

@@ -42,10 +42,8 @@ void TForm1::AssignProxy(const std::string& text) {
 }
 
 void TForm1::FormCreate() {
-    // 1.
     FromUrl = FromPath = AutoExit = Silent = CloneSite = false;
 
-    // 2. and 3.
     try {
         FileInfo1.SetFilename(ExeName);
         const TVersion& v = FileInfo1.Version;
@@ -56,58 +54,50 @@ void TForm1::FormCreate() {
     }
     Say("KVUpdater version " + UpdaterVersion);
 
-    // 4.
     plat::TPresentation& presentation = plat::Presentation();
     Window.Caption = presentation.Caption() + " " + UpdaterVersion + CaptionDate();
     presentation.SetCaption(Window.Caption);
 
-    // 5. The updater's own folder wins when the edition file lies beside it.
+    // The updater's own folder wins when the edition file lies beside it.
     ProductDir = plat::DirectoryExists(StandardProductDir) ? StandardProductDir : UpdaterDir();
     if (plat::FileExists(UpdaterDir() + "language.dat")) ProductDir = UpdaterDir();
     ProductDir = WithDelimiter(ProductDir);
 
-    // 6.
     StartDir = plat::GetCurrentDir();
     plat::SetCurrentDir(ProductDir);
 
-    // 7. to 9.
     DownloadUrl = KV_DEFAULT_URL;
     ReadKestavorinIni();
     ReadKVUpdaterIni();
 
-    // 10.
     if (!Params.empty() && Params[0] == "/self") {
         SelfUpdateCopy();
         return;
     }
 
-    // 11. What an earlier self-update left behind.
+    // What an earlier self-update left behind.
     const std::string staleCopy = TmpDir() + "kvupdater.exe";
     if (plat::FileExists(staleCopy)) plat::DeleteFile(staleCopy);
 
-    HandleSwitches();   // 12.
-    ReadLanguageFile(); // 13.
-    ProxySummary();     // 14.
+    HandleSwitches();
+    ReadLanguageFile();
+    ProxySummary();
 
-    // 15.
     if (EditionCode.empty()) DownloadUrl += "components";
     if (FromUrl) {
         DownloadUrl += EditionCode + "/";
         Say("Updating from " + DownloadUrl);
     }
-    // 16.
     if (FromPath) Say("Copying from " + SourcePath);
-    // 17. The backslash is the site's own convention; the client sends it as "/".
+    // The backslash is the site's own convention; the client sends it as "/".
     if (CloneSite) {
         if (DownloadUrl.empty() || DownloadUrl.back() != '\\') DownloadUrl += '\\';
         Say("Cloning to " + ClonePath);
     } else {
         Say("Updating to " + ProductDir);
     }
-    // 18.
     if (Silent) presentation.SetSilent();
     ShowLog();
-    // 19.
     Timer1.SetEnabled(true);
 }
 
