@@ -9,29 +9,6 @@
 
 namespace {
 
-// Mixed content: text-like lines with some noise, so MSZIP has real work both ways.
-std::string MixedData(size_t bytes, uint32_t seed) {
-    std::string data;
-    data.reserve(bytes + 128);
-    uint32_t x = seed;
-    char line[96];
-    while (data.size() < bytes) {
-        x = x * 1103515245u + 12345u;
-        if ((x >> 16) % 4 == 0) {
-            for (int i = 0; i < 64; ++i) {
-                x = x * 1103515245u + 12345u;
-                data += static_cast<char>(x >> 24);
-            }
-        } else {
-            int n = std::snprintf(line, sizeof line, "entry %u value %08x state %s\r\n",
-                                  (x >> 8) % 100000, x, (x & 1) ? "ready" : "waiting");
-            data.append(line, static_cast<size_t>(n));
-        }
-    }
-    data.resize(bytes);
-    return data;
-}
-
 int RunExtract(const std::vector<std::string>& args) {
     const size_t mib = args.empty() ? 256 : std::stoul(args[0]);
     const int runs = args.size() > 1 ? std::stoi(args[1]) : 3;
@@ -41,7 +18,9 @@ int RunExtract(const std::vector<std::string>& args) {
         std::fprintf(stderr, "extract: can't make folders in %s\n", dir.c_str());
         return 1;
     }
-    if (!plat::WriteFileAtomic(dir + "src/payload.dat", MixedData(mib << 20, 7))) {
+    if (!plat::WriteFileAtomic(dir + "src/payload.dat",
+                               kvbench::MixedData(mib << 20, 7, "entry %u value %08x state %s\r\n",
+                                                  "ready", "waiting"))) {
         std::fprintf(stderr, "extract: can't write the payload\n");
         return 1;
     }

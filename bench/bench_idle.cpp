@@ -1,9 +1,6 @@
 // kvbench idle: the CPU time a Get spends waiting on a server that accepts and says nothing,
 // as a share of one core over the wait (TimeOut 5 s).
-#include <arpa/inet.h>
-#include <netinet/in.h>
 #include <poll.h>
-#include <sys/resource.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -17,26 +14,12 @@
 
 namespace {
 
-double CpuSelf() {
-    rusage r{};
-    getrusage(RUSAGE_SELF, &r);
-    return double(r.ru_utime.tv_sec + r.ru_stime.tv_sec) +
-           double(r.ru_utime.tv_usec + r.ru_stime.tv_usec) / 1e6;
-}
-
 // Accepts one connection and keeps it open without a word until the client closes.
 class TSilentServer {
 public:
     TSilentServer() {
-        FListen = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-        sockaddr_in a{};
-        a.sin_family = AF_INET;
-        a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        socklen_t n = sizeof a;
-        bind(FListen, reinterpret_cast<sockaddr*>(&a), n);
+        FListen = kvbench::BindLoopback(FPort);
         listen(FListen, 1);
-        getsockname(FListen, reinterpret_cast<sockaddr*>(&a), &n);
-        FPort = ntohs(a.sin_port);
         FThread = std::thread([this] {
             int fd = accept(FListen, nullptr, nullptr);
             if (fd < 0) return;
@@ -70,7 +53,7 @@ int Run(const std::vector<std::string>& args) {
         client.SetTimeOut(timeOut);
         client.SetURL("http://127.0.0.1:" + std::to_string(server.Port()) + "/versions.txt");
         std::string outcome = "no error";
-        double cpu0 = CpuSelf();
+        double cpu0 = kvbench::CpuSelf();
         wall.push_back(kvbench::TimeIt([&] {
             try {
                 client.Get();
@@ -78,7 +61,7 @@ int Run(const std::vector<std::string>& args) {
                 outcome = e.Message();
             }
         }));
-        cpu.push_back(CpuSelf() - cpu0);
+        cpu.push_back(kvbench::CpuSelf() - cpu0);
         std::printf("idle run %d: %s after %.2f s, %.4f s CPU (%.3f %% of one core)\n", i + 1,
                     outcome.c_str(), wall.back(), cpu.back(), 100 * cpu.back() / wall.back());
     }

@@ -8,28 +8,6 @@
 
 namespace {
 
-std::string FileData(size_t bytes, uint32_t seed) {
-    std::string data;
-    data.reserve(bytes + 128);
-    uint32_t x = seed;
-    char line[96];
-    while (data.size() < bytes) {
-        x = x * 1103515245u + 12345u;
-        if ((x >> 16) % 4 == 0) {
-            for (int i = 0; i < 64; ++i) {
-                x = x * 1103515245u + 12345u;
-                data += static_cast<char>(x >> 24);
-            }
-        } else {
-            int n = std::snprintf(line, sizeof line, "record %u checksum %08x flag %s\r\n",
-                                  (x >> 8) % 100000, x, (x & 1) ? "set" : "clear");
-            data.append(line, static_cast<size_t>(n));
-        }
-    }
-    data.resize(bytes);
-    return data;
-}
-
 int RunPublish(const std::vector<std::string>& args) {
     const int files = args.empty() ? 1000 : std::stoi(args[0]);
     const size_t totalMib = args.size() > 1 ? std::stoul(args[1]) : 200;
@@ -40,7 +18,10 @@ int RunPublish(const std::vector<std::string>& args) {
     for (int i = 0; i < files; ++i) {
         char name[64];
         std::snprintf(name, sizeof name, "product/file%04d.dll", i);
-        if (!plat::WriteFileAtomic(dir + name, FileData(each, static_cast<uint32_t>(i)))) {
+        if (!plat::WriteFileAtomic(dir + name,
+                                   kvbench::MixedData(each, static_cast<uint32_t>(i),
+                                                      "record %u checksum %08x flag %s\r\n", "set",
+                                                      "clear"))) {
             std::fprintf(stderr, "publish: can't write %s\n", name);
             return 1;
         }

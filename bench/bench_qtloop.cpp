@@ -2,9 +2,6 @@
 // transfer on its bar, against the same Get with the console presentation: the cost of
 // Qt's event loop in the socket waits, in wall and CPU time. Built only with Qt.
 #ifdef KV_WITH_QT_PRESENTATION
-#include <arpa/inet.h>
-#include <netinet/in.h>
-#include <sys/resource.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -21,26 +18,12 @@
 
 namespace {
 
-double CpuSelf() {
-    rusage r{};
-    getrusage(RUSAGE_SELF, &r);
-    return double(r.ru_utime.tv_sec + r.ru_stime.tv_sec) +
-           double(r.ru_utime.tv_usec + r.ru_stime.tv_usec) / 1e6;
-}
-
 // Answers every connection with the same body, until destroyed.
 class TBodyServer {
 public:
     explicit TBodyServer(size_t size) : FBody(size, 'k') {
-        FListen = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-        sockaddr_in a{};
-        a.sin_family = AF_INET;
-        a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        socklen_t n = sizeof a;
-        bind(FListen, reinterpret_cast<sockaddr*>(&a), n);
+        FListen = kvbench::BindLoopback(FPort);
         listen(FListen, 4);
-        getsockname(FListen, reinterpret_cast<sockaddr*>(&a), &n);
-        FPort = ntohs(a.sin_port);
         FThread = std::thread([this] { Serve(); });
     }
     ~TBodyServer() {
@@ -131,9 +114,9 @@ int Run(const std::vector<std::string>& args) {
             if (kind == 2) p.Show();
             p.ProcessMessages();
             bool ok = true;
-            double cpu0 = CpuSelf();
+            double cpu0 = kvbench::CpuSelf();
             wall[kind].push_back(kvbench::TimeIt([&] { ok = GetOnce(server.Url(), size, form); }));
-            cpuTime[kind].push_back(CpuSelf() - cpu0);
+            cpuTime[kind].push_back(kvbench::CpuSelf() - cpu0);
             plat::SetPresentation(nullptr);
             if (!ok) return 1;
         }

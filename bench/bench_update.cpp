@@ -2,16 +2,9 @@
 // loopback, from the manifest request to the last install, against the same work done by
 // standard tools: one curl process fetching every cabinet and one cabextract process
 // unpacking them all. The pieces of the engine's time are measured apart as well.
-#include <arpa/inet.h>
-#include <netinet/in.h>
-#include <sys/socket.h>
-#include <unistd.h>
-
-#include <chrono>
 #include <cstdio>
 #include <fstream>
 #include <string>
-#include <thread>
 #include <vector>
 
 #include "app/Manifest.h"
@@ -20,57 +13,6 @@
 #include "platform/files.h"
 
 namespace {
-
-int FreePort() {
-    int fd = socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in a{};
-    a.sin_family = AF_INET;
-    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    socklen_t n = sizeof a;
-    bind(fd, reinterpret_cast<sockaddr*>(&a), n);
-    getsockname(fd, reinterpret_cast<sockaddr*>(&a), &n);
-    close(fd);
-    return ntohs(a.sin_port);
-}
-
-// nginx as a daemon serving root on a loopback port, stopped at destruction.
-class TSiteServer {
-public:
-    TSiteServer(const std::string& dir, const std::string& root) : FDir(dir) {
-        FPort = FreePort();
-        kvbench::Shell("mkdir -p '" + dir + "/logs' '" + dir + "/temp'");
-        std::ofstream conf(dir + "/nginx.conf");
-        conf << "daemon on;\nmaster_process off;\nworker_processes 1;\nerror_log " << dir
-             << "/logs/error.log;\npid " << dir << "/nginx.pid;\n"
-             << "events { worker_connections 256; }\n"
-             << "http {\n access_log off;\n sendfile on;\n default_type application/octet-stream;\n"
-             << " client_body_temp_path " << dir << "/temp/body;\n proxy_temp_path " << dir
-             << "/temp/proxy;\n fastcgi_temp_path " << dir << "/temp/fastcgi;\n uwsgi_temp_path "
-             << dir << "/temp/uwsgi;\n scgi_temp_path " << dir << "/temp/scgi;\n"
-             << " server { listen 127.0.0.1:" << FPort << "; root " << root << "; }\n}\n";
-        conf.close();
-        FStarted = kvbench::Shell("nginx -p '" + dir + "' -e '" + dir + "/logs/error.log' -c '" +
-                                  dir + "/nginx.conf'") == 0;
-        for (int i = 0; FStarted && i < 100; ++i) {
-            if (kvbench::Shell("curl -s -o /dev/null " + Url("/")) == 0) break;
-            std::this_thread::sleep_for(std::chrono::milliseconds(50));
-        }
-    }
-    ~TSiteServer() {
-        if (FStarted)
-            kvbench::Shell("nginx -p '" + FDir + "' -e '" + FDir + "/logs/error.log' -c '" + FDir +
-                           "/nginx.conf' -s stop");
-    }
-    bool Started() const { return FStarted; }
-    std::string Url(const std::string& path) const {
-        return "http://127.0.0.1:" + std::to_string(FPort) + path;
-    }
-
-private:
-    std::string FDir;
-    int FPort = 0;
-    bool FStarted = false;
-};
 
 std::string Name(int i) {
     char name[32];
@@ -98,7 +40,7 @@ int Run(const std::vector<std::string>& args) {
     if (kvbench::Shell("'" + kvbench::BuildDir() + "/tools/kvpublish' -q '" + src + "' '" + site +
                        "components'") != 0)
         return 1;
-    TSiteServer nginx(dir + "/nginx", site);
+    kvbench::TNginx nginx(dir + "/nginx", site);
     if (!nginx.Started()) {
         std::fprintf(stderr, "kvbench update: nginx did not start\n");
         return 1;

@@ -1,6 +1,9 @@
 #include "bench/kvbench.h"
 
+#include <arpa/inet.h>
+#include <netinet/in.h>
 #include <sys/resource.h>
+#include <sys/socket.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -8,7 +11,9 @@
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
+#include <fstream>
 #include <map>
+#include <thread>
 
 namespace kvbench {
 
@@ -24,19 +29,106 @@ std::string& Scratch() {
 }
 
 void RemoveScratch() {
-    if (!Scratch().empty() && !getenv("KVBENCH_KEEP"))
-        Shell("rm -rf '" + Scratch() + "'");
+    if (!Scratch().empty() && !getenv("KVBENCH_KEEP")) Shell("rm -rf '" + Scratch() + "'");
+}
+
+double CpuOf(int who) {
+    rusage r{};
+    getrusage(who, &r);
+    return double(r.ru_utime.tv_sec + r.ru_stime.tv_sec) +
+           double(r.ru_utime.tv_usec + r.ru_stime.tv_usec) / 1e6;
 }
 
 double CpuSeconds() {
-    rusage self{}, children{};
-    getrusage(RUSAGE_SELF, &self);
-    getrusage(RUSAGE_CHILDREN, &children);
-    auto sec = [](const timeval& t) { return double(t.tv_sec) + double(t.tv_usec) / 1e6; };
-    return sec(self.ru_utime) + sec(self.ru_stime) + sec(children.ru_utime) +
-           sec(children.ru_stime);
+    return CpuSelf() + CpuChildren();
 }
 } // namespace
+
+double CpuSelf() {
+    return CpuOf(RUSAGE_SELF);
+}
+
+double CpuChildren() {
+    return CpuOf(RUSAGE_CHILDREN);
+}
+
+int BindLoopback(int& port) {
+    int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    if (fd < 0) return -1;
+    sockaddr_in a{};
+    a.sin_family = AF_INET;
+    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t n = sizeof a;
+    if (bind(fd, reinterpret_cast<sockaddr*>(&a), n) != 0 ||
+        getsockname(fd, reinterpret_cast<sockaddr*>(&a), &n) != 0) {
+        close(fd);
+        return -1;
+    }
+    port = ntohs(a.sin_port);
+    return fd;
+}
+
+int FreePort() {
+    int port = 0;
+    int fd = BindLoopback(port);
+    if (fd >= 0) close(fd);
+    return port;
+}
+
+std::string MixedData(size_t bytes, uint32_t seed, const char* lineFormat, const char* word1,
+                      const char* word0) {
+    std::string data;
+    data.reserve(bytes + 128);
+    uint32_t x = seed;
+    char line[96];
+    while (data.size() < bytes) {
+        x = x * 1103515245u + 12345u;
+        if ((x >> 16) % 4 == 0) {
+            for (int i = 0; i < 64; ++i) {
+                x = x * 1103515245u + 12345u;
+                data += static_cast<char>(x >> 24);
+            }
+        } else {
+            int n = std::snprintf(line, sizeof line, lineFormat, (x >> 8) % 100000, x,
+                                  (x & 1) ? word1 : word0);
+            data.append(line, static_cast<size_t>(n));
+        }
+    }
+    data.resize(bytes);
+    return data;
+}
+
+TNginx::TNginx(const std::string& dir, const std::string& root, int workerConnections) : FDir(dir) {
+    FPort = FreePort();
+    Shell("mkdir -p '" + dir + "/logs' '" + dir + "/temp'");
+    std::ofstream conf(dir + "/nginx.conf");
+    conf << "daemon on;\nmaster_process off;\nworker_processes 1;\nerror_log " << dir
+         << "/logs/error.log;\npid " << dir << "/nginx.pid;\n"
+         << "events { worker_connections " << workerConnections << "; }\n"
+         << "http {\n access_log off;\n sendfile on;\n default_type application/octet-stream;\n"
+         << " client_body_temp_path " << dir << "/temp/body;\n proxy_temp_path " << dir
+         << "/temp/proxy;\n fastcgi_temp_path " << dir << "/temp/fastcgi;\n uwsgi_temp_path " << dir
+         << "/temp/uwsgi;\n scgi_temp_path " << dir << "/temp/scgi;\n"
+         << " server { listen 127.0.0.1:" << FPort << "; root " << root << "; }\n}\n";
+    conf.close();
+    FStarted = Shell(Command()) == 0;
+    for (int i = 0; FStarted && i < 100; ++i) {
+        if (Shell("curl -s -o /dev/null " + Url("/")) == 0) break;
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    }
+}
+
+TNginx::~TNginx() {
+    if (FStarted) Shell(Command() + " -s stop");
+}
+
+std::string TNginx::Command() const {
+    return "nginx -p '" + FDir + "' -e '" + FDir + "/logs/error.log' -c '" + FDir + "/nginx.conf'";
+}
+
+std::string TNginx::Url(const std::string& path) const {
+    return "http://127.0.0.1:" + std::to_string(FPort) + path;
+}
 
 TRegister::TRegister(std::string name, std::string description,
                      std::function<int(const std::vector<std::string>&)> run) {
