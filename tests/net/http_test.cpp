@@ -3,22 +3,11 @@
 #include <gtest/gtest.h>
 
 #include "net/mshttp.h"
-#include "tests/net/script_server.h"
-#include "tests/support/support.h"
+#include "tests/net/net_test.h"
 
-using nettest::SendAll;
-using nettest::TScriptServer;
+using namespace nettest;
 
 namespace {
-
-template <class E> std::string MessageOf(const std::function<void()>& body) {
-    try {
-        body();
-    } catch (const E& e) {
-        return e.Message();
-    }
-    return "(nothing raised)";
-}
 
 TEST(HttpUrl, HostPortAndPath) {
     TmsHTTPClient c;

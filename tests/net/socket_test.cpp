@@ -7,22 +7,11 @@
 #include "net/Msdef.h"
 #include "net/Mssocket.h"
 #include "net/msstream.h"
-#include "tests/net/script_server.h"
-#include "tests/support/support.h"
+#include "tests/net/net_test.h"
 
-using nettest::SendAll;
-using nettest::TScriptServer;
+using namespace nettest;
 
 namespace {
-
-template <class E> std::string MessageOf(const std::function<void()>& body) {
-    try {
-        body();
-    } catch (const E& e) {
-        return e.Message();
-    }
-    return "(nothing raised)";
-}
 
 // A client connected to a scripted server that sends `data` and closes.
 struct TConnected {
