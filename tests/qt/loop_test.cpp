@@ -20,8 +20,10 @@
 #include "platform/exception.h"
 #include "platform/presentation_choice.h"
 #include "platform/qt/qt_presentation.h"
+#include "tests/support/socket_pair.h"
 
 using namespace plat;
+using kvtest::TSocketPair;
 
 namespace {
 
@@ -43,15 +45,6 @@ template <class F> int PumpUntil(TPresentation& p, F done, int fd = -1, int boun
     }
     return -1;
 }
-
-struct TSocketPair {
-    int Fd[2] = {-1, -1};
-    TSocketPair() { EXPECT_EQ(0, socketpair(AF_UNIX, SOCK_STREAM, 0, Fd)); }
-    ~TSocketPair() {
-        close(Fd[0]);
-        close(Fd[1]);
-    }
-};
 
 // Answers the next modal message box from the loop: records its text and closes it.
 void AnswerNextBox(TPresentation& p, std::vector<std::string>& texts) {

@@ -11,8 +11,10 @@
 #include <vector>
 
 #include "platform/ui.h"
+#include "tests/support/socket_pair.h"
 
 using namespace plat;
+using kvtest::TSocketPair;
 
 namespace {
 
@@ -37,15 +39,6 @@ double CpuSeconds() {
     getrusage(RUSAGE_SELF, &u);
     return u.ru_utime.tv_sec + u.ru_stime.tv_sec + (u.ru_utime.tv_usec + u.ru_stime.tv_usec) / 1e6;
 }
-
-struct TSocketPair {
-    int Fd[2] = {-1, -1};
-    TSocketPair() { EXPECT_EQ(0, socketpair(AF_UNIX, SOCK_STREAM, 0, Fd)); }
-    ~TSocketPair() {
-        close(Fd[0]);
-        close(Fd[1]);
-    }
-};
 
 } // namespace
 
