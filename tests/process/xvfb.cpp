@@ -14,7 +14,7 @@
 
 namespace kvtest {
 
-TXvfb::TXvfb() {
+TXvfb::TXvfb(const std::string& screen) {
     const char* saved = getenv("DISPLAY");
     FHadDisplay = saved != nullptr;
     if (saved) FSavedDisplay = saved;
@@ -29,7 +29,7 @@ TXvfb::TXvfb() {
         close(fds[0]);
         std::string fd = std::to_string(fds[1]);
         execlp("Xvfb", "Xvfb", "-displayfd", fd.c_str(), "-ac", "-nolisten", "tcp", "-screen", "0",
-               "320x240x24", static_cast<char*>(nullptr));
+               screen.c_str(), static_cast<char*>(nullptr));
         _exit(127);
     }
     close(fds[1]);
@@ -80,11 +80,11 @@ std::string InstallProgram(const TTempDir& dir, const std::string& name) {
     return target;
 }
 
-bool WaitUntil(const std::function<bool()>& done, int timeoutMs) {
+bool WaitUntil(const std::function<bool()>& done, int timeoutMs, int pollMs) {
     auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
     while (!done()) {
         if (std::chrono::steady_clock::now() > end) return false;
-        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        std::this_thread::sleep_for(std::chrono::milliseconds(pollMs));
     }
     return true;
 }

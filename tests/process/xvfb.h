@@ -10,11 +10,11 @@
 
 namespace kvtest {
 
-// Starts Xvfb on a free display number and points DISPLAY at it; stops it at destruction
-// and restores DISPLAY.
+// Starts Xvfb with one screen of the given size on a free display number and points DISPLAY
+// at it; stops it at destruction and restores DISPLAY.
 class TXvfb {
 public:
-    TXvfb();
+    explicit TXvfb(const std::string& screen = "320x240x24");
     ~TXvfb();
     TXvfb(const TXvfb&) = delete;
     TXvfb& operator=(const TXvfb&) = delete;
@@ -37,6 +37,7 @@ TChild StartProgram(const TTempDir& dir, const std::string& name,
 
 // Polls until the process has ended (or is a zombie), bounded generously.
 bool ProcessEnded(pid_t pid);
-bool WaitUntil(const std::function<bool()>& done, int timeoutMs = 20000);
+// Polls done() every pollMs until it holds; false when timeoutMs went by first.
+bool WaitUntil(const std::function<bool()>& done, int timeoutMs = 20000, int pollMs = 10);
 
 } // namespace kvtest

@@ -4,7 +4,6 @@
 // window is saved into the build folder, and the window stays until it is closed unless
 // "/autoexit" ends the program.
 #include <fcntl.h>
-#include <poll.h>
 #include <signal.h>
 #include <spawn.h>
 #include <sys/wait.h>
@@ -24,62 +23,29 @@
 #include <vector>
 
 #include "tests/e2e/e2e.h"
+#include "tests/process/xvfb.h"
 
 extern char** environ;
 
 namespace {
 
+// Polls less often than the process tests do: each round may grab the window.
 bool WaitUntil(const std::function<bool()>& done, int timeoutMs) {
-    auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
-    while (!done()) {
-        if (std::chrono::steady_clock::now() > end) return false;
-        std::this_thread::sleep_for(std::chrono::milliseconds(50));
-    }
-    return true;
+    return kvtest::WaitUntil(done, timeoutMs, 50);
 }
 
-// Xvfb on a display number of its own choosing, stopped at destruction.
+// Xvfb on a display number of its own choosing, stopped at destruction, and what the tests
+// ask of the X server about the program's windows.
 class TDisplay {
 public:
-    TDisplay() {
-        int fds[2];
-        if (pipe(fds) != 0) return;
-        FPid = fork();
-        if (FPid == 0) {
-            int null = open("/dev/null", O_RDWR);
-            dup2(null, 0);
-            dup2(null, 1);
-            dup2(null, 2);
-            close(fds[0]);
-            std::string fd = std::to_string(fds[1]);
-            execlp("Xvfb", "Xvfb", "-displayfd", fd.c_str(), "-nolisten", "tcp", "-screen", "0",
-                   "1024x768x24", static_cast<char*>(nullptr));
-            _exit(127);
-        }
-        close(fds[1]);
-        // Xvfb writes the display number it took once it accepts clients.
-        std::string number;
-        pollfd p{fds[0], POLLIN, 0};
-        while (FPid > 0 && poll(&p, 1, 30000) > 0) {
-            char c;
-            if (read(fds[0], &c, 1) != 1 || c == '\n') break;
-            number += c;
-        }
-        close(fds[0]);
-        if (!number.empty()) FName = ":" + number;
-    }
     ~TDisplay() {
         if (FConnection) xcb_disconnect(FConnection);
-        if (FPid > 0) {
-            kill(FPid, SIGTERM);
-            waitpid(FPid, nullptr, 0);
-        }
     }
-    const std::string& Name() const { return FName; }
+    const std::string& Name() const { return FXvfb.Display(); }
 
     xcb_connection_t* Connection() {
-        if (!FConnection && !FName.empty()) {
-            FConnection = xcb_connect(FName.c_str(), nullptr);
+        if (!FConnection && !Name().empty()) {
+            FConnection = xcb_connect(Name().c_str(), nullptr);
             if (xcb_connection_has_error(FConnection)) {
                 xcb_disconnect(FConnection);
                 FConnection = nullptr;
@@ -193,8 +159,7 @@ public:
     }
 
 private:
-    pid_t FPid = -1;
-    std::string FName;
+    kvtest::TXvfb FXvfb{"1024x768x24"};
     xcb_connection_t* FConnection = nullptr;
 };
 
