@@ -130,15 +130,15 @@ uint32_t PidOfWindow(xcb_connection_t* c, xcb_window_t w) {
     // The client ids answer for any id in a client's range, window or not.
     if (!WindowExists(c, w)) return 0;
     if (d.HasRes()) {
-        xcb_res_client_id_spec_t spec{w, XCB_RES_CLIENT_ID_MASK_LOCAL_CLIENT_PID};
+        xcb_res_client_id_spec_t clientId{w, XCB_RES_CLIENT_ID_MASK_LOCAL_CLIENT_PID};
         auto* reply =
-            xcb_res_query_client_ids_reply(c, xcb_res_query_client_ids(c, 1, &spec), nullptr);
+            xcb_res_query_client_ids_reply(c, xcb_res_query_client_ids(c, 1, &clientId), nullptr);
         uint32_t pid = 0;
         if (reply) {
             auto it = xcb_res_query_client_ids_ids_iterator(reply);
+            // Only the process id was asked for, so every value that answers holds it.
             for (; it.rem; xcb_res_client_id_value_next(&it)) {
-                if ((it.data->spec.mask & XCB_RES_CLIENT_ID_MASK_LOCAL_CLIENT_PID) &&
-                    xcb_res_client_id_value_value_length(it.data) >= 1) {
+                if (xcb_res_client_id_value_value_length(it.data) >= 1) {
                     pid = *xcb_res_client_id_value_value(it.data);
                     break;
                 }
