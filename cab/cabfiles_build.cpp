@@ -9,6 +9,16 @@
 
 namespace cab {
 
+plat::TSystemTime StoredDateOf(const plat::TUnixTime& lastWrite) {
+    // A cabinet stores local calendar time from 1980 to 2107 in steps of two seconds.
+    plat::TSystemTime d;
+    if (!plat::UnixToLocal(lastWrite, d) || d.Year < 1980) d = {1980, 1, 1, 0, 0, 0, 0};
+    if (d.Year > 2107) d = {2107, 12, 31, 23, 59, 58, 0};
+    d.Second -= d.Second % 2;
+    d.Milliseconds = 0;
+    return d;
+}
+
 uint16_t PackDate(const plat::TSystemTime& t) {
     return static_cast<uint16_t>(((t.Year - 1980) & 0x7F) << 9 | (t.Month & 0x0F) << 5 |
                                  (t.Day & 0x1F));
@@ -93,12 +103,7 @@ void TCABFile::CompressFile(const std::string& sourceFile, const std::string& st
     if (!plat::ReadFileText(sourceFile, entry.Data))
         throw ECABFileError("Cannot read " + sourceFile + ": " +
                             plat::SysErrorMessage(plat::GetLastError()));
-    // A cabinet stores local calendar time from 1980 to 2107 in steps of two seconds.
-    plat::TSystemTime& d = entry.Date;
-    if (!plat::UnixToLocal(info.LastWrite, d) || d.Year < 1980) d = {1980, 1, 1, 0, 0, 0, 0};
-    if (d.Year > 2107) d = {2107, 12, 31, 23, 59, 58, 0};
-    d.Second -= d.Second % 2;
-    d.Milliseconds = 0;
+    entry.Date = cab::StoredDateOf(info.LastWrite);
 
     std::string bytes = cab::BuildCabinet(entry, compression, [this](int64_t pos, int64_t tot) {
         if (OnCompressProgress)

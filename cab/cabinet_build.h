@@ -33,6 +33,10 @@ struct TCabinetSummary {
 };
 bool ReadCabinetSummary(const std::string& cabinetFile, TCabinetSummary& summary);
 
+// The local date and time a cabinet built from a file last written at lastWrite stores:
+// clamped to 1980..2107, seconds in steps of two.
+plat::TSystemTime StoredDateOf(const plat::TUnixTime& lastWrite);
+
 // The packed date and time a cabinet stores for a local time.
 uint16_t PackDate(const plat::TSystemTime& t);
 uint16_t PackTime(const plat::TSystemTime& t);

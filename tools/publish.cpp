@@ -54,8 +54,9 @@ bool SamePublished(const std::string& cabinet, const std::string& name, uint32_t
                    const plat::TUnixTime& mtime, TCompressionType compression) {
     cab::TCabinetSummary s;
     if (!cab::ReadCabinetSummary(cabinet, s)) return false;
-    plat::TSystemTime local;
-    if (!plat::UnixToLocal(mtime, local)) return false;
+    // The date the cabinet would be built with, not the raw one: a cabinet can't hold
+    // every date a file can have.
+    const plat::TSystemTime local = cab::StoredDateOf(mtime);
     int wanted = compression == typNone ? 0 : 1;
     return s.Compression == wanted && s.StoredName == name && s.Size == size &&
            s.Date == cab::PackDate(local) && s.Time == cab::PackTime(local);

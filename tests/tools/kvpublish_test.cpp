@@ -128,6 +128,21 @@ TEST_F(PublishTest, PublishingAgainRewritesOnlyWhatChanged) {
     EXPECT_EQ(Dir.Read("tmp/a.txt"), "first");
 }
 
+TEST_F(PublishTest, FilesDatedOutsideWhatACabinetStoresAreNotRebuiltEveryTime) {
+    // A cabinet holds dates from 1980 to 2107 only: files dated before or after it are
+    // stored with the nearest date it can hold, and must still count as unchanged.
+    Dir.Write("product/old.txt", "from 1975");
+    Dir.Write("product/epoch.txt", "from 1970");
+    Dir.Write("product/late.txt", "from 2150");
+    ASSERT_TRUE(plat::SetFileLastWriteTime(Dir.File("product/old.txt"), {170000000, 0}));
+    ASSERT_TRUE(plat::SetFileLastWriteTime(Dir.File("product/epoch.txt"), {0, 0}));
+    ASSERT_TRUE(plat::SetFileLastWriteTime(Dir.File("product/late.txt"), {5680000000, 0}));
+    ASSERT_EQ(Publish(), 0) << Err;
+    EXPECT_NE(Out.find("3 cabinets written, 0 unchanged"), std::string::npos) << Out;
+    ASSERT_EQ(Publish(), 0) << Err;
+    EXPECT_NE(Out.find("0 cabinets written, 3 unchanged"), std::string::npos) << Out;
+}
+
 TEST_F(PublishTest, TwoPublishesOfTheSameFolderAreByteIdentical) {
     Dir.Write("product/x.dll", kvtest::RandomBytes(123456, 4));
     Dir.Write("product/y.txt", std::string(50000, 'y'));
