@@ -45,6 +45,7 @@ public:
             return nullptr;
         }
         FConn = conn;
+        ++FGeneration;
         FName = name;
         FRoot = it.data->root;
         FHasRes = false;
@@ -63,6 +64,8 @@ public:
     }
 
     xcb_window_t Root() const { return FRoot; }
+    // Changes whenever the connection is closed or another one is opened.
+    unsigned Generation() const { return FGeneration; }
     bool HasRes() const { return FHasRes; }
 
     xcb_atom_t Atom(const char* name) {
@@ -79,7 +82,10 @@ public:
 
 private:
     void Close() {
-        if (FConn) xcb_disconnect(FConn);
+        if (FConn) {
+            xcb_disconnect(FConn);
+            ++FGeneration;
+        }
         FConn = nullptr;
         FName.clear();
     }
@@ -88,6 +94,7 @@ private:
     std::string FName;
     xcb_window_t FRoot = 0;
     bool FHasRes = false;
+    unsigned FGeneration = 0;
     std::vector<std::pair<std::string, xcb_atom_t>> FAtoms;
 };
 
@@ -223,8 +230,13 @@ void EnumWindows(const std::function<bool(TWindowHandle)>& visit) {
     const xcb_window_t* children = xcb_query_tree_children(tree);
     std::vector<xcb_window_t> windows(children, children + xcb_query_tree_children_length(tree));
     free(tree);
-    for (xcb_window_t w : windows)
+    // A visit that finds the server gone closes the connection held here; the windows still
+    // to come went with the server.
+    const unsigned generation = d.Generation();
+    for (xcb_window_t w : windows) {
+        if (d.Generation() != generation) break;
         if (!visit(ClientWindow(c, w, 3))) break;
+    }
 }
 
 std::string WindowText(TWindowHandle window, size_t maxChars) {

@@ -189,6 +189,25 @@ TEST_F(ProcessViewer, AWindowInAWindowManagersFrameBelongsToItsProgram) {
     xcb_disconnect(wm);
 }
 
+TEST(ProcessViewerDisplay, AServerLostInTheMiddleOfTheEnumerationEndsIt) {
+    TTempDir dir;
+    TXvfb display;
+    ASSERT_TRUE(display.Ok());
+    TChild program = StartProgram(dir, "KVServer.exe", {"--windows", "6"});
+    int visits = 0;
+    plat::EnumWindows([&](plat::TWindowHandle window) {
+        if (++visits == 1) display.Stop();
+        // What a refresh asks of every window; here it finds the server gone.
+        EnumWindowsProc(window, 0);
+        return true;
+    });
+    // The windows still to come went with the server: none is visited through a
+    // connection that is no more.
+    EXPECT_EQ(1, visits);
+    RefreshProcessList();
+    EXPECT_TRUE(ProcessList.empty());
+}
+
 TEST(ProcessViewerDisplay, NoDisplayOrALostOneFindsNothing) {
     TTempDir dir;
     {
