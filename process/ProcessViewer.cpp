@@ -56,7 +56,8 @@ bool WindowOfProcessLeft(uint32_t processId) {
 } // namespace
 
 std::string ExeKey(const std::string& name) {
-    size_t cut = name.find_last_of("\\:");
+    // "/" separates folders here as "\\" does.
+    size_t cut = name.find_last_of("\\/:");
     return plat::UpperCase(cut == std::string::npos ? name : name.substr(cut + 1));
 }
 

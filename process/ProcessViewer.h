@@ -31,7 +31,7 @@ bool EnumWindowsProc(plat::TWindowHandle window, intptr_t userValue);
 // The owning program's file name as the process snapshot reports it, or empty.
 std::string GetExeNameOfWindow(plat::TWindowHandle window);
 
-// Name keys: the text after the last "\" or ":", upper-cased; a window matches when its
+// Name keys: the text after the last "\", "/" or ":", upper-cased; a window matches when its
 // ExeName contains the key. An empty name answers false without looking.
 bool IsExeRunning(const std::string& name);
 // Stops every process of every matching program, in window order, until none is left or

@@ -79,6 +79,8 @@ TEST_F(ProcessViewer, KeysAreFileNamePartsMatchedByContainment) {
     EXPECT_TRUE(IsExeRunning("FERROWYND.EX"));
     EXPECT_TRUE(IsExeRunning("c:\\Program Files\\Kestavorin\\Ferrowynd.exe"));
     EXPECT_TRUE(IsExeRunning("d:Ferrowynd.exe"));
+    EXPECT_TRUE(IsExeRunning("/opt/kestavorin/Ferrowynd.exe"));
+    EXPECT_TRUE(IsExeRunning("c:\\Program Files/Kestavorin\\Ferrowynd.exe"));
     EXPECT_TRUE(IsExeRunning("kvserver.exe")); // a longer name that ends in it
     EXPECT_FALSE(IsExeRunning("Ferrowynd.exe.old"));
     EXPECT_FALSE(IsExeRunning("Tessamund.exe"));
@@ -88,6 +90,8 @@ TEST_F(ProcessViewer, KeysAreFileNamePartsMatchedByContainment) {
     // No name, or a name that is only a folder, finds nothing and stops nothing.
     EXPECT_FALSE(IsExeRunning(""));
     EXPECT_FALSE(IsExeRunning("c:\\Program Files\\"));
+    EXPECT_FALSE(IsExeRunning("/opt/kestavorin/"));
+    EXPECT_FALSE(KillExe("/opt/kestavorin/"));
     EXPECT_FALSE(KillExe(""));
     EXPECT_FALSE(KillExe("c:\\Program Files\\"));
     EXPECT_EQ(0, kill(a.Pid(), 0));
