@@ -116,7 +116,7 @@ int32_t TmsHTTPClient::ReadHeaders() {
     int32_t status = -1;
     std::string line;
     do {
-        if (!Blocking()) plat::Presentation().ProcessMessages();
+        plat::Presentation().ProcessMessages();
         line = ReceiveLine();
         FHeaders.push_back(line);
     } while (!line.empty());

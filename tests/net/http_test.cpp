@@ -2,7 +2,10 @@
 // scripted server for what nginx won't do.
 #include <gtest/gtest.h>
 
+#include <memory>
+
 #include "net/mshttp.h"
+#include "platform/ui.h"
 #include "tests/net/net_test.h"
 
 using namespace nettest;
@@ -149,6 +152,23 @@ TEST(HttpResponse, CloseWithoutAnyResponse) {
     EXPECT_EQ(c.Get(), -1);
     EXPECT_EQ(c.Headers(), TmsHeaders{""});
     EXPECT_EQ(c.ResponseStream().Size(), 0);
+}
+
+TEST(HttpResponse, HeadLinesLetPendingEventsRunInBlockingModeToo) {
+    // The socket waits process nothing in blocking mode, but reading the head still lets
+    // the user interface run what waits before each line.
+    TAnswer a("HTTP/1.1 200 OK\r\nContent-Length: 2\r\n\r\nok");
+    TmsHTTPClient c;
+    c.SetBlocking(true);
+    auto ran = std::make_shared<int>(0);
+    int ranBeforeDisconnect = -1;
+    c.OnRequestSent = [ran](TmsSocketBase*) { plat::Presentation().Post([ran] { ++*ran; }); };
+    c.OnDisconnected = [&](TmsSocketBase*) { ranBeforeDisconnect = *ran; };
+    c.SetURL(a.Server.Url("/"));
+    EXPECT_EQ(c.Get(), 200);
+    EXPECT_EQ(c.ResponseStream().DataString(), "ok");
+    EXPECT_EQ(ranBeforeDisconnect, 1);
+    plat::Presentation().ProcessMessages(); // nothing of this test stays queued
 }
 
 TEST(HttpResponse, StatusWordThatIsNoNumber) {
