@@ -263,11 +263,13 @@ std::string TmsSocket::ReceiveLine() {
         if (r > 0) {
             received += r;
             ResetTimeCounter();
-            if (buffer[received - 1] == '\n') break;
-            if (received >= MaxLineBytes) throw EmsTooMuchDataError();
+            bool complete = buffer[received - 1] == '\n';
+            if (!complete && received >= MaxLineBytes) throw EmsTooMuchDataError();
             if (!FBlocking) plat::Presentation().ProcessMessages();
+            if (complete) break;
         } else if (r == 0) {
             NoticeClose();
+            if (!FBlocking) plat::Presentation().ProcessMessages();
             break;
         } else {
             // A failure without a code is retried like a receive that would block.
@@ -323,6 +325,7 @@ void TmsSocket::ReceiveStream(TStream& stream, int32_t expected, int64_t start) 
                 if (!FBlocking) plat::Presentation().ProcessMessages();
             } else if (r == 0) {
                 NoticeClose();
+                if (!FBlocking) plat::Presentation().ProcessMessages();
                 break;
             } else {
                 CheckAttempt(r);

@@ -2,11 +2,15 @@
 // streams, time-outs, over-long lines, closed ports and names that don't resolve.
 #include <gtest/gtest.h>
 
+#include <poll.h>
 #include <unistd.h>
+
+#include <memory>
 
 #include "net/Msdef.h"
 #include "net/Mssocket.h"
 #include "net/msstream.h"
+#include "platform/ui.h"
 #include "tests/net/net_test.h"
 
 using namespace nettest;
@@ -70,6 +74,28 @@ TEST(ClientSocket, ReceiveLineHandlesLineEnds) {
     EXPECT_TRUE(c.Client.ClosedByPeer());
     EXPECT_EQ(c.Client.ReceiveLine(), "");
     c.Client.Disconnect();
+}
+
+TEST(ClientSocket, TheAttemptThatEndsAWaitLetsPendingEventsRun) {
+    // Everything, the peer's close included, is already waiting, so each wait below is one
+    // attempt; the user interface still runs what is pending after it.
+    TConnected c("line\r\n");
+    pollfd p{static_cast<int>(c.Client.Socket()), POLLRDHUP, 0};
+    ASSERT_EQ(::poll(&p, 1, 30000), 1);
+    auto ran = std::make_shared<int>(0);
+    auto post = [ran] { plat::Presentation().Post([ran] { ++*ran; }); };
+    post();
+    EXPECT_EQ(c.Client.ReceiveLine(), "line"); // complete at the first attempt
+    EXPECT_EQ(*ran, 1);
+    post();
+    EXPECT_EQ(c.Client.ReceiveLine(), ""); // the peer has closed
+    EXPECT_EQ(*ran, 2);
+    post();
+    TMemoryStream s;
+    c.Client.ReceiveStream(s, -1, 0); // closed: nothing to read
+    EXPECT_EQ(*ran, 3);
+    c.Client.Disconnect();
+    plat::Presentation().ProcessMessages(); // nothing of this test stays queued
 }
 
 TEST(ClientSocket, LineLengthLimit) {
