@@ -157,9 +157,8 @@ void TForm1::ReadKVUpdaterIni() {
         // before anything else reads it.
         std::string plain = plat::Trim(ini.ReadString(Firewalls, "HTTPPasswd", ""));
         if (!plain.empty()) {
-            ini.WriteString(Firewalls, "HTTPPasswdx",
-                            HexEncode(ScramblePassword(plain, ProxyPasswordKey, false)));
-            ini.DeleteKey(Firewalls, "HTTPPasswd");
+            ini.ReplaceKey(Firewalls, "HTTPPasswd", "HTTPPasswdx",
+                           HexEncode(ScramblePassword(plain, ProxyPasswordKey, false)));
         }
         std::string hex = ini.ReadString(Firewalls, "HTTPPasswdx", "");
         if (!hex.empty() && IsHexText(hex))

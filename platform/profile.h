@@ -26,6 +26,10 @@ public:
     // Raise EInOutError when the file can't be written.
     void WriteString(const std::string& section, const std::string& key, const std::string& value);
     void DeleteKey(const std::string& section, const std::string& key);
+    // Writes newKey and deletes oldKey in one replacement of the file: no reader ever sees
+    // both, or neither.
+    void ReplaceKey(const std::string& section, const std::string& oldKey,
+                    const std::string& newKey, const std::string& value);
 
 private:
     std::string FFileName;

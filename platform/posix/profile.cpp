@@ -166,23 +166,21 @@ bool TIniFile::ValueExists(const std::string& section, const std::string& key) c
     return Find(FFileName, section, key).has_value();
 }
 
+namespace {
+
 // Names and values that would read back as other lines (line breaks, a key holding "=",
 // a section holding "]") are refused rather than written: they would corrupt the file.
 // A value that trimming or unquoting would change is written in quotes, so that it reads
 // back exactly as written.
-void TIniFile::WriteString(const std::string& section, const std::string& key,
-                           const std::string& value) {
+void ApplyWrite(const std::string& fileName, TProfileText& text, const std::string& section,
+                const std::string& key, const std::string& value) {
     std::string s = Trim(section), k = Trim(key);
     if (s.empty() || k.empty() || HasLineBreak(s) || HasLineBreak(k) || HasLineBreak(value) ||
         s.find(']') != std::string::npos || k.find('=') != std::string::npos || k[0] == '[' ||
         k[0] == ';')
-        RaiseWriteError(FFileName, EINVAL);
+        RaiseWriteError(fileName, EINVAL);
     std::string stored = value;
     if (Trim(value) != value || Unquote(value) != value) stored = "\"" + value + "\"";
-
-    std::string name = ResolveName(FFileName);
-    TProfileText text;
-    if (!text.Load(name)) RaiseWriteError(FFileName, GetLastError());
 
     bool done = false;
     ForEachKey(text.Lines, s, [&](size_t i, const TParsed& p) {
@@ -191,50 +189,78 @@ void TIniFile::WriteString(const std::string& section, const std::string& key,
         done = true;
         return false;
     });
-    if (!done) {
-        // After the last non-blank line of the first section of that name.
-        size_t at = text.Lines.size();
-        bool found = false;
-        for (size_t i = 0; i < text.Lines.size(); ++i) {
-            TParsed p = Parse(text.Lines[i].Text);
-            if (p.Kind == TKind::Section) {
-                if (found) break;
-                if (SameText(p.Name, s)) {
-                    found = true;
-                    at = i + 1;
-                }
-            } else if (found && !Trim(text.Lines[i].Text).empty()) {
+    if (done) return;
+    // After the last non-blank line of the first section of that name.
+    size_t at = text.Lines.size();
+    bool found = false;
+    for (size_t i = 0; i < text.Lines.size(); ++i) {
+        TParsed p = Parse(text.Lines[i].Text);
+        if (p.Kind == TKind::Section) {
+            if (found) break;
+            if (SameText(p.Name, s)) {
+                found = true;
                 at = i + 1;
             }
-        }
-        if (found) {
-            text.Insert(at, k + "=" + stored);
-        } else {
-            if (!text.Lines.empty() && !Trim(text.Lines.back().Text).empty())
-                text.Insert(text.Lines.size(), "");
-            text.Insert(text.Lines.size(), "[" + s + "]");
-            text.Insert(text.Lines.size(), k + "=" + stored);
+        } else if (found && !Trim(text.Lines[i].Text).empty()) {
+            at = i + 1;
         }
     }
-    if (!WriteFileAtomic(name, text.Join())) RaiseWriteError(FFileName, GetLastError());
+    if (found) {
+        text.Insert(at, k + "=" + stored);
+    } else {
+        if (!text.Lines.empty() && !Trim(text.Lines.back().Text).empty())
+            text.Insert(text.Lines.size(), "");
+        text.Insert(text.Lines.size(), "[" + s + "]");
+        text.Insert(text.Lines.size(), k + "=" + stored);
+    }
 }
 
 // Removes every line of the key in every section of that name, so that no later duplicate
-// shows through once the first is gone. A missing file or key leaves the file untouched.
-void TIniFile::DeleteKey(const std::string& section, const std::string& key) {
+// shows through once the first is gone. Answers whether anything was removed.
+bool ApplyDelete(TProfileText& text, const std::string& section, const std::string& key) {
     std::string s = Trim(section), k = Trim(key);
-    std::string name = ResolveName(FFileName);
-    TProfileText text;
-    if (!text.Load(name)) RaiseWriteError(FFileName, GetLastError());
     std::vector<size_t> doomed;
     ForEachKey(text.Lines, s, [&](size_t i, const TParsed& p) {
         if (SameText(p.Name, k)) doomed.push_back(i);
         return true;
     });
-    if (doomed.empty()) return;
     for (auto it = doomed.rbegin(); it != doomed.rend(); ++it)
         text.Lines.erase(text.Lines.begin() + static_cast<std::ptrdiff_t>(*it));
-    if (!WriteFileAtomic(name, text.Join())) RaiseWriteError(FFileName, GetLastError());
+    return !doomed.empty();
+}
+
+TProfileText LoadForWrite(const std::string& fileName) {
+    TProfileText text;
+    if (!text.Load(ResolveName(fileName))) RaiseWriteError(fileName, GetLastError());
+    return text;
+}
+
+void Save(const std::string& fileName, const TProfileText& text) {
+    if (!WriteFileAtomic(ResolveName(fileName), text.Join()))
+        RaiseWriteError(fileName, GetLastError());
+}
+
+} // namespace
+
+void TIniFile::WriteString(const std::string& section, const std::string& key,
+                           const std::string& value) {
+    TProfileText text = LoadForWrite(FFileName);
+    ApplyWrite(FFileName, text, section, key, value);
+    Save(FFileName, text);
+}
+
+// A missing key leaves the file untouched.
+void TIniFile::DeleteKey(const std::string& section, const std::string& key) {
+    TProfileText text = LoadForWrite(FFileName);
+    if (ApplyDelete(text, section, key)) Save(FFileName, text);
+}
+
+void TIniFile::ReplaceKey(const std::string& section, const std::string& oldKey,
+                          const std::string& newKey, const std::string& value) {
+    TProfileText text = LoadForWrite(FFileName);
+    ApplyWrite(FFileName, text, section, newKey, value);
+    ApplyDelete(text, section, oldKey);
+    Save(FFileName, text);
 }
 
 } // namespace plat

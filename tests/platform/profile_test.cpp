@@ -112,6 +112,18 @@ TEST_F(Profile, DeleteRemovesEveryOccurrenceAndNothingElse) {
     EXPECT_THROW(Ini.DeleteKey("Settings", "Num"), EInOutError);
 }
 
+TEST_F(Profile, ReplaceKeyWritesTheNewKeyAndDeletesTheOldOneInOneReplacement) {
+    TIniFile ini(T.Write("KV.ini", "[Firewalls]\r\nHTTPProxy=p:1\r\nHTTPPasswd=plain\r\n"));
+    ini.ReplaceKey("firewalls", "httppasswd", "HTTPPasswdx", "0a1b");
+    EXPECT_EQ(T.Read("KV.ini"), "[Firewalls]\r\nHTTPProxy=p:1\r\nHTTPPasswdx=0a1b\r\n");
+    // A read-only file refuses the whole change: the plain key stays readable as it was.
+    T.Write("RO.ini", "[Firewalls]\r\nHTTPPasswd=plain\r\n");
+    ::chmod(T.File("RO.ini").c_str(), 0444);
+    TIniFile ro(T.File("RO.ini"));
+    EXPECT_THROW(ro.ReplaceKey("Firewalls", "HTTPPasswd", "HTTPPasswdx", "0a"), EInOutError);
+    EXPECT_EQ(T.Read("RO.ini"), "[Firewalls]\r\nHTTPPasswd=plain\r\n");
+}
+
 TEST_F(Profile, FailuresRaiseAndLeaveTheFileAlone) {
     // Line breaks or delimiters in names or values would forge other entries.
     EXPECT_THROW(Ini.WriteString("S", "K", "v\r\nInjected=1"), EInOutError);
