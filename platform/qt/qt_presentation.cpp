@@ -198,7 +198,8 @@ public:
     }
 
     void Run() override {
-        if (!FShown) Show();
+        // A run that already asked to quit (the self-update copy) never shows its window.
+        if (!FShown && !FTerminated) Show();
         while (!FTerminated) {
             // Nothing left that could happen: no window open, no timer, no posted handler.
             if (!WindowOpen() && FTimers.empty() && FPending == 0) break;
