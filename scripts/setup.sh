@@ -8,7 +8,7 @@ packages=(
   libxcb1-dev libxcb-res0-dev
   qt6-base-dev qt6-svg-dev qt6-qpa-plugins
   libgtest-dev libgmock-dev libbenchmark-dev
-  nginx-light tinyproxy xvfb cabextract curl
+  nginx-light tinyproxy xvfb xauth xfonts-base fonts-dejavu-core cabextract curl binutils
 )
 missing=()
 for p in "${packages[@]}"; do
@@ -18,7 +18,7 @@ if ((${#missing[@]})); then
   echo "setup: installing ${missing[*]}"
   SUDO=; [ "$(id -u)" -eq 0 ] || SUDO=sudo
   $SUDO apt-get update -qq
-  DEBIAN_FRONTEND=noninteractive $SUDO apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
+  DEBIAN_FRONTEND=noninteractive $SUDO apt-get install -y -qq "${missing[@]}" >/dev/null
 fi
 # The packaged servers must not run as system services: the tests start their own.
 for svc in nginx tinyproxy; do
