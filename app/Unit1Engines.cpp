@@ -16,8 +16,12 @@ std::string MessageOf(const std::exception& e) {
     return e.what();
 }
 
-bool IsUpdaterProgram(const std::string& name) {
-    return plat::LowerCase(name) == "kvupdater.exe";
+// The running updater can't replace itself: its new program stays in TmpDir and the
+// self-update at the end of the run does it.
+bool LeftForSelfUpdate(const std::string& name) {
+    if (plat::LowerCase(name) != "kvupdater.exe") return false;
+    SelfUpdatePending = true;
+    return true;
 }
 
 void MakeTmpDir() {
@@ -86,11 +90,7 @@ void TForm1::InstallFromUrl(const std::string& name) {
     const std::string from = TmpDir() + name;
     const std::string to = ProductDir + name;
     try {
-        // The running updater can't copy over itself: the self-update does it.
-        if (IsUpdaterProgram(name)) {
-            SelfUpdatePending = true;
-            return;
-        }
+        if (LeftForSelfUpdate(name)) return;
         try {
             ClearAttributes(to);
         } catch (const std::exception& e) {
@@ -142,10 +142,7 @@ void TForm1::InstallFromPath(const std::string& name) {
     const std::string from = TmpDir() + name;
     const std::string to = ProductDir + name;
     try {
-        if (IsUpdaterProgram(name)) {
-            SelfUpdatePending = true;
-            return;
-        }
+        if (LeftForSelfUpdate(name)) return;
         ClearAttributes(to);
         plat::MoveFile(from, to);
         plat::DeleteFile(from);
