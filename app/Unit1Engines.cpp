@@ -11,11 +11,6 @@
 
 namespace {
 
-std::string MessageOf(const std::exception& e) {
-    if (auto* ex = dynamic_cast<const Exception*>(&e)) return ex->Message();
-    return e.what();
-}
-
 // The running updater can't replace itself: its new program stays in TmpDir and the
 // self-update at the end of the run does it.
 bool LeftForSelfUpdate(const std::string& name) {
@@ -94,7 +89,7 @@ void TForm1::InstallFromUrl(const std::string& name) {
         try {
             ClearAttributes(to);
         } catch (const std::exception& e) {
-            Say("Error clearing attributes " + to + " " + MessageOf(e));
+            Say("Error clearing attributes " + to + " " + ExceptionMessage(e));
         }
         // A move has the outcome of the copy and the deletion below, without copying.
         if (!plat::MoveFile(from, to))
@@ -102,10 +97,10 @@ void TForm1::InstallFromUrl(const std::string& name) {
         try {
             plat::DeleteFile(from);
         } catch (const std::exception& e) {
-            Say("Error deleting " + from + " " + MessageOf(e));
+            Say("Error deleting " + from + " " + ExceptionMessage(e));
         }
     } catch (const std::exception& e) {
-        Say("Error copying " + from + " to " + to + " " + MessageOf(e));
+        Say("Error copying " + from + " to " + to + " " + ExceptionMessage(e));
     }
 }
 
@@ -147,6 +142,6 @@ void TForm1::InstallFromPath(const std::string& name) {
         plat::MoveFile(from, to);
         plat::DeleteFile(from);
     } catch (const std::exception& e) {
-        Say("Error copying " + from + " to " + to + " " + MessageOf(e));
+        Say("Error copying " + from + " to " + to + " " + ExceptionMessage(e));
     }
 }

@@ -10,15 +10,6 @@
 #include "platform/files.h"
 #include "platform/shell.h"
 
-namespace {
-
-std::string MessageOf(const std::exception& e) {
-    if (auto* ex = dynamic_cast<const Exception*>(&e)) return ex->Message();
-    return e.what();
-}
-
-} // namespace
-
 void TForm1::Timer1Timer() {
     // Exactly one run per process.
     Timer1.SetEnabled(false);
@@ -38,7 +29,7 @@ void TForm1::Timer1Timer() {
         if (noConnection)
             Say("No internet connection available");
         else
-            Say("Unexpected error " + MessageOf(e));
+            Say("Unexpected error " + ExceptionMessage(e));
     }
 
     if (!CloneSite) RestartStuff();
@@ -77,7 +68,7 @@ void TForm1::SelfUpdateCopy() {
         Say("Updating self from " + ExeName + " to " + target);
         plat::CopyFile(ExeName, target, false);
     } catch (const std::exception& e) {
-        Say("Can't update self " + MessageOf(e));
+        Say("Can't update self " + ExceptionMessage(e));
         SaveLog(ownLog);
         ExitCode = ExitErrors;
         plat::Presentation().Quit();

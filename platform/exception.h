@@ -35,3 +35,9 @@ class EOutOfResources : public Exception {
 public:
     using Exception::Exception;
 };
+
+// The message of any exception: an Exception's own text, else what() of a standard one.
+inline std::string ExceptionMessage(const std::exception& e) {
+    if (auto* ex = dynamic_cast<const Exception*>(&e)) return ex->Message();
+    return e.what();
+}

@@ -33,15 +33,13 @@ void TMemo::SaveToFile(const std::string& fileName) const {
     }
     if (!WriteFileAtomic(fileName, data)) {
         int code = GetLastError();
-        throw EInOutError("Cannot create file \"" + fileName + "\". " + SysErrorMessage(code), code);
+        throw EInOutError("Cannot create file \"" + fileName + "\". " + SysErrorMessage(code),
+                          code);
     }
 }
 
 void TPresentation::HandleException(const std::exception& e) {
-    if (auto* ex = dynamic_cast<const Exception*>(&e))
-        ShowError(ex->Message());
-    else
-        ShowError(e.what());
+    ShowError(ExceptionMessage(e));
 }
 
 void TPresentation::HandleException() {
