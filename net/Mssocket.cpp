@@ -13,7 +13,7 @@
 namespace {
 
 constexpr int LineBufferSize = 4096;
-constexpr int MaxLineBytes = 4094; // received without a line end: too much
+constexpr int MaxLineBytes = 4094; // a line this long, its line end included, is too much
 constexpr size_t MaxNameLength = 255;
 constexpr int64_t MinReserve = 64 * 1024;
 
@@ -39,7 +39,7 @@ int32_t Percent(int64_t part, int64_t whole) {
 }
 
 int16_t PortOf(std::string_view text, int16_t fallback) {
-    auto value = plat::TryStrToInt(text);
+    auto value = plat::TryDecimalToInt(text);
     return value ? static_cast<int16_t>(static_cast<uint16_t>(*value)) : fallback;
 }
 
@@ -264,7 +264,7 @@ std::string TmsSocket::ReceiveLine() {
             received += r;
             ResetTimeCounter();
             bool complete = buffer[received - 1] == '\n';
-            if (!complete && received >= MaxLineBytes) throw EmsTooMuchDataError();
+            if (received >= MaxLineBytes) throw EmsTooMuchDataError();
             if (!FBlocking) plat::Presentation().ProcessMessages();
             if (complete) break;
         } else if (r == 0) {

@@ -2,28 +2,17 @@
 
 #include <optional>
 
+#include "net/Msdef.h"
 #include "net/msmime.h"
 #include "platform/text.h"
 #include "platform/ui.h"
 
 namespace {
 
-// A decimal number in the signed 32-bit range: optional sign, digits, nothing else.
-std::optional<int32_t> DecimalValue(std::string_view text) {
-    size_t i = 0;
-    bool negative = false;
-    if (i < text.size() && (text[i] == '+' || text[i] == '-')) negative = text[i++] == '-';
-    if (i == text.size()) return std::nullopt;
-    int64_t value = 0;
-    for (; i < text.size(); ++i) {
-        if (text[i] < '0' || text[i] > '9') return std::nullopt;
-        value = value * 10 + (text[i] - '0');
-        if (value > int64_t{INT32_MAX} + 1) return std::nullopt;
-    }
-    if (negative) value = -value;
-    if (value > INT32_MAX || value < INT32_MIN) return std::nullopt;
-    return static_cast<int32_t>(value);
-}
+// A response head past these bounds is no head a server would send: without them a
+// server that keeps sending short lines would hold the run and grow the list for ever.
+constexpr size_t MaxHeadLines = 256;
+constexpr size_t MaxHeadBytes = 64 * 1024;
 
 // Where the path part of a URL text begins: after an "http://" scheme, the first "/" or
 // "\"; npos when there is none.
@@ -115,12 +104,16 @@ int32_t TmsHTTPClient::ReadHeaders() {
     FHeaders.clear();
     int32_t status = -1;
     std::string line;
+    size_t bytes = 0;
     do {
         plat::Presentation().ProcessMessages();
         line = ReceiveLine();
+        bytes += line.size() + 2;
+        if (FHeaders.size() >= MaxHeadLines || bytes > MaxHeadBytes) throw EmsTooMuchDataError();
         FHeaders.push_back(line);
     } while (!line.empty());
-    if (!FHeaders.empty()) status = DecimalValue(WordAt(FHeaders[0], 1, true)).value_or(-1);
+    if (!FHeaders.empty())
+        status = plat::TryDecimalToInt(WordAt(FHeaders[0], 1, true)).value_or(-1);
     return status;
 }
 
@@ -132,7 +125,7 @@ void TmsHTTPClient::ReadBody() {
         ReceiveChunked(FResponseStream);
     } else {
         // Not a number, or out of range: read until the server closes.
-        int32_t length = DecimalValue(FieldValue(FHeaders, "Content-Length")).value_or(-1);
+        int32_t length = plat::TryDecimalToInt(FieldValue(FHeaders, "Content-Length")).value_or(-1);
         ReceiveStream(FResponseStream, length, 0);
     }
     if (FResponseStream.Capacity() > FResponseStream.Size() + FResponseStream.Size() / 8 + 65536)

@@ -5,9 +5,15 @@
 namespace plat {
 
 namespace {
-char Lower(char c) { return (c >= 'A' && c <= 'Z') ? char(c + 32) : c; }
-char Upper(char c) { return (c >= 'a' && c <= 'z') ? char(c - 32) : c; }
-bool IsBlank(char c) { return static_cast<unsigned char>(c) <= ' '; }
+char Lower(char c) {
+    return (c >= 'A' && c <= 'Z') ? char(c + 32) : c;
+}
+char Upper(char c) {
+    return (c >= 'a' && c <= 'z') ? char(c - 32) : c;
+}
+bool IsBlank(char c) {
+    return static_cast<unsigned char>(c) <= ' ';
+}
 int HexValue(char c) {
     if (c >= '0' && c <= '9') return c - '0';
     if (c >= 'a' && c <= 'f') return c - 'a' + 10;
@@ -55,36 +61,15 @@ std::string TrimRight(std::string_view s) {
     return std::string(s.substr(0, e));
 }
 
-std::string Trim(std::string_view s) { return TrimLeft(TrimRight(s)); }
+std::string Trim(std::string_view s) {
+    return TrimLeft(TrimRight(s));
+}
 
-std::optional<int32_t> TryStrToInt(std::string_view s) {
+std::optional<int32_t> TryDecimalToInt(std::string_view s) {
     size_t i = 0;
-    while (i < s.size() && s[i] == ' ') ++i;
     bool negative = false;
-    if (i < s.size() && (s[i] == '+' || s[i] == '-')) {
-        negative = s[i] == '-';
-        ++i;
-    }
-    bool hex = false;
-    if (i < s.size() && (s[i] == '$' || s[i] == 'x' || s[i] == 'X')) {
-        hex = true;
-        ++i;
-    } else if (i + 1 < s.size() && s[i] == '0' && (s[i + 1] == 'x' || s[i + 1] == 'X')) {
-        hex = true;
-        i += 2;
-    }
+    if (i < s.size() && (s[i] == '+' || s[i] == '-')) negative = s[i++] == '-';
     if (i >= s.size()) return std::nullopt;
-    if (hex) {
-        if (s.size() - i > 8) return std::nullopt;
-        uint32_t v = 0;
-        for (; i < s.size(); ++i) {
-            int d = HexValue(s[i]);
-            if (d < 0) return std::nullopt;
-            v = (v << 4) | uint32_t(d);
-        }
-        if (negative) v = 0u - v;
-        return static_cast<int32_t>(v);
-    }
     int64_t v = 0;
     for (; i < s.size(); ++i) {
         if (s[i] < '0' || s[i] > '9') return std::nullopt;
@@ -93,6 +78,29 @@ std::optional<int32_t> TryStrToInt(std::string_view s) {
     }
     if (negative) v = -v;
     if (v > 2147483647LL) return std::nullopt;
+    return static_cast<int32_t>(v);
+}
+
+std::optional<int32_t> TryStrToInt(std::string_view s) {
+    size_t start = 0;
+    while (start < s.size() && s[start] == ' ') ++start;
+    size_t i = start;
+    bool negative = false;
+    if (i < s.size() && (s[i] == '+' || s[i] == '-')) negative = s[i++] == '-';
+    size_t digits = i;
+    if (i < s.size() && (s[i] == '$' || s[i] == 'x' || s[i] == 'X'))
+        digits = i + 1;
+    else if (i + 1 < s.size() && s[i] == '0' && (s[i + 1] == 'x' || s[i + 1] == 'X'))
+        digits = i + 2;
+    if (digits == i) return TryDecimalToInt(s.substr(start));
+    if (digits >= s.size() || s.size() - digits > 8) return std::nullopt;
+    uint32_t v = 0;
+    for (i = digits; i < s.size(); ++i) {
+        int d = HexValue(s[i]);
+        if (d < 0) return std::nullopt;
+        v = (v << 4) | uint32_t(d);
+    }
+    if (negative) v = 0u - v;
     return static_cast<int32_t>(v);
 }
 

@@ -9,8 +9,8 @@
 
 namespace plat {
 
-std::string LowerCase(std::string_view s); // ASCII letters only
-std::string UpperCase(std::string_view s); // ASCII letters only
+std::string LowerCase(std::string_view s);             // ASCII letters only
+std::string UpperCase(std::string_view s);             // ASCII letters only
 bool SameText(std::string_view a, std::string_view b); // ASCII case-insensitive equality
 bool StartsText(std::string_view prefix, std::string_view s);
 bool EndsText(std::string_view suffix, std::string_view s);
@@ -27,6 +27,9 @@ std::optional<int32_t> TryStrToInt(std::string_view s);
 // As TryStrToInt, raising EConvertError "'%s' is not a valid integer value" on failure.
 int32_t StrToInt(std::string_view s);
 int32_t StrToIntDef(std::string_view s, int32_t def);
+// A decimal number in the signed 32-bit range: optional sign, digits, nothing else (no
+// blanks, no hexadecimal prefix), as protocol fields and port numbers are written.
+std::optional<int32_t> TryDecimalToInt(std::string_view s);
 
 // Splits a text into lines: a line ends at CR LF, LF or CR; a last line without a line
 // break counts; a NUL byte ends the text.

@@ -249,6 +249,27 @@ TEST(HttpResponse, OverlongHeaderLine) {
     EXPECT_EQ(c.ResponseStream().DataString(), "earlier body");
 }
 
+TEST(HttpResponse, HeadIsBoundedInLinesAndBytes) {
+    TmsHTTPClient c;
+    // 256 lines with the status and the blank line pass; one more, or 64 KiB, is too much.
+    for (int fields : {254, 255}) {
+        std::string head = "HTTP/1.1 200 OK\r\n";
+        for (int i = 0; i < fields; ++i) head += "X-A: b\r\n";
+        TAnswer a(head + "\r\nbody", fields > 254);
+        c.SetURL(a.Server.Url("/"));
+        if (fields == 254)
+            EXPECT_EQ(c.Get(), 200);
+        else
+            EXPECT_EQ(MessageOf<EmsTooMuchDataError>([&] { c.Get(); }),
+                      "Buffer is full. Will disconnect.");
+    }
+    std::string wide = "HTTP/1.1 200 OK\r\n";
+    for (int i = 0; i < 17; ++i) wide += "X-W: " + std::string(4000, 'w') + "\r\n";
+    TAnswer a(wide + "\r\n", true);
+    c.SetURL(a.Server.Url("/"));
+    EXPECT_EQ(MessageOf<EmsTooMuchDataError>([&] { c.Get(); }), "Buffer is full. Will disconnect.");
+}
+
 TEST(HttpResponse, SilentServerTimesOut) {
     TAnswer a("", true);
     TmsHTTPClient c;

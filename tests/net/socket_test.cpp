@@ -39,9 +39,13 @@ TEST(ClientSocket, HostAndProxyTexts) {
     s.SetHost("a:81");
     EXPECT_EQ(s.Host(), "a");
     EXPECT_EQ(s.Port(), 81);
-    s.SetHost("b:abc");
-    EXPECT_EQ(s.Host(), "b");
-    EXPECT_EQ(s.Port(), 80);
+    // Only a decimal number is a port; anything else gives the default.
+    for (const char* text : {"b:abc", "b:0x50", "b:$1F90", "b: 81", "b:x10", "b:81 ", "b:"}) {
+        s.SetHost("a:81");
+        s.SetHost(text);
+        EXPECT_EQ(s.Host(), "b") << text;
+        EXPECT_EQ(s.Port(), 80) << text;
+    }
     s.SetHost("c");
     EXPECT_EQ(s.Port(), 80);
     s.SetHost("d:65535"); // ports are 16 bits; the high ones are stored negative
@@ -58,6 +62,8 @@ TEST(ClientSocket, HostAndProxyTexts) {
     EXPECT_EQ(s.Host(), "a");
     EXPECT_EQ(s.Port(), 81);
     s.SetProxy("p:x");
+    EXPECT_EQ(s.ProxyPort(), 0);
+    s.SetProxy("p:0x50");
     EXPECT_EQ(s.ProxyPort(), 0);
     s.SetHost(std::string(300, 'h'));
     EXPECT_EQ(s.Host().size(), 255u);
@@ -99,16 +105,19 @@ TEST(ClientSocket, TheAttemptThatEndsAWaitLetsPendingEventsRun) {
 }
 
 TEST(ClientSocket, LineLengthLimit) {
-    // 4093 bytes with the CR LF are a line; 4094 without a line end are too much.
-    std::string longest = std::string(4091, 'x') + "\r\n";
-    TConnected ok(longest);
-    EXPECT_EQ(ok.Client.ReceiveLine(), std::string(4091, 'x'));
-    ok.Client.Disconnect();
-
-    TConnected tooLong(std::string(5000, 'y') + "\r\n", true);
-    EXPECT_EQ(MessageOf<EmsTooMuchDataError>([&] { tooLong.Client.ReceiveLine(); }),
-              "Buffer is full. Will disconnect.");
-    tooLong.Client.Disconnect();
+    // Up to 4093 bytes with the line end are a line; from 4094 on, line end or not, too much.
+    for (const std::string& end : {std::string("\r\n"), std::string("\n")}) {
+        TConnected ok(std::string(4093 - end.size(), 'x') + end);
+        EXPECT_EQ(ok.Client.ReceiveLine(), std::string(4093 - end.size(), 'x'));
+        ok.Client.Disconnect();
+        for (size_t length : {size_t(4094), size_t(5000)}) {
+            TConnected tooLong(std::string(length - end.size(), 'y') + end, true);
+            EXPECT_EQ(MessageOf<EmsTooMuchDataError>([&] { tooLong.Client.ReceiveLine(); }),
+                      "Buffer is full. Will disconnect.")
+                << length;
+            tooLong.Client.Disconnect();
+        }
+    }
 }
 
 TEST(ClientSocket, ReceiveStreamReadsExactlyTheExpectedBytes) {
