@@ -13,9 +13,15 @@ void TProgressBar::SetPosition(int position) {
 }
 
 void TProgressBar::StepIt() {
+    // As the common control steps: past either end the bar wraps round by what is left
+    // over, and a bar without a range stays at its minimum.
     int next = Position + Step;
-    // Past the maximum the bar starts again from the minimum, as the common control does.
-    if (next > Max) next = Max > Min ? Min + (next - Min) % (Max - Min) : Min;
+    if (Min == Max) {
+        next = Min;
+    } else {
+        if (next > Max) next = (next - Min) % (Max - Min) + Min;
+        if (next < Min) next = (next - Min) % (Max - Min) + Max;
+    }
     Position = next;
     if (OnChange) OnChange(*this);
 }

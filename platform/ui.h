@@ -13,7 +13,7 @@ namespace plat {
 class TPresentation;
 
 // A progress bar: range, position and step. A step past the maximum starts the bar again
-// from the minimum.
+// from the minimum, keeping what was left over (98 + 5 in 0..100 gives 3).
 class TProgressBar {
 public:
     int Min = 0, Max = 100, Step = 1, Position = 0;

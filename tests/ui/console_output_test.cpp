@@ -166,3 +166,25 @@ TEST(ConsoleOutput, ProgressShowsOnATerminalAndMakesWayForLogLines) {
     EXPECT_EQ("a log line\n", capture.Out());
     EXPECT_NE(std::string::npos, err.find("\r\033[K"));
 }
+
+// Steps as the common control takes them: past either end the bar wraps round by what is
+// left over; a bar without a range stays at its minimum.
+TEST(ProgressBarModel, StepsWrapAsTheCommonControlDoes) {
+    struct TCase {
+        int Min, Max, Step, From, Want;
+    } cases[] = {
+        {0, 100, 2, 98, 100},  {0, 100, 2, 100, 2}, {0, 100, 5, 98, 3},
+        {3, 15, 5, 13, 6},     {3, 15, 50, 3, 5},   {3, 15, -5, 5, 12},
+        {-15, 15, 5, 15, -10}, {5, 5, 1, 5, 5},     {0, 0, -1, 0, 0},
+    };
+    for (const TCase& c : cases) {
+        TProgressBar bar;
+        bar.Min = c.Min;
+        bar.Max = c.Max;
+        bar.Step = c.Step;
+        bar.Position = c.From;
+        bar.StepIt();
+        EXPECT_EQ(bar.Position, c.Want)
+            << c.Min << ".." << c.Max << " step " << c.Step << " from " << c.From;
+    }
+}
