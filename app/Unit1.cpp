@@ -56,10 +56,7 @@ std::string LogDir() {
 }
 
 std::string SystemErrorText() {
-    std::string text = plat::SysErrorMessage(plat::GetLastError());
-    while (!text.empty() && (static_cast<unsigned char>(text.back()) <= ' ' || text.back() == '.'))
-        text.pop_back();
-    return text;
+    return plat::SystemErrorText(plat::GetLastError());
 }
 
 void SayNothing(const std::string&) {}

@@ -29,6 +29,9 @@ constexpr uint32_t InvalidFileAttributes = 0xFFFFFFFFu;
 int GetLastError();
 void SetLastError(int code);
 std::string SysErrorMessage(int code);
+// The message text as log lines carry it: trailing blanks, control characters and full
+// stops removed.
+std::string SystemErrorText(int code);
 
 // The name as the file system knows it: separators made native, each folder level that
 // does not exist exactly matched without regard to case. Missing levels stay as given.
@@ -42,12 +45,19 @@ std::string ExpandFileName(const std::string& name);  // absolute, "." and ".." 
 // "/" first), no drive ("c:"), no ".." folder level under either separator.
 bool IsSafeRelativeName(const std::string& name);
 
-bool FileExists(const std::string& name);      // an existing file, not a folder
+// An existing regular file. A FIFO, socket or device is no file the program can read
+// without blocking, so it counts as missing; opening one fails.
+bool FileExists(const std::string& name);
 bool DirectoryExists(const std::string& name); // an existing folder
 bool ForceDirectories(const std::string& dir); // creates every missing level
-bool CreateDir(const std::string& dir);        // one level
-bool DeleteFile(const std::string& name);      // fails on a read-only file, even as root
-bool RemoveDir(const std::string& dir);        // an empty folder
+// Creates every missing level of the relative folder dir under base (made first when
+// missing).
+// A level that is a symbolic link leading out of base is never followed: the call fails
+// there (access denied), as it does for a level that is a file.
+bool ForceDirectoriesWithin(const std::string& base, const std::string& dir);
+bool CreateDir(const std::string& dir);   // one level
+bool DeleteFile(const std::string& name); // fails on a read-only file, even as root
+bool RemoveDir(const std::string& dir);   // an empty folder
 bool RenameFile(const std::string& from, const std::string& to);
 
 // Copies src over dst. With failIfExists false an existing dst is replaced atomically

@@ -10,6 +10,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cstdlib>
 #include <cstring>
 
 #include "platform/posix/files_posix.h"
@@ -114,6 +115,13 @@ std::string SysErrorMessage(int code) {
     return text ? std::string(text) : std::string();
 }
 
+std::string SystemErrorText(int code) {
+    std::string text = SysErrorMessage(code);
+    while (!text.empty() && (static_cast<unsigned char>(text.back()) <= ' ' || text.back() == '.'))
+        text.pop_back();
+    return text;
+}
+
 std::string ResolveName(const std::string& name) {
     std::string n = posix::ToNative(name);
     if (n.empty() || Exists(n)) return n;
@@ -190,7 +198,7 @@ std::string ExpandFileName(const std::string& name) {
 bool FileExists(const std::string& name) {
     struct stat st;
     if (::stat(ResolveName(name).c_str(), &st) != 0) return posix::FailErrno();
-    return !S_ISDIR(st.st_mode);
+    return S_ISREG(st.st_mode) || posix::Fail(S_ISDIR(st.st_mode) ? EISDIR : EACCES);
 }
 
 bool DirectoryExists(const std::string& name) {
@@ -210,6 +218,46 @@ bool ForceDirectories(const std::string& dir) {
     // Someone else may have made it in the meantime.
     return (errno == EEXIST && ::stat(n.c_str(), &st) == 0 && S_ISDIR(st.st_mode)) ||
            posix::FailErrno();
+}
+
+bool ForceDirectoriesWithin(const std::string& base, const std::string& dir) {
+    if (!DirectoryExists(base) && !ForceDirectories(base)) return false;
+    char* real = ::realpath(ResolveName(base).c_str(), nullptr);
+    if (!real) return posix::FailErrno();
+    const std::string root = real;
+    std::free(real);
+    const std::string native = posix::ToNative(dir);
+    std::string level = StripTrailingDelimiters(ResolveName(base));
+    size_t pos = 0;
+    while (pos < native.size()) {
+        size_t end = native.find('/', pos);
+        if (end == std::string::npos) end = native.size();
+        const std::string part = native.substr(pos, end - pos);
+        pos = end + 1;
+        if (part.empty() || part == ".") continue;
+        if (part == "..") return posix::Fail(EACCES);
+        level = ResolveName(level + "/" + part);
+        struct stat st;
+        if (::lstat(level.c_str(), &st) != 0) {
+            if (errno != ENOENT) return posix::FailErrno();
+            if (::mkdir(level.c_str(), 0755) == 0) continue;
+            if (errno != EEXIST || ::lstat(level.c_str(), &st) != 0) return posix::FailErrno();
+        }
+        if (S_ISLNK(st.st_mode)) {
+            // A link is followed only while it stays inside base.
+            char* target = ::realpath(level.c_str(), nullptr);
+            if (!target) return posix::FailErrno();
+            const std::string t = target;
+            std::free(target);
+            const bool inside =
+                t == root || (t.compare(0, root.size(), root) == 0 &&
+                              (root == "/" || (t.size() > root.size() && t[root.size()] == '/')));
+            if (!inside) return posix::Fail(EACCES);
+            if (::stat(level.c_str(), &st) != 0) return posix::FailErrno();
+        }
+        if (!S_ISDIR(st.st_mode)) return posix::Fail(ENOTDIR);
+    }
+    return true;
 }
 
 bool CreateDir(const std::string& dir) {

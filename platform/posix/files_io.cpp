@@ -71,11 +71,39 @@ void SyncDir(const std::string& dir) {
     ::close(fd);
 }
 
-// Checks that name may be replaced: not a folder, not read-only. Fills st when it exists.
+// Opens a regular file. A FIFO, socket or device is refused before anything reads from it
+// (a read could wait forever), and the open itself does not wait for a FIFO's writer.
+int OpenRegular(const std::string& name, int flags) {
+    int fd = ::open(name.c_str(), flags | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0) {
+        posix::FailErrno();
+        return -1;
+    }
+    struct stat st;
+    int error = 0;
+    if (::fstat(fd, &st) != 0)
+        error = errno;
+    else if (S_ISDIR(st.st_mode))
+        error = EISDIR;
+    else if (!S_ISREG(st.st_mode))
+        error = EACCES;
+    else if (::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) & ~O_NONBLOCK) != 0)
+        error = errno;
+    if (error) {
+        ::close(fd);
+        posix::Fail(error);
+        return -1;
+    }
+    return fd;
+}
+
+// Checks that name may be replaced: a regular file that is not read-only, or nothing.
+// Fills st when it exists.
 bool MayReplace(const std::string& name, bool& exists, struct stat& st) {
     exists = ::stat(name.c_str(), &st) == 0;
     if (!exists) return errno == ENOENT || posix::FailErrno();
     if (S_ISDIR(st.st_mode)) return posix::Fail(EISDIR);
+    if (!S_ISREG(st.st_mode)) return posix::Fail(EACCES);
     // Root may write anything; the read-only attribute must still hold.
     if (posix::IsReadOnlyMode(st.st_mode)) return posix::Fail(EACCES);
     return true;
@@ -138,11 +166,10 @@ bool AtomicReplace(const std::string& target, mode_t mode, bool noReplace,
 } // namespace posix
 
 bool CopyFile(const std::string& src, const std::string& dst, bool failIfExists) {
-    TFdGuard in(::open(ResolveName(src).c_str(), O_RDONLY | O_CLOEXEC));
-    if (in.Get() < 0) return posix::FailErrno();
+    TFdGuard in(OpenRegular(ResolveName(src), O_RDONLY));
+    if (in.Get() < 0) return false;
     struct stat ss;
     if (::fstat(in.Get(), &ss) != 0) return posix::FailErrno();
-    if (S_ISDIR(ss.st_mode)) return posix::Fail(EISDIR);
 
     std::string target = ResolveName(dst);
     bool exists = false;
@@ -163,11 +190,10 @@ bool MoveFile(const std::string& src, const std::string& dst) {
     std::string from = ResolveName(src);
     std::string target = ResolveName(dst);
     {
-        TFdGuard in(::open(from.c_str(), O_RDONLY | O_CLOEXEC));
-        if (in.Get() < 0) return posix::FailErrno();
+        TFdGuard in(OpenRegular(from, O_RDONLY));
+        if (in.Get() < 0) return false;
         struct stat ss;
         if (::fstat(in.Get(), &ss) != 0) return posix::FailErrno();
-        if (S_ISDIR(ss.st_mode)) return posix::Fail(EISDIR);
         bool exists = false;
         struct stat ds;
         if (!MayReplace(target, exists, ds)) return false;
@@ -183,23 +209,12 @@ bool MoveFile(const std::string& src, const std::string& dst) {
 
 FileHandle FileOpen(const std::string& name, TOpenMode mode) {
     int flags = mode == TOpenMode::Read ? O_RDONLY : mode == TOpenMode::Write ? O_WRONLY : O_RDWR;
-    std::string n = ResolveName(name);
-    int fd = ::open(n.c_str(), flags | O_CLOEXEC);
-    if (fd < 0) {
-        posix::FailErrno();
-        return InvalidHandle;
-    }
+    int fd = OpenRegular(ResolveName(name), flags);
+    if (fd < 0) return InvalidHandle;
     struct stat st;
-    int error = 0;
-    if (::fstat(fd, &st) != 0)
-        error = errno;
-    else if (S_ISDIR(st.st_mode))
-        error = EISDIR;
-    else if (mode != TOpenMode::Read && posix::IsReadOnlyMode(st.st_mode))
-        error = EACCES;
-    if (error) {
+    if (mode != TOpenMode::Read && ::fstat(fd, &st) == 0 && posix::IsReadOnlyMode(st.st_mode)) {
         ::close(fd);
-        posix::Fail(error);
+        posix::Fail(EACCES);
         return InvalidHandle;
     }
     return fd;
@@ -286,11 +301,10 @@ void FileAdviseSequential(FileHandle h) {
 
 bool ReadFileText(const std::string& name, std::string& data) {
     data.clear();
-    TFdGuard fd(::open(ResolveName(name).c_str(), O_RDONLY | O_CLOEXEC));
-    if (fd.Get() < 0) return posix::FailErrno();
+    TFdGuard fd(OpenRegular(ResolveName(name), O_RDONLY));
+    if (fd.Get() < 0) return false;
     struct stat st;
     if (::fstat(fd.Get(), &st) != 0) return posix::FailErrno();
-    if (S_ISDIR(st.st_mode)) return posix::Fail(EISDIR);
     std::string text;
     if (st.st_size > 0) text.reserve(static_cast<size_t>(st.st_size));
     char buffer[65536];
