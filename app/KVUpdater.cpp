@@ -27,15 +27,6 @@ std::unique_ptr<plat::TPresentation> ChoosePresentation(int& argc, char** argv,
     return plat::CreateBestPresentation(argc, argv, silent);
 }
 
-// "/?" or "--help" anywhere, except as the folder that "/UpdateFromUncPath" takes.
-bool WantsHelp(const std::vector<std::string>& args) {
-    for (size_t i = 0; i < args.size(); ++i) {
-        if (args[i] == "/?" || args[i] == "--help") return true;
-        if (plat::SameText(args[i], "/UpdateFromUncPath")) ++i;
-    }
-    return false;
-}
-
 // When KVUPDATER_HOSTS names a file of "address name..." lines, host names are looked up in
 // it alone and every other name is unknown: a run's name lookup then depends neither on the
 // machine's resolver nor on its time-outs.

@@ -51,6 +51,8 @@ void SayNothing(const std::string& text);
 std::string CaptionDate();
 // The switches, one per line, as "/?" and "--help" print them.
 std::string SwitchHelp();
+// "/?" or "--help" among the arguments, other than as a switch's value.
+bool WantsHelp(const std::vector<std::string>& args);
 
 // A one-shot or periodic timer on the presentation's event loop.
 class TTimer {
@@ -112,8 +114,11 @@ public:
     void RestartStuff();
 
     // The update engines: true when the update went through, false for a corrupt manifest.
+    // FileErrors tells whether a new or changed file of the last engine run was left
+    // uninstalled; the run then ends with errors.
     bool DoItHTTP(const std::string& url);
     bool DoItCopyFile(const std::string& path);
+    bool FileErrors = false;
 
     // The HTTP client's progress handlers.
     void msHTTPClient1Connecting(TmsSocketBase* Sender);
@@ -131,6 +136,9 @@ private:
     void AssignProxy(const std::string& text);
     // Fetches base + name into the client's ResponseStream.
     void Fetch(const std::string& base, const std::string& name);
+    // Unpacks name from the cabinet into TmpDir; a file that does not come out is logged
+    // and counted in FileErrors.
+    void Extract(const std::string& cab, const std::string& name);
     void InstallFromUrl(const std::string& name);
     void InstallFromPath(const std::string& name);
 };

@@ -19,23 +19,44 @@ const char* const StandardProductDir = "/opt/kestavorin";
 const char* const Firewalls = "Firewalls";
 const char* const General = "General";
 
-// Whether a switch takes the argument as its value. Where "/" separates folders an absolute
-// folder begins with it too, so there only the switch names themselves are no value.
+// Whether a switch takes the argument as its value: anything that does not begin with "/",
+// the empty text included. Where "/" separates folders an absolute folder begins with it
+// too, so there only the switch names themselves are no value.
 bool IsValue(const std::string& arg) {
-    if (arg.empty()) return false; // it would name the root folder
-    if (arg[0] != '/') return true;
+    if (arg.empty() || arg[0] != '/') return true;
     if (plat::PathDelim != '/') return false;
     static const char* const switches[] = {
         "/autoexit",      "/silent",    "/clonetopath",   "/updatefromuncpath",
         "/updatefromurl", "/httpproxy", "/httpproxyport", "/httpuserid",
-        "/httppasswd",    "/self",      "/debug",         "/?"};
+        "/httppasswd",    "/self",      "/debug"};
     const std::string lower = plat::LowerCase(arg);
     for (const char* s : switches)
         if (lower == s) return false;
     return true;
 }
 
+// The switches that take the next argument as their value when it is one.
+bool TakesValue(const std::string& lowerSwitch) {
+    static const char* const switches[] = {"/clonetopath",   "/updatefromurl", "/httpproxy",
+                                           "/httpproxyport", "/httpuserid",    "/httppasswd"};
+    for (const char* s : switches)
+        if (lowerSwitch == s) return true;
+    return false;
+}
+
 } // namespace
+
+bool WantsHelp(const std::vector<std::string>& args) {
+    for (size_t i = 0; i < args.size(); ++i) {
+        if (args[i] == "/?" || args[i] == "--help") return true;
+        // A switch's value is never a request for help.
+        const std::string sw = plat::LowerCase(args[i]);
+        if (sw == "/updatefromuncpath" ||
+            (TakesValue(sw) && i + 1 < args.size() && IsValue(args[i + 1])))
+            ++i;
+    }
+    return false;
+}
 
 void TForm1::AssignProxy(const std::string& text) {
     msHTTPClient1.SetProxy(text.substr(0, 255));
@@ -212,6 +233,9 @@ void TForm1::HandleSwitches() {
             Silent = true;
             Say("Silent");
         } else if (sw == "/clonetopath") {
+            // An empty folder would make the root folder the clone: refuse the start.
+            if (hasValue && value.empty())
+                throw Exception("/CloneToPath needs a folder; the root folder is not one");
             CloneSite = true;
             ClonePath = WithDelimiter(hasValue ? value : UpdaterDir());
             try {
@@ -221,11 +245,8 @@ void TForm1::HandleSwitches() {
             }
             Say("Cloning update site to " + ClonePath);
         } else if (sw == "/updatefromuncpath") {
-            // The folder is the next argument whatever it begins with. Without one the
-            // folder would be the root of the file system: refuse the start instead.
-            if (i + 1 >= count || Params[i + 1].empty())
-                throw Exception("/UpdateFromUncPath needs a folder");
-            const std::string& path = Params[i + 1];
+            // The folder is the next argument whatever it begins with.
+            const std::string path = i + 1 < count ? Params[i + 1] : std::string();
             FromPath = true;
             FromUrl = false;
             SourcePath = WithDelimiter(path);

@@ -123,7 +123,10 @@ TEST_F(StartupTest, SwitchValuesAndLetterCase) {
     EXPECT_FALSE(FromUrl);
     EXPECT_TRUE(Logged("Updating from path /silent"));
     EXPECT_TRUE(Logged("Copying from /silent/"));
-    EXPECT_THROW(Start({"/UpdateFromUncPath"}), Exception);
+    // Without one it is the root folder, which a run only reads from.
+    Start({"/UpdateFromUncPath"});
+    EXPECT_EQ(SourcePath, "/");
+    EXPECT_TRUE(FromPath);
 
     // "/self" in another case or place is ignored; unknown arguments are ignored.
     Start({"/SELF", "whatever", "/autoexit"});
@@ -133,6 +136,35 @@ TEST_F(StartupTest, SwitchValuesAndLetterCase) {
     for (size_t i = 0; i < Messages().size(); ++i)
         if (Messages()[i] == "AutoExit") autoExit = static_cast<int>(i);
     EXPECT_EQ(autoExit, 1); // right after the version line
+}
+
+TEST_F(StartupTest, AnEmptyArgumentAndHelpTextsAreValues) {
+    Dir.Write("KVUpdater.ini", "[Firewalls]\r\nHTTPProxy=p:1\r\nHTTPUserID=u\r\n");
+    Start({"/HTTPProxy", ""}); // switches the proxy off
+    EXPECT_EQ(Form->msHTTPClient1.Proxy(), "");
+    Start({"/HTTPUserID", "", "/HTTPPasswd", ""});
+    EXPECT_EQ(Form->msHTTPClient1.ProxyUserName, "");
+    EXPECT_EQ(Form->msHTTPClient1.ProxyPassword, "");
+    Start({"/HTTPPasswd", "--help"});
+    EXPECT_EQ(Form->msHTTPClient1.ProxyPassword, "--help");
+    Start({"/HTTPPasswd", "/?"});
+    EXPECT_EQ(Form->msHTTPClient1.ProxyPassword, "/?");
+    Dir.Write("KVUpdater.ini", "");
+    Start({"/UpdateFromUrl", ""});
+    EXPECT_TRUE(Logged("Updating from components/"));
+    Start({"/UpdateFromUncPath", ""});
+    EXPECT_EQ(SourcePath, "/");
+    EXPECT_THROW(Start({"/HTTPProxyPort", ""}), EConvertError);
+    // The root folder is never made a clone.
+    EXPECT_THROW(Start({"/CloneToPath", ""}), Exception);
+    EXPECT_FALSE(Form->Timer1.Enabled());
+
+    EXPECT_TRUE(WantsHelp({"/autoexit", "/?"}));
+    EXPECT_TRUE(WantsHelp({"--help"}));
+    EXPECT_FALSE(WantsHelp({"/HTTPPasswd", "--help"}));
+    EXPECT_FALSE(WantsHelp({"/httppasswd", "/?"}));
+    EXPECT_FALSE(WantsHelp({"/UpdateFromUncPath", "--help"}));
+    EXPECT_TRUE(WantsHelp({"/HTTPPasswd", "/autoexit", "/?"}));
 }
 
 TEST_F(StartupTest, ProxySettingsFollowTheirPrecedence) {

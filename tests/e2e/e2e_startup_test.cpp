@@ -65,7 +65,10 @@ TEST(Startup, ExitStatusesAndHelp) {
     EXPECT_NE(bad.Errors.find("'abc' is not a valid integer value"), std::string::npos)
         << bad.Errors;
     EXPECT_FALSE(p.Exists("f.txt"));
-    EXPECT_EQ(p.Run({"/UpdateFromUncPath"}).Status, 2);
+    TRun root = p.Run({"/CloneToPath", ""});
+    EXPECT_EQ(root.Status, 2);
+    EXPECT_NE(root.Errors.find("/CloneToPath needs a folder"), std::string::npos) << root.Errors;
+    EXPECT_EQ(p.Run({"/HTTPPasswd", "--help"}).Output.find("Usage:"), std::string::npos);
 
     EXPECT_EQ(p.Run().Status, 0);
     EXPECT_EQ(p.Read("f.txt"), "f");
