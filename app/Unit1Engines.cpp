@@ -24,6 +24,14 @@ void MakeTmpDir() {
     if (!plat::DirectoryExists(tmp)) plat::ForceDirectories(tmp);
 }
 
+// An entry name may carry folders ("data\sigs\main.dat"): they are made under base, and
+// only there, before anything is written under that name. False with the reason in the
+// last error when they can't be.
+bool MakeFoldersFor(const std::string& base, const std::string& name) {
+    const std::string folders = plat::ExtractFilePath(name);
+    return folders.empty() || plat::ForceDirectoriesWithin(base, folders);
+}
+
 } // namespace
 
 void TForm1::Fetch(const std::string& base, const std::string& name) {
@@ -32,9 +40,20 @@ void TForm1::Fetch(const std::string& base, const std::string& name) {
     msHTTPClient1.ResponseStream().SetPosition(0);
 }
 
+void TForm1::Extract(const std::string& cab, const std::string& name) {
+    CABFile1.CABFile = cab;
+    CABFile1.TargetPath = TmpDir();
+    CABFile1.ExtractFile(name);
+    if (CABFile1.ExtractFailure().empty()) return;
+    // A file that did not come out stays old: that is an error of the run, never success.
+    FileErrors = true;
+    Say("Error extracting " + name + " " + CABFile1.ExtractFailure());
+}
+
 bool TForm1::DoItHTTP(const std::string& url) {
     const std::string tmp = TmpDir();
     const TSayProc say = [this](const std::string& text) { Say(text); };
+    FileErrors = false;
     MakeTmpDir();
     Say("Contacting download site ...(" + url + ")");
 
@@ -54,6 +73,7 @@ bool TForm1::DoItHTTP(const std::string& url) {
         if (CloneSite) {
             Say("Retrieving file " + e.CabName);
             Fetch(url, e.CabName);
+            MakeFoldersFor(ClonePath, e.CabName);
             response.SaveToFile(ClonePath + e.CabName);
             ProgressBar1.StepIt();
             continue;
@@ -62,13 +82,9 @@ bool TForm1::DoItHTTP(const std::string& url) {
         Say(EntryStatusLine(status, name));
         if (status != TEntryStatus::Unchanged) {
             Fetch(url, e.CabName);
+            MakeFoldersFor(tmp, e.CabName);
             response.SaveToFile(cab);
-            CABFile1.CABFile = cab;
-            CABFile1.TargetPath = tmp;
-            const bool extracted = CABFile1.ExtractFile(name);
-            // A new file that fails is simply not installed; only a changed one is reported.
-            if (status == TEntryStatus::Changed && !extracted)
-                Say("Error extracting " + name + " " + SystemErrorText());
+            Extract(cab, name);
             const bool deleted = plat::DeleteFile(cab);
             if (status == TEntryStatus::Changed && !deleted)
                 Say("Error deleting " + cab + " " + SystemErrorText());
@@ -92,14 +108,17 @@ void TForm1::InstallFromUrl(const std::string& name) {
             Say("Error clearing attributes " + to + " " + ExceptionMessage(e));
         }
         // A move has the outcome of the copy and the deletion below, without copying.
-        if (!plat::MoveFile(from, to))
+        if (!MakeFoldersFor(ProductDir, name) || !plat::MoveFile(from, to)) {
+            FileErrors = true;
             Say("Error copying " + from + " to " + to + " " + SystemErrorText());
+        }
         try {
             plat::DeleteFile(from);
         } catch (const std::exception& e) {
             Say("Error deleting " + from + " " + ExceptionMessage(e));
         }
     } catch (const std::exception& e) {
+        FileErrors = true;
         Say("Error copying " + from + " to " + to + " " + ExceptionMessage(e));
     }
 }
@@ -107,6 +126,7 @@ void TForm1::InstallFromUrl(const std::string& name) {
 bool TForm1::DoItCopyFile(const std::string& path) {
     const std::string tmp = TmpDir();
     const TSayProc say = [this](const std::string& text) { Say(text); };
+    FileErrors = false;
     MakeTmpDir();
     Say("Contacting download site ...(" + path + ")");
     Say("Checking versions...");
@@ -121,10 +141,15 @@ bool TForm1::DoItCopyFile(const std::string& path) {
         const TEntryStatus status = ClassifyEntry(e);
         Say(EntryStatusLine(status, name));
         if (status != TEntryStatus::Unchanged) {
-            // The cabinet is read where it lies; a missing or damaged one leaves the entry.
-            CABFile1.CABFile = path + e.CabName;
-            CABFile1.TargetPath = tmp;
-            CABFile1.ExtractFile(name);
+            // The cabinet is read where it lies. A clone run installs nothing, so a file that
+            // does not come out is no error of it.
+            if (CloneSite) {
+                CABFile1.CABFile = path + e.CabName;
+                CABFile1.TargetPath = tmp;
+                CABFile1.ExtractFile(name);
+            } else {
+                Extract(path + e.CabName, name);
+            }
         }
         if (!CloneSite && plat::FileExists(tmp + name)) InstallFromPath(name);
         ProgressBar1.StepIt();
@@ -139,9 +164,13 @@ void TForm1::InstallFromPath(const std::string& name) {
     try {
         if (LeftForSelfUpdate(name)) return;
         ClearAttributes(to);
-        plat::MoveFile(from, to);
+        if (!MakeFoldersFor(ProductDir, name) || !plat::MoveFile(from, to)) {
+            FileErrors = true;
+            Say("Error copying " + from + " to " + to + " " + SystemErrorText());
+        }
         plat::DeleteFile(from);
     } catch (const std::exception& e) {
+        FileErrors = true;
         Say("Error copying " + from + " to " + to + " " + ExceptionMessage(e));
     }
 }

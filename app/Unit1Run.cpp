@@ -10,6 +10,11 @@
 #include "platform/files.h"
 #include "platform/shell.h"
 
+namespace {
+// How long the self-update copy keeps trying to replace the program file.
+constexpr uint64_t SelfUpdateRetryMs = 10000;
+} // namespace
+
 void TForm1::Timer1Timer() {
     // Exactly one run per process.
     Timer1.SetEnabled(false);
@@ -20,7 +25,7 @@ void TForm1::Timer1Timer() {
 
     try {
         bool ok = FromPath ? DoItCopyFile(SourcePath) : DoItHTTP(DownloadUrl);
-        if (!ok) errors = true;
+        if (!ok || FileErrors) errors = true;
     } catch (const std::exception& e) {
         errors = true;
         int32_t code = LastSocketError();
@@ -66,7 +71,19 @@ void TForm1::SelfUpdateCopy() {
             Say("Updating self from " + ExeName + " to " + target);
         ClearAttributes(target);
         Say("Updating self from " + ExeName + " to " + target);
-        plat::CopyFile(ExeName, target, false);
+        // The old updater may still be ending: its file can be locked for a moment.
+        const uint64_t deadline = plat::MonotonicMs() + SelfUpdateRetryMs;
+        while (!plat::CopyFile(ExeName, target, false)) {
+            if (plat::MonotonicMs() >= deadline) {
+                // Never report success with the old program still in place.
+                Say("Can't update self " + SystemErrorText());
+                SaveLog(ownLog);
+                ExitCode = ExitErrors;
+                plat::Presentation().Quit();
+                return;
+            }
+            plat::Sleep(250);
+        }
     } catch (const std::exception& e) {
         Say("Can't update self " + ExceptionMessage(e));
         SaveLog(ownLog);

@@ -22,8 +22,14 @@ TCABFile* ActiveCabFile = nullptr;
 struct TWalk {
     bool Listing = false;
     std::exception_ptr Pending;
-    std::string Created; // the unpacked file being written, until its close-file
-    std::string Final;   // the name it takes once it is whole
+    std::string Created;  // the unpacked file being written, until its close-file
+    std::string Final;    // the name it takes once it is whole
+    bool Matched = false; // the cabinet holds the wanted entry
+    bool Written = false; // and it is in place under its final name
+    int Error = 0;        // the first system error while placing it
+    void Failed() {
+        if (Error == 0) Error = plat::GetLastError();
+    }
 };
 
 // An unpacked file is written under a temporary name beside its destination and renamed
@@ -120,7 +126,10 @@ struct TCABFileAccess {
                 }
             }
         }
-        if (r < 0) ErrorBox();
+        if (r < 0) {
+            if (CurrentWalk) CurrentWalk->Failed();
+            ErrorBox();
+        }
         return static_cast<int32_t>(r);
     }
 
@@ -138,17 +147,18 @@ struct TCABFileAccess {
         if (!plat::SameText(stored, c->ExtractName)) return 0;
         // A stored name that would land outside the target folder is skipped.
         if (!plat::IsSafeRelativeName(stored)) return 0;
+        if (CurrentWalk) CurrentWalk->Matched = true;
 
-        std::string t, folder;
+        std::string t;
         if (!c->TargetPath.empty()) {
             t = c->TargetPath;
             if (!plat::IsPathDelimiter(t.back())) t += plat::PathDelim;
-            folder = t + FolderPart(stored);
-        } else {
-            folder = plat::ExpandFileName(FolderPart(stored).empty() ? "." : FolderPart(stored));
         }
         std::string dest = t + stored;
-        if (!plat::DirectoryExists(folder)) plat::ForceDirectories(folder);
+        if (!plat::ForceDirectoriesWithin(t.empty() ? "." : t, FolderPart(stored))) {
+            if (CurrentWalk) CurrentWalk->Failed();
+            return plat::InvalidHandle;
+        }
 
         bool allow = true;
         if (plat::FileExists(dest)) {
@@ -166,6 +176,8 @@ struct TCABFileAccess {
         if (result != plat::InvalidHandle && result != 0) {
             CurrentWalk->Created = PartName(dest);
             CurrentWalk->Final = dest;
+        } else if (result == plat::InvalidHandle && CurrentWalk) {
+            CurrentWalk->Failed();
         }
         c->CurrentFileName = stored;
         c->CurrentPosition = 0;
@@ -179,17 +191,33 @@ struct TCABFileAccess {
         walk.Listing = listing;
         TWalk* outer = CurrentWalk;
         CurrentWalk = &walk;
-        bool outcome = Extraction(c);
+        std::string failure;
+        bool outcome = Extraction(c, failure);
         CurrentWalk = outer;
+        if (!listing) {
+            // The reason that names the failure best: the system's own, else the walk's.
+            if (walk.Written)
+                failure.clear();
+            else if (walk.Error != 0)
+                failure = plat::SystemErrorText(walk.Error);
+            else if (outcome)
+                failure = "not in the cabinet";
+            c->FExtractFailure = failure;
+        }
         if (walk.Pending) std::rethrow_exception(walk.Pending);
         return outcome;
     }
 
-    static bool Extraction(TCABFile* c) {
+    // failure: a plain reason for the cases that leave no system error behind.
+    static bool Extraction(TCABFile* c, std::string& failure) {
         bool outcome = false;
         fdi::FHandle probe = plat::FileOpen(c->CABFile, plat::TOpenMode::Read);
-        if (probe == plat::InvalidHandle) return false;
+        if (probe == plat::InvalidHandle) {
+            if (CurrentWalk) CurrentWalk->Failed();
+            return false;
+        }
         plat::FileClose(probe);
+        failure = "cabinet library not available";
 
         fdi::TLibraryHandle lib = fdi::LoadCabinetLibrary("cabinet.dll");
         if (!lib) return false;
@@ -215,6 +243,7 @@ struct TCABFileAccess {
             fdi::FreeCabinetLibrary(lib);
             return false;
         }
+        failure = "not a cabinet";
         fdi::TFDICabinetInfo info;
         int isCab = 0;
         fdi::FHandle h = plat::FileOpen(c->CABFile, plat::TOpenMode::Read);
@@ -223,6 +252,7 @@ struct TCABFileAccess {
             plat::FileClose(h);
         }
         if (isCab) {
+            failure = "damaged cabinet";
             std::string name = plat::ExtractFileName(c->CABFile);
             std::string path = plat::IncludeTrailingPathDelimiter(
                 plat::ExtractFilePath(plat::ExpandFileName(c->CABFile)));
@@ -263,7 +293,11 @@ fdi::FHandle CabNotify(fdi::TFDINotificationType type, fdi::TFDINotification* n)
             bool renamed = plat::RenameFile(CurrentWalk->Created, CurrentWalk->Final);
             if (!renamed) plat::DeleteFile(CurrentWalk->Created);
             CurrentWalk->Created.clear();
-            if (!renamed) return -1; // abandons the walk: the file is not there
+            if (!renamed) {
+                CurrentWalk->Failed();
+                return -1; // abandons the walk: the file is not there
+            }
+            CurrentWalk->Written = true;
         }
         return 1;
     }

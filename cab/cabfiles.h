@@ -77,6 +77,10 @@ public:
     // Entries whose stored name is absolute or climbs out with ".." are skipped.
     // Raises nothing.
     bool ExtractFile(const std::string& name);
+    // Why the last ExtractFile brought no file out: the system error text of the failure
+    // when there was one, else a plain reason ("not in the cabinet", "not a cabinet",
+    // "damaged cabinet"). Empty when the file came out.
+    const std::string& ExtractFailure() const { return FExtractFailure; }
 
     // Writes the cabinet CABFile holding the one file sourceFile under storedName, with
     // CompressionType (typNone or typMSZIP; typLZX is refused). The entry's date and time
@@ -91,6 +95,7 @@ public:
 private:
     friend struct TCABFileAccess; // the library callbacks
     std::string ExtractName;
+    std::string FExtractFailure;
     std::string CurrentFileName;
     int32_t CurrentPosition = 0;
     int32_t CurrentSize = 0;

@@ -142,6 +142,15 @@ TEST_F(ExtractTest, ExistingDestination) {
     EXPECT_FALSE(Cab.ExtractFile("a.txt"));
     EXPECT_EQ(Dir.Read("out/a.txt"), "locked");
     fs::permissions(Dir.File("out/a.txt"), fs::perms::owner_all);
+
+    // A folder under the destination name: the finished file can't take its place, and the
+    // part written under the temporary name goes too.
+    Dir.Write("out/b.txt/inside", "");
+    Cab.CABFile = Gcab({{"b.txt", "data"}}, true, "b.cab");
+    EXPECT_FALSE(Cab.ExtractFile("b.txt"));
+    EXPECT_FALSE(Cab.ExtractFailure().empty());
+    for (const auto& entry : fs::directory_iterator(Dir.File("out")))
+        EXPECT_EQ(entry.path().filename().string().find("~kvpart."), std::string::npos);
 }
 
 TEST_F(ExtractTest, LastWriteTimeIsTheStoredDateAsLocalTime) {

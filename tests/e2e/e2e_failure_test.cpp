@@ -82,30 +82,53 @@ std::string Ok(const std::string& body) {
 
 } // namespace
 
-TEST(Failures, DamagedCabinetIsReportedForAChangedFileOnly) {
-    TProduct p;
-    kvtest::WriteFile(p.Root() + "src/a.txt", "new a");
-    kvtest::WriteFile(p.Root() + "src/b.txt", "new b");
-    e2e::Publish(p.Root() + "src", p.Site() + "components");
-    kvtest::WriteFile(p.Site() + "components/a.cab", "MSCF but not really a cabinet");
-    kvtest::WriteFile(p.Site() + "components/b.cab", kvtest::RandomBytes(5000, 1));
-    p.Write("b.txt", "old b");
-    kvtest::TNginx nginx(p.Site());
-    p.UseUrl(nginx.Url("/"));
+// Every new or changed file that a run leaves old has a line of its own and makes the run
+// fail, from a site and from a folder alike; the other files are still installed.
+TEST(Failures, EveryFileLeftOldIsReportedAndFailsTheRun) {
+    for (bool fromSite : {true, false}) {
+        SCOPED_TRACE(fromSite ? "from a site" : "from a folder");
+        TProduct p;
+        const std::string site = p.Site() + "components/";
+        for (const char* name : {"gone", "junk", "other", "blocked", "good", "damaged"})
+            kvtest::WriteFile(p.Root() + "src/" + name + ".txt", std::string("new ") + name);
+        e2e::Publish(p.Root() + "src", site);
+        kvtest::RunCommand("cd " + e2e::Quote(site) + " && rm gone.cab && cp good.cab other.cab");
+        kvtest::WriteFile(site + "junk.cab", "MSCF but not really a cabinet");
+        std::string cab = kvtest::ReadFile(site + "damaged.cab");
+        for (size_t i = cab.size() - 8; i < cab.size(); ++i) cab[i] = static_cast<char>(~cab[i]);
+        kvtest::WriteFile(site + "damaged.cab", cab);
+        p.Write("damaged.txt", "old damaged");
+        // A folder where the file should go: no one, not even root, can put a file there.
+        kvtest::RunCommand("mkdir -p " + e2e::Quote(p.File("blocked.txt")));
+        kvtest::TNginx nginx(p.Site());
+        if (fromSite)
+            p.UseUrl(nginx.Url("/"));
+        else
+            p.WriteIni("[General]\r\nUpdateFromUncPath=" + site + "\r\nAutoExit=1\r\n");
 
-    TRun run = p.Run();
-    // Single files that fail don't fail the run.
-    EXPECT_EQ(run.Status, 0) << ::testing::PrintToString(run.Log);
-    EXPECT_EQ(run.Log.back(), "All done");
-    int a = run.IndexOf("Retrieving new file a.txt");
-    ASSERT_GE(a, 0);
-    EXPECT_EQ(run.Log[a + 1], "Retrieving changed file b.txt");
-    auto extracting = run.Starting("Error extracting b.txt");
-    EXPECT_EQ(extracting.size(), 1u) << ::testing::PrintToString(run.Log);
-    EXPECT_FALSE(p.Exists("a.txt"));
-    EXPECT_EQ(p.Read("b.txt"), "old b");
-    EXPECT_FALSE(p.Exists("tmp/a.cab"));
-    EXPECT_FALSE(p.Exists("tmp/b.cab"));
+        TRun run = p.Run();
+        EXPECT_EQ(run.Status, 1) << ::testing::PrintToString(run.Log);
+        EXPECT_EQ(run.Log.back(), "There were errors");
+        // From a site the missing cabinet is the server's error page.
+        EXPECT_TRUE(run.Has(fromSite ? "Error extracting gone.txt not a cabinet"
+                                     : "Error extracting gone.txt No such file or directory"))
+            << ::testing::PrintToString(run.Log);
+        EXPECT_TRUE(run.Has("Error extracting junk.txt not a cabinet"));
+        EXPECT_TRUE(run.Has("Error extracting other.txt not in the cabinet"));
+        EXPECT_EQ(run.Starting("Error extracting damaged.txt ").size(), 1u);
+        EXPECT_FALSE(run.Has("Error extracting damaged.txt "));
+        const std::string from = p.Dir() + "tmp/blocked.txt";
+        EXPECT_TRUE(
+            run.Has("Error copying " + from + " to " + p.Dir() + "blocked.txt Is a directory"))
+            << ::testing::PrintToString(run.Log);
+        EXPECT_EQ(run.Starting("Error ").size(), 5u) << ::testing::PrintToString(run.Log);
+        EXPECT_EQ(p.Read("good.txt"), "new good");
+        EXPECT_EQ(p.Read("damaged.txt"), "old damaged");
+        for (const char* name : {"gone", "junk", "other"})
+            EXPECT_FALSE(p.Exists(std::string(name) + ".txt"));
+        EXPECT_FALSE(p.Exists("tmp/blocked.txt"));
+        EXPECT_FALSE(p.Exists("tmp/damaged.cab"));
+    }
 }
 
 TEST(Failures, CutDownloadEndsTheRunWithItsError) {
@@ -124,26 +147,6 @@ TEST(Failures, CutDownloadEndsTheRunWithItsError) {
         << ::testing::PrintToString(run.Log);
     EXPECT_EQ(run.Log.back(), "There were errors");
     EXPECT_FALSE(p.Exists("a.txt"));
-}
-
-TEST(Failures, UnwritableTargetIsReportedAndTheRunGoesOn) {
-    TProduct p;
-    kvtest::WriteFile(p.Root() + "src/a.txt", "new a");
-    kvtest::WriteFile(p.Root() + "src/b.txt", "new b");
-    e2e::Publish(p.Root() + "src", p.Site() + "components");
-    // A folder where the file should go: no one, not even root, can copy a file over it.
-    kvtest::RunCommand("mkdir -p " + e2e::Quote(p.File("a.txt")));
-    kvtest::TNginx nginx(p.Site());
-    p.UseUrl(nginx.Url("/"));
-    TRun run = p.Run();
-    EXPECT_EQ(run.Status, 0) << ::testing::PrintToString(run.Log);
-    const std::string from = p.Dir() + "tmp/a.txt";
-    auto copying = run.Starting("Error copying " + from + " to " + p.Dir() + "a.txt ");
-    ASSERT_EQ(copying.size(), 1u) << ::testing::PrintToString(run.Log);
-    EXPECT_GT(copying[0].size(), ("Error copying " + from + " to " + p.Dir() + "a.txt ").size());
-    EXPECT_NE(copying[0].back(), '.');
-    EXPECT_EQ(p.Read("b.txt"), "new b");
-    EXPECT_FALSE(p.Exists("tmp/a.txt"));
 }
 
 TEST(Failures, UnwritableLogFolderIsReportedByTheErrorHandler) {

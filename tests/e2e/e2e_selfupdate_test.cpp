@@ -80,3 +80,19 @@ TEST(SelfUpdate, NewUpdaterReplacesTheRunningOneAndTheNextStartRemovesTheCopy) {
     EXPECT_EQ(e2e::Messages(kvtest::ReadFile(copyLog)).size(), copy.size() + 1)
         << kvtest::ReadFile(copyLog);
 }
+
+// A program file that can't be replaced is tried for a while, then reported: the copy never
+// ends as if it had updated.
+TEST(SelfUpdate, ATargetThatCannotBeReplacedIsReportedAfterTheRetries) {
+    TProduct p;
+    kvtest::RunCommand("mkdir -p " + e2e::Quote(p.File("tmp")) + " && mv " +
+                       e2e::Quote(p.File("KVUpdater.exe")) + " " +
+                       e2e::Quote(p.File("tmp/KVUpdater.exe")) + " && mkdir " +
+                       e2e::Quote(p.File("KVUpdater.exe")));
+    EXPECT_EQ(kvtest::RunCommand("cd / && " + e2e::Quote(p.File("tmp/KVUpdater.exe")) +
+                                 " /self >/dev/null 2>&1"),
+              1);
+    auto copy = e2e::Messages(kvtest::ReadFile(p.File("tmp/kvupdater.log")));
+    ASSERT_FALSE(copy.empty());
+    EXPECT_EQ(copy.back(), "Can't update self Is a directory");
+}

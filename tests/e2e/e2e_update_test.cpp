@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
+#include "cab/cabfiles.h"
 #include "tests/e2e/e2e.h"
 
 using e2e::TProduct;
@@ -190,4 +191,77 @@ TEST(UpdateFromUrl, CloneSwitchOnTheCommandLineKeepsTheUrlMode) {
     EXPECT_TRUE(kvtest::ReadFile(clone + "b.cab") ==
                 kvtest::ReadFile(t.P.Site() + "components/b.cab"));
     EXPECT_FALSE(t.P.Exists("a.txt"));
+}
+
+// Entry names with folders: the staging, clone and product folders get the missing levels,
+// and a level that is a link leading out of the product folder is never followed.
+TEST(UpdateFromUrl, NamesWithFoldersAreFetchedClonedAndInstalled) {
+    TProduct p;
+    const std::string data = "signatures " + kvtest::RandomBytes(3000, 5);
+    const std::string site = p.Site() + "components/";
+    kvtest::WriteFile(p.Root() + "main.dat", data);
+    kvtest::RunCommand("mkdir -p " + e2e::Quote(site + "data/sigs"));
+    TCABFile cab;
+    cab.CABFile = site + "data/sigs/main.cab";
+    cab.CompressFile(p.Root() + "main.dat", "data\\sigs\\main.dat");
+    kvtest::WriteFile(site + "versions.txt", "data\\sigs\\main.dat," + e2e::FileSumText(data) +
+                                                 "," + std::to_string(data.size()) + ",\r\n");
+    kvtest::TNginx nginx(p.Site());
+
+    p.UseUrl(nginx.Url("/"));
+    TRun run = p.Run();
+    EXPECT_EQ(run.Status, 0) << ::testing::PrintToString(run.Log);
+    EXPECT_TRUE(p.Read("data/sigs/main.dat") == data);
+    EXPECT_FALSE(p.Exists("tmp/data/sigs/main.cab"));
+
+    const std::string clone = p.Root() + "clone/";
+    run = p.Run({"/CloneToPath", clone});
+    EXPECT_EQ(run.Status, 0) << ::testing::PrintToString(run.Log);
+    EXPECT_EQ(kvtest::ReadFile(clone + "data/sigs/main.cab"), kvtest::ReadFile(cab.CABFile));
+
+    // From the clone into a product whose "data" leads out of it: refused, nothing outside.
+    kvtest::RunCommand("rm -r " + e2e::Quote(p.File("data")) + " && mkdir " +
+                       e2e::Quote(p.Root() + "outside") + " && ln -s ../outside " +
+                       e2e::Quote(p.File("data")));
+    run = p.Run({"/UpdateFromUncPath", clone, "/autoexit"});
+    EXPECT_EQ(run.Status, 1) << ::testing::PrintToString(run.Log);
+    EXPECT_EQ(run.Starting("Error copying " + p.Dir() + "tmp/data\\sigs\\main.dat to ").size(), 1u)
+        << ::testing::PrintToString(run.Log);
+    EXPECT_FALSE(kvtest::RunCommand("test -e " + e2e::Quote(p.Root() + "outside/sigs")) == 0);
+
+    kvtest::RunCommand("rm " + e2e::Quote(p.File("data")));
+    run = p.Run({"/UpdateFromUncPath", clone, "/autoexit"});
+    EXPECT_EQ(run.Status, 0) << ::testing::PrintToString(run.Log);
+    EXPECT_TRUE(p.Read("data/sigs/main.dat") == data);
+}
+
+// A FIFO, socket or device under a name the run reads is no file: the run never waits on
+// it. A product file that is one counts as missing and can't be replaced.
+TEST(UpdateFromUrl, NamesThatAreNoRegularFilesNeverHoldTheRun) {
+    TProduct p;
+    kvtest::WriteFile(p.Root() + "src/pipe.txt", "new pipe");
+    kvtest::WriteFile(p.Root() + "src/a.txt", "new a");
+    e2e::Publish(p.Root() + "src", p.Site() + "components");
+    kvtest::TNginx nginx(p.Site());
+    p.UseUrl(nginx.Url("/"));
+    kvtest::RunCommand("cd " + e2e::Quote(p.Dir()) +
+                       " && mkfifo pipe.txt && rm language.dat && mkfifo language.dat"
+                       " && mkfifo Kestavorin.ini && ln -s /dev/zero ostrivane.ini");
+    TRun run = p.Run({}, "timeout 60 ");
+    EXPECT_EQ(run.Status, 1) << ::testing::PrintToString(run.Log) << run.Errors;
+    EXPECT_TRUE(run.Has("Retrieving new file pipe.txt"));
+    EXPECT_TRUE(run.Has("Error copying " + p.Dir() + "tmp/pipe.txt to " + p.Dir() +
+                        "pipe.txt Permission denied"))
+        << ::testing::PrintToString(run.Log);
+    EXPECT_EQ(p.Read("a.txt"), "new a");
+
+    // A folder site whose manifest is a FIFO: the open fails at once.
+    const std::string source = p.Root() + "source/";
+    kvtest::RunCommand("mkdir -p " + e2e::Quote(source) + " && mkfifo " +
+                       e2e::Quote(source + "versions.txt"));
+    run = p.Run({"/UpdateFromUncPath", source}, "timeout 60 ");
+    EXPECT_EQ(run.Status, 1) << run.Errors;
+    EXPECT_EQ(
+        run.Starting("Unexpected error Cannot open file \"" + source + "versions.txt\"").size(), 1u)
+        << ::testing::PrintToString(run.Log);
 }
