@@ -19,6 +19,8 @@ const char* const Sample = "; leading comment\r\n"
                            "Bad=12abc\r\n"
                            "Flag=0\r\n"
                            "Word=yes\r\n"
+                           "Open=\"abc\r\n"
+                           "Close=abc\"\r\n"
                            "junk line\r\n"
                            "\r\n"
                            "[Other]\r\n"
@@ -39,6 +41,9 @@ protected:
 TEST_F(Profile, ReadsAsTheProfileFunctionsDo) {
     EXPECT_EQ(Ini.ReadString("settings", "NAME", "d"), " Quoted ");
     EXPECT_EQ(Ini.ReadString("Settings", "Empty", "d"), "");
+    // Quotes come off only in pairs.
+    EXPECT_EQ(Ini.ReadString("Settings", "Open", "d"), "\"abc");
+    EXPECT_EQ(Ini.ReadString("Settings", "Close", "d"), "abc\"");
     EXPECT_EQ(Ini.ReadString("Settings", "Absent", "d"), "d");
     EXPECT_EQ(Ini.ReadString("Nowhere", "Name", "d"), "d");
     EXPECT_EQ(Ini.ReadString("Other", "Name", "d"), "other");

@@ -61,19 +61,23 @@ std::unique_ptr<TXvfb> StopRestart::Display;
 } // namespace
 
 TEST_F(StopRestart, ProgramsStopInTableOrderAndStartAgainFromTheProductFolder) {
-    // Started in the reverse of the table's order.
+    // Every program of the table at once, started in the reverse of the table's order.
     std::vector<TChild> running;
-    for (const char* name : {"KVUpdater.exe", "Kestavorin.exe", "KVServer.exe", "KVMemCheck.exe",
-                             "KestavorinCL.exe", "Ferrowynd.exe"})
+    for (const char* name :
+         {"KVUpdater.exe", "Kestavorin.exe", "KVServer.exe", "KVControl.exe", "Tessamund.exe",
+          "KVMemCheck.exe", "KestavorinCL.exe", "Ferrowynd.exe"})
         running.push_back(StartProgram(Dir, name));
     Dir.Write("kvsa.dat", "left from an earlier run, longer than the token\r\n");
 
     Stop();
     EXPECT_EQ((std::vector<std::string>{"Stopping Ferrowynd.exe", "Stopping KestavorinCL.exe",
-                                        "Stopping KVMemCheck.exe", "Stopping KVServer.exe",
+                                        "Stopping KVMemCheck.exe", "Stopping Tessamund.exe",
+                                        "Stopping KVControl.exe", "Stopping KVServer.exe",
                                         "Stopping Kestavorin.exe"}),
               Lines);
-    EXPECT_EQ("Ferrowynd.exe|KVMemCheck.exe|KVServer.exe|Kestavorin.exe|", RestartList);
+    EXPECT_EQ("Ferrowynd.exe|KVMemCheck.exe|Tessamund.exe|KVControl.exe|KVServer.exe|"
+              "Kestavorin.exe|",
+              RestartList);
     EXPECT_TRUE(MarkersPresent());
     for (size_t i = 1; i < running.size(); ++i) EXPECT_TRUE(ProcessEnded(running[i].Pid()));
     // The updater's own program matches no key.
@@ -83,12 +87,14 @@ TEST_F(StopRestart, ProgramsStopInTableOrderAndStartAgainFromTheProductFolder) {
     Lines.clear();
     Restart();
     EXPECT_EQ((std::vector<std::string>{"Restarting Ferrowynd.exe", "Restarting KVMemCheck.exe",
+                                        "Restarting Tessamund.exe", "Restarting KVControl.exe",
                                         "Restarting KVServer.exe", "Restarting Kestavorin.exe"}),
               Lines);
     EXPECT_EQ("", RestartList);
     EXPECT_TRUE(MarkersGone());
     EXPECT_TRUE(Nothing.empty());
-    for (const char* name : {"Ferrowynd.exe", "KVMemCheck.exe", "KVServer.exe", "Kestavorin.exe"})
+    for (const char* name : {"Ferrowynd.exe", "KVMemCheck.exe", "Tessamund.exe", "KVControl.exe",
+                             "KVServer.exe", "Kestavorin.exe"})
         EXPECT_TRUE(WaitUntil([&] { return IsExeRunning(name); })) << name;
     // The command-line scanner is not started again.
     EXPECT_FALSE(IsExeRunning("KestavorinCL.exe"));
