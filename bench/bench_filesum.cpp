@@ -6,7 +6,7 @@
 #include <cstdio>
 #include <vector>
 
-#include "app/Manifest.h"
+#include "app/manifest.h"
 #include "bench/kvbench.h"
 #include "platform/files.h"
 

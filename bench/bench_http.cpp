@@ -9,7 +9,7 @@
 #include <string>
 
 #include "bench/kvbench.h"
-#include "net/mshttp.h"
+#include "net/http_client.h"
 
 namespace {
 

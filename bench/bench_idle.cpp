@@ -10,7 +10,7 @@
 #include <thread>
 
 #include "bench/kvbench.h"
-#include "net/mshttp.h"
+#include "net/http_client.h"
 
 namespace {
 

@@ -13,7 +13,7 @@
 #include <thread>
 
 #include "bench/kvbench.h"
-#include "net/mshttp.h"
+#include "net/http_client.h"
 #include "platform/qt/qt_presentation.h"
 
 namespace {

@@ -7,8 +7,8 @@
 #include <string>
 #include <vector>
 
-#include "app/Manifest.h"
-#include "app/Unit1.h"
+#include "app/main_window.h"
+#include "app/manifest.h"
 #include "bench/kvbench.h"
 #include "platform/files.h"
 

@@ -6,7 +6,7 @@
 #include <set>
 #include <vector>
 
-#include "app/Manifest.h"
+#include "app/manifest.h"
 #include "cab/cabinet_build.h"
 #include "platform/clock.h"
 #include "platform/files.h"

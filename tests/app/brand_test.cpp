@@ -1,6 +1,6 @@
 #include <gtest/gtest.h>
 
-#include "app/BrandMsgs.h"
+#include "app/brand_rules.h"
 
 namespace {
 

@@ -1,6 +1,6 @@
 #include <gtest/gtest.h>
 
-#include "app/Manifest.h"
+#include "app/manifest.h"
 #include "platform/files.h"
 #include "tests/support/support.h"
 

@@ -1,6 +1,6 @@
 #include <gtest/gtest.h>
 
-#include "app/Manifest.h"
+#include "app/manifest.h"
 #include "platform/exception.h"
 #include "platform/files.h"
 #include "platform/text.h"

@@ -1,6 +1,6 @@
 #include <gtest/gtest.h>
 
-#include "app/Password.h"
+#include "app/password.h"
 #include "platform/exception.h"
 #include "tests/support/support.h"
 

@@ -4,9 +4,9 @@
 
 #include <cstdint>
 
-#include "app/BrandMsgs.h"
-#include "app/Password.h"
-#include "app/Unit1.h"
+#include "app/brand_rules.h"
+#include "app/main_window.h"
+#include "app/password.h"
 #include "kv_config.h"
 #include "platform/files.h"
 #include "tests/support/support.h"

@@ -4,7 +4,7 @@
 
 #include <cstdint>
 
-#include "app/Password.h"
+#include "app/password.h"
 #include "tests/e2e/e2e.h"
 
 using e2e::TProduct;

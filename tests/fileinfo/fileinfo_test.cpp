@@ -1,6 +1,6 @@
 #include <gtest/gtest.h>
 
-#include "fileinfo/FileInfo.h"
+#include "fileinfo/file_info.h"
 #include "images.h"
 #include "platform/clock.h"
 #include "platform/files.h"

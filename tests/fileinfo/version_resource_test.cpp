@@ -2,7 +2,7 @@
 
 #include <fstream>
 
-#include "fileinfo/FileInfo.h"
+#include "fileinfo/file_info.h"
 #include "images.h"
 #include "tests/support/support.h"
 

@@ -1,10 +1,10 @@
 // The header list lookup, the word splitter, Base64, encoded words and quoted-printable.
 #include <gtest/gtest.h>
 
-#include "net/Msdef.h"
-#include "net/msmime.h"
-#include "net/msmsgcls.h"
-#include "net/msstream.h"
+#include "net/encodings.h"
+#include "net/headers.h"
+#include "net/socket_errors.h"
+#include "net/stream.h"
 #include "tests/support/support.h"
 
 namespace {

@@ -1,8 +1,8 @@
 // Error classes and texts, and the tick-driven time counter.
 #include <gtest/gtest.h>
 
-#include "net/Msdef.h"
-#include "net/msCls.h"
+#include "net/socket_errors.h"
+#include "net/time_counter.h"
 #include "platform/ui.h"
 
 namespace {

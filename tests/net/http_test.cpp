@@ -4,7 +4,7 @@
 
 #include <memory>
 
-#include "net/mshttp.h"
+#include "net/http_client.h"
 #include "platform/ui.h"
 #include "tests/net/net_test.h"
 

@@ -2,7 +2,7 @@
 // ones leave the proxy's own page and status.
 #include <gtest/gtest.h>
 
-#include "net/mshttp.h"
+#include "net/http_client.h"
 #include "tests/support/support.h"
 
 namespace {

@@ -7,9 +7,9 @@
 
 #include <memory>
 
-#include "net/Msdef.h"
-#include "net/Mssocket.h"
-#include "net/msstream.h"
+#include "net/socket.h"
+#include "net/socket_errors.h"
+#include "net/stream.h"
 #include "platform/ui.h"
 #include "tests/net/net_test.h"
 

@@ -1,7 +1,7 @@
 // The memory stream that carries response bodies.
 #include <gtest/gtest.h>
 
-#include "net/msstream.h"
+#include "net/stream.h"
 #include "platform/exception.h"
 #include "tests/support/support.h"
 

@@ -4,7 +4,7 @@
 
 #include <cstdio>
 
-#include "process/ProcessViewer.h"
+#include "process/process_viewer.h"
 
 int main(int argc, char** argv) {
     if (argc < 2) return 2;

@@ -8,7 +8,7 @@
 #include <memory>
 #include <string>
 
-#include "process/ProcessViewer.h"
+#include "process/process_viewer.h"
 #include "tests/process/xvfb.h"
 
 using namespace kvtest;

@@ -9,10 +9,10 @@
 #include <string>
 #include <vector>
 
-#include "app/BrandMsgs.h"
+#include "app/brand_rules.h"
 #include "platform/exception.h"
-#include "process/ProcessViewer.h"
-#include "process/StopRestart.h"
+#include "process/process_viewer.h"
+#include "process/stop_restart.h"
 #include "tests/process/xvfb.h"
 
 using namespace kvtest;

@@ -6,7 +6,7 @@
 #include <map>
 #include <unistd.h>
 
-#include "app/Manifest.h"
+#include "app/manifest.h"
 #include "cab/cabfiles.h"
 #include "platform/files.h"
 #include "platform/text.h"

@@ -2,9 +2,9 @@
 #include <exception>
 #include <string>
 
-#include "app/Manifest.h"
-#include "app/Unit1.h"
-#include "net/Mswsock.h"
+#include "app/main_window.h"
+#include "app/manifest.h"
+#include "net/socket_api.h"
 #include "platform/clock.h"
 #include "platform/exception.h"
 #include "platform/files.h"

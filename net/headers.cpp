@@ -1,6 +1,6 @@
-#include "net/msmsgcls.h"
+#include "net/headers.h"
 
-#include "net/msmime.h"
+#include "net/encodings.h"
 #include "platform/exception.h"
 #include "platform/text.h"
 

@@ -1,9 +1,9 @@
-#include "net/mshttp.h"
+#include "net/http_client.h"
 
 #include <optional>
 
-#include "net/Msdef.h"
-#include "net/msmime.h"
+#include "net/encodings.h"
+#include "net/socket_errors.h"
 #include "platform/text.h"
 #include "platform/ui.h"
 

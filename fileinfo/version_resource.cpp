@@ -3,7 +3,7 @@
 // file is checked against what can actually be read; a damaged file yields nothing.
 #include <cstring>
 
-#include "fileinfo/FileInfo.h"
+#include "fileinfo/file_info.h"
 #include "platform/files.h"
 
 namespace {

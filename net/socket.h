@@ -11,8 +11,8 @@
 #include <memory>
 #include <string>
 
-#include "net/Mswsock.h"
-#include "net/msCls.h"
+#include "net/socket_api.h"
+#include "net/time_counter.h"
 
 class TStream;
 class TmsSocketBase;

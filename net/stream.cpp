@@ -1,4 +1,4 @@
-#include "net/msstream.h"
+#include "net/stream.h"
 
 #include <algorithm>
 #include <cstdlib>

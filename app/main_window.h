@@ -1,7 +1,7 @@
 #pragma once
 // The main window TForm1: its components, the process-wide settings of a run, start-up
-// (Unit1Startup.cpp), the run driver, log and self-update (Unit1Run.cpp) and the two update
-// engines (Unit1Engines.cpp).
+// (startup.cpp), the run driver, log and self-update (run.cpp) and the two update engines
+// (update_engines.cpp).
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -9,8 +9,8 @@
 #include <vector>
 
 #include "cab/cabfiles.h"
-#include "fileinfo/FileInfo.h"
-#include "net/mshttp.h"
+#include "fileinfo/file_info.h"
+#include "net/http_client.h"
 #include "platform/ui.h"
 
 // Process-wide settings, filled by start-up and read by the run.

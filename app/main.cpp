@@ -7,8 +7,8 @@
 #include <string>
 #include <vector>
 
-#include "app/Unit1.h"
-#include "net/Mswsock.h"
+#include "app/main_window.h"
+#include "net/socket_api.h"
 #include "platform/files.h"
 #include "platform/presentation_choice.h"
 #include "platform/text.h"

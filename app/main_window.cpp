@@ -1,14 +1,14 @@
 // TForm1's components and the settings of a run; the log line; the progress handlers.
-#include "app/Unit1.h"
+#include "app/main_window.h"
 
 #include <cstdio>
 
-#include "app/BrandMsgs.h"
+#include "app/brand_rules.h"
 #include "kv_config.h"
 #include "platform/clock.h"
 #include "platform/files.h"
 #include "platform/text.h"
-#include "process/StopRestart.h"
+#include "process/stop_restart.h"
 
 std::string UpdaterVersion;
 std::string ProductDir;

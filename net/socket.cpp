@@ -1,12 +1,12 @@
-#include "net/Mssocket.h"
+#include "net/socket.h"
 
 #include <algorithm>
 #include <cmath>
 #include <cstring>
 #include <vector>
 
-#include "net/Msdef.h"
-#include "net/msstream.h"
+#include "net/socket_errors.h"
+#include "net/stream.h"
 #include "platform/text.h"
 #include "platform/ui.h"
 

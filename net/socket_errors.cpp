@@ -1,4 +1,4 @@
-#include "net/Msdef.h"
+#include "net/socket_errors.h"
 
 void RaiseSocketError(int code) {
     // The resource id is 40000 plus the code's 16 bits, so a code is looked up as such.

@@ -1,4 +1,4 @@
-#include "process/ProcessViewer.h"
+#include "process/process_viewer.h"
 
 #include <chrono>
 #include <thread>

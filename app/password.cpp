@@ -1,4 +1,4 @@
-#include "app/Password.h"
+#include "app/password.h"
 
 #include "platform/text.h"
 

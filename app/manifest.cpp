@@ -1,4 +1,4 @@
-#include "app/Manifest.h"
+#include "app/manifest.h"
 
 #include <cstring>
 #include <memory>

@@ -2,9 +2,9 @@
 // the download URL, the first log lines and the armed timer.
 #include <string>
 
-#include "app/BrandMsgs.h"
-#include "app/Password.h"
-#include "app/Unit1.h"
+#include "app/brand_rules.h"
+#include "app/main_window.h"
+#include "app/password.h"
 #include "kv_config.h"
 #include "platform/exception.h"
 #include "platform/files.h"

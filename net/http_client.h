@@ -5,10 +5,10 @@
 #include <cstdint>
 #include <string>
 
-#include "net/Msdef.h"
-#include "net/Mssocket.h"
-#include "net/msmsgcls.h"
-#include "net/msstream.h"
+#include "net/headers.h"
+#include "net/socket.h"
+#include "net/socket_errors.h"
+#include "net/stream.h"
 
 class TmsHTTPClient : public TmsClientSocket {
 public:

@@ -3,8 +3,8 @@
 #include <exception>
 #include <string>
 
-#include "app/Manifest.h"
-#include "app/Unit1.h"
+#include "app/main_window.h"
+#include "app/manifest.h"
 #include "platform/exception.h"
 #include "platform/files.h"
 #include "platform/text.h"

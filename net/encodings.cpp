@@ -1,10 +1,10 @@
-#include "net/msmime.h"
+#include "net/encodings.h"
 
 #include <chrono>
 #include <cstdio>
 
-#include "net/Msdef.h"
-#include "net/msstream.h"
+#include "net/socket_errors.h"
+#include "net/stream.h"
 #include "platform/clock.h"
 #include "platform/exception.h"
 #include "platform/text.h"

@@ -10,8 +10,8 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
-#include "net/Msdef.h"
-#include "net/Mswsock.h"
+#include "net/socket_api.h"
+#include "net/socket_errors.h"
 
 namespace {
 

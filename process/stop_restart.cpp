@@ -1,13 +1,13 @@
-#include "process/StopRestart.h"
+#include "process/stop_restart.h"
 
 #include <cerrno>
 #include <cstring>
 
-#include "app/BrandMsgs.h"
+#include "app/brand_rules.h"
 #include "platform/exception.h"
 #include "platform/files.h"
 #include "platform/shell.h"
-#include "process/ProcessViewer.h"
+#include "process/process_viewer.h"
 
 namespace {
 

@@ -1,4 +1,4 @@
-#include "fileinfo/FileInfo.h"
+#include "fileinfo/file_info.h"
 
 #include "platform/clock.h"
 #include "platform/files.h"

@@ -1,6 +1,6 @@
-#include "net/msCls.h"
+#include "net/time_counter.h"
 
-#include "net/msconst.h"
+#include "net/messages.h"
 #include "platform/exception.h"
 #include "platform/ui.h"
 

@@ -1,4 +1,4 @@
-#include "net/msconst.h"
+#include "net/messages.h"
 
 #include <cstdint>
 

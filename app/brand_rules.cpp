@@ -1,4 +1,4 @@
-#include "app/BrandMsgs.h"
+#include "app/brand_rules.h"
 
 #include "platform/text.h"
 

@@ -1,9 +1,9 @@
-#include "net/Mswsock.h"
+#include "net/socket_api.h"
 
-#include "net/Msdef.h"
+#include "net/socket_errors.h"
 
 // The platform-independent half of the binding; the calls themselves are in the platform's
-// file (Mswsock_posix.cpp).
+// file (socket_api_posix.cpp).
 
 void TmsWinsock::CheckLoaded() const {
     if (!FLoaded) throw EWinsockError(sWinsockNotLoaded);

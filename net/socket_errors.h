@@ -4,7 +4,7 @@
 #include <cstdint>
 #include <string>
 
-#include "net/msconst.h"
+#include "net/messages.h"
 #include "platform/exception.h"
 
 // The suite's general error class; none of the socket or HTTP operations raises it.
