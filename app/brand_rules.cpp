@@ -2,8 +2,6 @@
 
 #include "platform/text.h"
 
-bool Rebranded = false;
-
 namespace {
 const std::string Domain = StandardWebDomain;
 const std::string Host = RebrandedWebHost;
@@ -48,8 +46,8 @@ std::string ApplyBrandRule(const std::string& text, const TBrandRule& rule) {
     return result;
 }
 
-std::string BrandText(const std::string& text) {
-    if (!Rebranded) return text;
+std::string BrandText(const std::string& text, bool rebranded) {
+    if (!rebranded) return text;
     std::string result = text;
     for (const TBrandRule& rule : Rules) result = ApplyBrandRule(result, rule);
     return result;

@@ -1,10 +1,7 @@
 #pragma once
 // Brand rules: texts that name the standard edition turned into texts that name the
-// rebranded one. BrandText leaves every text alone until start-up sets Rebranded.
+// rebranded one. BrandText leaves every text alone for the standard edition.
 #include <string>
-
-// Set once by start-up when "language.dat" names the rebranded edition; never cleared.
-extern bool Rebranded;
 
 // The editions' addresses on the web.
 inline constexpr const char* StandardWebDomain = "kestavorin.example";
@@ -26,8 +23,9 @@ const TBrandRule* BrandRules();
 constexpr int BrandRuleCount = 11;
 
 // Every row in turn replaces each occurrence of its text, left to right, never looking
-// again at what it has just put in. Returns the text unchanged when Rebranded is false.
-std::string BrandText(const std::string& text);
+// again at what it has just put in. Returns the text unchanged when rebranded is false (the
+// run's Settings.Rebranded).
+std::string BrandText(const std::string& text, bool rebranded);
 
-// One row applied to a text, whatever Rebranded says.
+// One row applied to a text.
 std::string ApplyBrandRule(const std::string& text, const TBrandRule& rule);

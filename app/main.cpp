@@ -69,16 +69,14 @@ int main(int argc, char** argv) {
         std::fputs(SwitchHelp().c_str(), stdout);
         return 0;
     }
-    ExeName = plat::ProgramFileName();
-    Params = std::move(args);
-
     UseHostsFile();
-    plat::SetPresentation(ChoosePresentation(argc, argv, Params));
+    plat::SetPresentation(ChoosePresentation(argc, argv, args));
     plat::TPresentation& presentation = plat::Presentation();
     int status = ExitStartupFailed;
     {
         TForm1 form;
-        Form1 = &form;
+        form.Settings.ExeName = plat::ProgramFileName();
+        form.Settings.Params = std::move(args);
         try {
             form.FormCreate();
         } catch (...) {
@@ -88,7 +86,6 @@ int main(int argc, char** argv) {
         }
         presentation.Run();
         status = form.ExitCode;
-        Form1 = nullptr;
     }
     return status;
 }

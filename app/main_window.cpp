@@ -10,51 +10,6 @@
 #include "platform/text.h"
 #include "process/stop_restart.h"
 
-std::string UpdaterVersion;
-std::string ProductDir;
-std::string StartDir;
-std::string DownloadUrl;
-std::string SourcePath;
-std::string ClonePath;
-std::string EditionCode;
-bool FromUrl = false, FromPath = false, CloneSite = false, AutoExit = false, Silent = false;
-bool SelfUpdatePending = false;
-
-std::string ExeName;
-std::vector<std::string> Params;
-
-TForm1* Form1 = nullptr;
-
-void ResetSettings() {
-    UpdaterVersion.clear();
-    ProductDir.clear();
-    StartDir.clear();
-    DownloadUrl.clear();
-    SourcePath.clear();
-    ClonePath.clear();
-    EditionCode.clear();
-    FromUrl = FromPath = CloneSite = AutoExit = Silent = false;
-    SelfUpdatePending = false;
-    Rebranded = false;
-}
-
-std::string WithDelimiter(const std::string& dir) {
-    if (!dir.empty() && plat::IsPathDelimiter(dir.back())) return dir;
-    return dir + plat::PathDelim;
-}
-
-std::string UpdaterDir() {
-    return WithDelimiter(plat::ExtractFilePath(ExeName));
-}
-
-std::string TmpDir() {
-    return UpdaterDir() + "tmp" + plat::PathDelim;
-}
-
-std::string LogDir() {
-    return WithDelimiter(ProductDir) + "logs";
-}
-
 std::string SystemErrorText() {
     return plat::SystemErrorText(plat::GetLastError());
 }
@@ -160,7 +115,7 @@ void TForm1::SaveLog(const std::string& fileName) {
 }
 
 void TForm1::FormClose() {
-    plat::SetCurrentDir(StartDir);
+    plat::SetCurrentDir(Settings.StartDir);
 }
 
 void TForm1::msHTTPClient1Connecting(TmsSocketBase*) {
@@ -176,10 +131,14 @@ void TForm1::msHTTPClient1Disconnected(TmsSocketBase*) {
 }
 
 void TForm1::GetActiveList() {
-    StopProductPrograms(ProductDir, RestartList, [this](const std::string& text) { Say(text); });
+    StopProductPrograms(
+        Settings.ProductDir, Settings.Rebranded,
+        [this](const std::string& text) { return BrandText(text, Settings.Rebranded); },
+        RestartList, [this](const std::string& text) { Say(text); });
 }
 
 void TForm1::RestartStuff() {
     RestartProductPrograms(
-        ProductDir, RestartList, [this](const std::string& text) { Say(text); }, SayNothing);
+        Settings.ProductDir, RestartList, [this](const std::string& text) { Say(text); },
+        SayNothing);
 }

@@ -1,5 +1,5 @@
 #pragma once
-// The main window TForm1: its components, the process-wide settings of a run, start-up
+// The main window TForm1: its components, the settings of the run, start-up
 // (startup.cpp), the run driver, log and self-update (run.cpp) and the two update engines
 // (update_engines.cpp).
 #include <cstdint>
@@ -8,40 +8,17 @@
 #include <string>
 #include <vector>
 
+#include "app/settings.h"
 #include "cab/cabfiles.h"
 #include "fileinfo/file_info.h"
 #include "net/http_client.h"
 #include "platform/ui.h"
-
-// Process-wide settings, filled by start-up and read by the run.
-extern std::string UpdaterVersion;
-extern std::string ProductDir; // ends with a folder separator; the current directory of a run
-extern std::string StartDir;   // the current directory when the program started
-extern std::string DownloadUrl;
-extern std::string SourcePath; // ends with a folder separator when set
-extern std::string ClonePath;  // ends with a folder separator when set
-extern std::string EditionCode;
-extern bool FromUrl, FromPath, CloneSite, AutoExit, Silent;
-extern bool SelfUpdatePending; // raised by the engines when a new updater waits in TmpDir
-
-// The running program: its own file and its arguments without the program name. The
-// program's entry fills them; tests point ExeName at a file in a temporary folder.
-extern std::string ExeName;
-extern std::vector<std::string> Params;
 
 // The exit statuses of the program.
 constexpr int ExitAllDone = 0;
 constexpr int ExitErrors = 1;
 constexpr int ExitStartupFailed = 2;
 
-// Sets every setting above (and Rebranded) back to its value at process start.
-void ResetSettings();
-
-std::string UpdaterDir(); // the folder of ExeName, with a trailing separator
-std::string TmpDir();     // UpdaterDir() + "tmp/"
-std::string LogDir();     // ProductDir + "logs"
-// "dir" with the platform separator appended unless it already ends with "\" or "/".
-std::string WithDelimiter(const std::string& dir);
 // The platform's text for the thread's last error, trailing blanks, control characters and
 // full stops removed.
 std::string SystemErrorText();
@@ -68,12 +45,18 @@ private:
     int FId = 0;
 };
 
+class TUpdateSource;
+struct TEngineRules;
+
 class TForm1 {
 public:
     TForm1();
     ~TForm1();
     TForm1(const TForm1&) = delete;
     TForm1& operator=(const TForm1&) = delete;
+
+    // The run's settings, filled by start-up.
+    TSettings Settings;
 
     // Components, in creation order.
     plat::TWindowSettings Window;
@@ -134,14 +117,12 @@ private:
     void SelfUpdateCopy();
     // Sets Proxy through the client's setter, the text cut to 255 characters.
     void AssignProxy(const std::string& text);
-    // Fetches base + name into the client's ResponseStream.
-    void Fetch(const std::string& base, const std::string& name);
-    // Unpacks name from the cabinet into TmpDir; a file that does not come out is logged
-    // and counted in FileErrors.
-    void Extract(const std::string& cab, const std::string& name);
-    void InstallFromUrl(const std::string& name);
-    void InstallFromPath(const std::string& name);
+    // The one loop of both engines.
+    bool RunUpdate(TUpdateSource& source);
+    // Unpacks name from the cabinet into TmpDir. With report, a file that does not come out
+    // is logged and counted in FileErrors.
+    void Extract(const std::string& cab, const std::string& name, bool report);
+    // Moves the unpacked file into the product folder (the updater's own stays for the
+    // self-update); a failure is logged and counted in FileErrors.
+    void Install(const std::string& name, const TEngineRules& rules);
 };
-
-// The one main window, created by the program's entry.
-extern TForm1* Form1;

@@ -20,8 +20,7 @@
 #include <string_view>
 #include <vector>
 
-// Writes one log line (the main window's Say).
-using TSayProc = std::function<void(const std::string&)>;
+#include "platform/say.h"
 
 // The manifest's lines as read, and its entries as three parallel lists: item i of
 // FileNames, FileChecksums and FileSizes belong to the same entry. Fields are verbatim.

@@ -21,32 +21,34 @@ void TForm1::Timer1Timer() {
     bool errors = false;
     ExitCode = ExitErrors;
 
-    if (!CloneSite) GetActiveList();
+    if (!Settings.CloneSite) GetActiveList();
 
     try {
-        bool ok = FromPath ? DoItCopyFile(SourcePath) : DoItHTTP(DownloadUrl);
+        bool ok =
+            Settings.FromPath ? DoItCopyFile(Settings.SourcePath) : DoItHTTP(Settings.DownloadUrl);
         if (!ok || FileErrors) errors = true;
     } catch (const std::exception& e) {
         errors = true;
         int32_t code = LastSocketError();
-        bool noConnection = FromPath ? (code == 11001 || code == 11004)
-                                     : (code == 11001 || code == 10022 || code == 11004);
+        bool noConnection = Settings.FromPath ? (code == 11001 || code == 11004)
+                                              : (code == 11001 || code == 10022 || code == 11004);
         if (noConnection)
             Say("No internet connection available");
         else
             Say("Unexpected error " + ExceptionMessage(e));
     }
 
-    if (!CloneSite) RestartStuff();
+    if (!Settings.CloneSite) RestartStuff();
 
     Say(errors ? "There were errors" : "All done");
-    const std::string logFile = LogDir() + plat::PathDelim + "KVUpdater.log";
-    if (!plat::DirectoryExists(LogDir())) plat::ForceDirectories(LogDir());
+    const std::string logFile = Settings.LogDir() + plat::PathDelim + "KVUpdater.log";
+    if (!plat::DirectoryExists(Settings.LogDir())) plat::ForceDirectories(Settings.LogDir());
     SaveLog(logFile);
     ExitCode = errors ? ExitErrors : ExitAllDone;
 
-    if (SelfUpdatePending) {
-        const std::string newProgram = UpdaterDir() + "tmp" + plat::PathDelim + "kvupdater.exe";
+    if (Settings.SelfUpdatePending) {
+        const std::string newProgram =
+            Settings.UpdaterDir() + "tmp" + plat::PathDelim + "kvupdater.exe";
         Say("Self-updating " + newProgram);
         SaveLog(logFile);
         if (plat::FileExists(newProgram)) {
@@ -56,24 +58,24 @@ void TForm1::Timer1Timer() {
         }
     }
 
-    if (AutoExit) plat::Presentation().Quit();
+    if (Settings.AutoExit) plat::Presentation().Quit();
 }
 
 void TForm1::SelfUpdateCopy() {
     ShowLog();
     // The updater that started this copy must have ended before its file is replaced.
     plat::Sleep(2000);
-    ProductDir = UpdaterDir() + ".." + plat::PathDelim;
-    const std::string target = ProductDir + "KVUpdater.exe";
-    const std::string ownLog = UpdaterDir() + "kvupdater.log";
+    Settings.ProductDir = Settings.UpdaterDir() + ".." + plat::PathDelim;
+    const std::string target = Settings.ProductDir + "KVUpdater.exe";
+    const std::string ownLog = Settings.UpdaterDir() + "kvupdater.log";
     try {
-        if (Params.size() > 1 && Params[1] == "/debug")
-            Say("Updating self from " + ExeName + " to " + target);
+        if (Settings.Params.size() > 1 && Settings.Params[1] == "/debug")
+            Say("Updating self from " + Settings.ExeName + " to " + target);
         ClearAttributes(target);
-        Say("Updating self from " + ExeName + " to " + target);
+        Say("Updating self from " + Settings.ExeName + " to " + target);
         // The old updater may still be ending: its file can be locked for a moment.
         const uint64_t deadline = plat::MonotonicMs() + SelfUpdateRetryMs;
-        while (!plat::CopyFile(ExeName, target, false)) {
+        while (!plat::CopyFile(Settings.ExeName, target, false)) {
             if (plat::MonotonicMs() >= deadline) {
                 // Never report success with the old program still in place.
                 Say("Can't update self " + SystemErrorText());

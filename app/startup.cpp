@@ -63,71 +63,75 @@ void TForm1::AssignProxy(const std::string& text) {
 }
 
 void TForm1::FormCreate() {
-    FromUrl = FromPath = AutoExit = Silent = CloneSite = false;
+    Settings.FromUrl = Settings.FromPath = Settings.AutoExit = Settings.Silent =
+        Settings.CloneSite = false;
 
     try {
-        FileInfo1.SetFilename(ExeName);
+        FileInfo1.SetFilename(Settings.ExeName);
         const TVersion& v = FileInfo1.Version;
-        UpdaterVersion = std::to_string(v.Major) + "." + std::to_string(v.Minor) + "." +
-                         std::to_string(v.Release) + "." + std::to_string(v.Build);
+        Settings.UpdaterVersion = std::to_string(v.Major) + "." + std::to_string(v.Minor) + "." +
+                                  std::to_string(v.Release) + "." + std::to_string(v.Build);
     } catch (...) {
-        UpdaterVersion = "v 4.x";
+        Settings.UpdaterVersion = "v 4.x";
     }
-    Say("KVUpdater version " + UpdaterVersion);
+    Say("KVUpdater version " + Settings.UpdaterVersion);
 
     plat::TPresentation& presentation = plat::Presentation();
-    Window.Caption = presentation.Caption() + " " + UpdaterVersion + CaptionDate();
+    Window.Caption = presentation.Caption() + " " + Settings.UpdaterVersion + CaptionDate();
     presentation.SetCaption(Window.Caption);
 
     // The updater's own folder wins when the edition file lies beside it.
-    ProductDir = plat::DirectoryExists(StandardProductDir) ? StandardProductDir : UpdaterDir();
-    if (plat::FileExists(UpdaterDir() + "language.dat")) ProductDir = UpdaterDir();
-    ProductDir = WithDelimiter(ProductDir);
+    Settings.ProductDir =
+        plat::DirectoryExists(StandardProductDir) ? StandardProductDir : Settings.UpdaterDir();
+    if (plat::FileExists(Settings.UpdaterDir() + "language.dat"))
+        Settings.ProductDir = Settings.UpdaterDir();
+    Settings.ProductDir = WithDelimiter(Settings.ProductDir);
 
-    StartDir = plat::GetCurrentDir();
-    plat::SetCurrentDir(ProductDir);
+    Settings.StartDir = plat::GetCurrentDir();
+    plat::SetCurrentDir(Settings.ProductDir);
 
-    DownloadUrl = KV_DEFAULT_URL;
+    Settings.DownloadUrl = KV_DEFAULT_URL;
     ReadKestavorinIni();
     ReadKVUpdaterIni();
 
-    if (!Params.empty() && Params[0] == "/self") {
+    if (!Settings.Params.empty() && Settings.Params[0] == "/self") {
         SelfUpdateCopy();
         return;
     }
 
     // What an earlier self-update left behind.
-    const std::string staleCopy = TmpDir() + "kvupdater.exe";
+    const std::string staleCopy = Settings.TmpDir() + "kvupdater.exe";
     if (plat::FileExists(staleCopy)) plat::DeleteFile(staleCopy);
 
     HandleSwitches();
     ReadLanguageFile();
     ProxySummary();
 
-    if (EditionCode.empty()) DownloadUrl += "components";
-    if (FromUrl) {
-        DownloadUrl += EditionCode + "/";
-        Say("Updating from " + DownloadUrl);
+    if (Settings.EditionCode.empty()) Settings.DownloadUrl += "components";
+    if (Settings.FromUrl) {
+        Settings.DownloadUrl += Settings.EditionCode + "/";
+        Say("Updating from " + Settings.DownloadUrl);
     }
-    if (FromPath) Say("Copying from " + SourcePath);
+    if (Settings.FromPath) Say("Copying from " + Settings.SourcePath);
     // The backslash is the site's own convention; the client sends it as "/".
-    if (CloneSite) {
-        if (DownloadUrl.empty() || DownloadUrl.back() != '\\') DownloadUrl += '\\';
-        Say("Cloning to " + ClonePath);
+    if (Settings.CloneSite) {
+        if (Settings.DownloadUrl.empty() || Settings.DownloadUrl.back() != '\\')
+            Settings.DownloadUrl += '\\';
+        Say("Cloning to " + Settings.ClonePath);
     } else {
-        Say("Updating to " + ProductDir);
+        Say("Updating to " + Settings.ProductDir);
     }
-    if (Silent) presentation.SetSilent();
+    if (Settings.Silent) presentation.SetSilent();
     ShowLog();
     Timer1.SetEnabled(true);
 }
 
 void TForm1::ReadKestavorinIni() {
     std::string name;
-    if (plat::FileExists(ProductDir + "ostrivane.ini"))
-        name = ProductDir + "ostrivane.ini";
-    else if (plat::FileExists(ProductDir + "Kestavorin.ini"))
-        name = ProductDir + "Kestavorin.ini";
+    if (plat::FileExists(Settings.ProductDir + "ostrivane.ini"))
+        name = Settings.ProductDir + "ostrivane.ini";
+    else if (plat::FileExists(Settings.ProductDir + "Kestavorin.ini"))
+        name = Settings.ProductDir + "Kestavorin.ini";
     else
         return;
     Say("Reading " + name);
@@ -158,7 +162,7 @@ void TForm1::ReadKestavorinIni() {
 }
 
 void TForm1::ReadKVUpdaterIni() {
-    const std::string name = ProductDir + "KVUpdater.ini";
+    const std::string name = Settings.ProductDir + "KVUpdater.ini";
     if (plat::FileExists(name)) {
         Say("Reading " + name);
         plat::TIniFile ini(name);
@@ -185,77 +189,78 @@ void TForm1::ReadKVUpdaterIni() {
         if (!hex.empty() && IsHexText(hex))
             msHTTPClient1.ProxyPassword = ScramblePassword(HexDecode(hex), ProxyPasswordKey, true);
 
-        DownloadUrl = ini.ReadString(General, "UpdateFromUrl", DownloadUrl);
-        SourcePath = ini.ReadString(General, "UpdateFromUncPath", "");
-        ClonePath = ini.ReadString(General, "CloneToPath", "");
-        AutoExit = ini.ReadBool(General, "AutoExit", false);
-        Silent = ini.ReadBool(General, "Silent", false);
+        Settings.DownloadUrl = ini.ReadString(General, "UpdateFromUrl", Settings.DownloadUrl);
+        Settings.SourcePath = ini.ReadString(General, "UpdateFromUncPath", "");
+        Settings.ClonePath = ini.ReadString(General, "CloneToPath", "");
+        Settings.AutoExit = ini.ReadBool(General, "AutoExit", false);
+        Settings.Silent = ini.ReadBool(General, "Silent", false);
     }
 
     msHTTPClient1.ProxyAuthorization = !msHTTPClient1.ProxyUserName.empty();
-    if (Silent) AutoExit = true;
+    if (Settings.Silent) Settings.AutoExit = true;
     // The last of the three that is set wins: clone over path over URL.
-    if (!DownloadUrl.empty()) {
-        FromUrl = true;
-        FromPath = CloneSite = false;
-        if (DownloadUrl.back() != '/') DownloadUrl += '/';
+    if (!Settings.DownloadUrl.empty()) {
+        Settings.FromUrl = true;
+        Settings.FromPath = Settings.CloneSite = false;
+        if (Settings.DownloadUrl.back() != '/') Settings.DownloadUrl += '/';
     }
-    if (!SourcePath.empty()) {
-        FromPath = true;
-        FromUrl = CloneSite = false;
-        SourcePath = WithDelimiter(SourcePath);
+    if (!Settings.SourcePath.empty()) {
+        Settings.FromPath = true;
+        Settings.FromUrl = Settings.CloneSite = false;
+        Settings.SourcePath = WithDelimiter(Settings.SourcePath);
     }
-    if (!ClonePath.empty()) {
-        CloneSite = true;
-        FromUrl = FromPath = false;
-        ClonePath = WithDelimiter(ClonePath);
+    if (!Settings.ClonePath.empty()) {
+        Settings.CloneSite = true;
+        Settings.FromUrl = Settings.FromPath = false;
+        Settings.ClonePath = WithDelimiter(Settings.ClonePath);
         try {
-            plat::ForceDirectories(ClonePath);
+            plat::ForceDirectories(Settings.ClonePath);
         } catch (const Exception& e) {
-            Say("Error creating " + ClonePath + " " + e.Message());
+            Say("Error creating " + Settings.ClonePath + " " + e.Message());
         }
     }
 }
 
 void TForm1::HandleSwitches() {
-    const size_t count = Params.size();
+    const size_t count = Settings.Params.size();
     for (size_t i = 0; i < count; ++i) {
-        const std::string sw = plat::LowerCase(Params[i]);
+        const std::string sw = plat::LowerCase(Settings.Params[i]);
         // A switch's value is the next argument unless that is another switch.
-        const bool hasValue = i + 1 < count && IsValue(Params[i + 1]);
-        const std::string value = hasValue ? Params[i + 1] : std::string();
+        const bool hasValue = i + 1 < count && IsValue(Settings.Params[i + 1]);
+        const std::string value = hasValue ? Settings.Params[i + 1] : std::string();
 
         if (sw == "/autoexit") {
             Say("AutoExit");
-            AutoExit = true;
+            Settings.AutoExit = true;
         } else if (sw == "/silent") {
-            AutoExit = true;
-            Silent = true;
+            Settings.AutoExit = true;
+            Settings.Silent = true;
             Say("Silent");
         } else if (sw == "/clonetopath") {
             // An empty folder would make the root folder the clone: refuse the start.
             if (hasValue && value.empty())
                 throw Exception("/CloneToPath needs a folder; the root folder is not one");
-            CloneSite = true;
-            ClonePath = WithDelimiter(hasValue ? value : UpdaterDir());
+            Settings.CloneSite = true;
+            Settings.ClonePath = WithDelimiter(hasValue ? value : Settings.UpdaterDir());
             try {
-                if (!plat::DirectoryExists(ClonePath)) plat::ForceDirectories(ClonePath);
+                if (!plat::DirectoryExists(Settings.ClonePath))
+                    plat::ForceDirectories(Settings.ClonePath);
             } catch (const Exception& e) {
                 Say("Error creating " + e.Message());
             }
-            Say("Cloning update site to " + ClonePath);
+            Say("Cloning update site to " + Settings.ClonePath);
         } else if (sw == "/updatefromuncpath") {
             // The folder is the next argument whatever it begins with.
-            const std::string path = i + 1 < count ? Params[i + 1] : std::string();
-            FromPath = true;
-            FromUrl = false;
-            SourcePath = WithDelimiter(path);
+            const std::string path = i + 1 < count ? Settings.Params[i + 1] : std::string();
+            Settings.FromPath = true;
+            Settings.FromUrl = false;
+            Settings.SourcePath = WithDelimiter(path);
             Say("Updating from path " + path);
         } else if (sw == "/updatefromurl") {
-            FromUrl = true;
-            FromPath = false;
-            DownloadUrl = KV_DEFAULT_URL;
-            if (hasValue) DownloadUrl = value;
+            Settings.FromUrl = true;
+            Settings.FromPath = false;
+            Settings.DownloadUrl = KV_DEFAULT_URL;
+            if (hasValue) Settings.DownloadUrl = value;
             Say("Updating from url");
         } else if (sw == "/httpproxy") {
             if (hasValue) AssignProxy(value);
@@ -274,7 +279,7 @@ void TForm1::HandleSwitches() {
 }
 
 void TForm1::ReadLanguageFile() {
-    const std::string name = ProductDir + "language.dat";
+    const std::string name = Settings.ProductDir + "language.dat";
     if (!plat::FileExists(name)) return;
     std::string text;
     if (!plat::ReadFileText(name, text)) {
@@ -284,10 +289,10 @@ void TForm1::ReadLanguageFile() {
     }
     std::vector<std::string> lines = plat::SplitLines(text);
     std::string first = lines.empty() ? std::string() : lines[0];
-    EditionCode = first.substr(0, first.find(' '));
-    if (plat::SameText(EditionCode, "Tolvu")) {
-        Rebranded = true;
-        Window.Caption = "Ostri Vane Updater " + UpdaterVersion + CaptionDate();
+    Settings.EditionCode = first.substr(0, first.find(' '));
+    if (plat::SameText(Settings.EditionCode, "Tolvu")) {
+        Settings.Rebranded = true;
+        Window.Caption = "Ostri Vane Updater " + Settings.UpdaterVersion + CaptionDate();
         plat::Presentation().SetCaption(Window.Caption);
         plat::Presentation().SetIcon(ImageList1[0]);
     }

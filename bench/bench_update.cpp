@@ -60,10 +60,10 @@ int Run(const std::vector<std::string>& args) {
 
     // Ours: the engine of one main window, quiet, with the product folder as its own.
     plat::Presentation().SetSilent();
-    ExeName = product + "KVUpdater.exe";
-    ProductDir = product;
     plat::SetCurrentDir(product);
     TForm1 form;
+    form.Settings.ExeName = product + "KVUpdater.exe";
+    form.Settings.ProductDir = product;
 
     std::vector<double> ours, ref;
     for (int r = 0; r < runs; ++r) {
@@ -86,7 +86,7 @@ int Run(const std::vector<std::string>& args) {
 
     // Where the engine's time goes: its three kinds of work, each timed on its own.
     MakeOld(product, files);
-    const std::string tmp = TmpDir();
+    const std::string tmp = form.Settings.TmpDir();
     double fetch = kvbench::TimeIt([&] {
         for (int i = 0; i < files; ++i) {
             std::string cab = CabinetName(Name(i));

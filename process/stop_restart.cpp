@@ -3,7 +3,6 @@
 #include <cerrno>
 #include <cstring>
 
-#include "app/brand_rules.h"
 #include "platform/exception.h"
 #include "platform/files.h"
 #include "platform/shell.h"
@@ -62,15 +61,16 @@ void WriteMarker(const std::string& name) {
     }
 }
 
-void RunStep(const TStopStep& step, std::string& restartList, const TSayProc& say) {
-    std::string key = step.Branded ? BrandText(step.Key) : step.Key;
+void RunStep(const TStopStep& step, const TBrandProc& brand, std::string& restartList,
+             const TSayProc& say) {
+    std::string key = step.Branded ? brand(step.Key) : step.Key;
     if (!IsExeRunning(key)) return;
     if (step.Caught) {
         try {
-            say(step.Branded || step.RebrandedOnly ? BrandText(step.LogText) : step.LogText);
+            say(step.Branded || step.RebrandedOnly ? brand(step.LogText) : step.LogText);
             if (step.RestartName)
-                restartList += (step.Branded ? BrandText(step.RestartName) : step.RestartName) +
-                               std::string("|");
+                restartList +=
+                    (step.Branded ? brand(step.RestartName) : step.RestartName) + std::string("|");
             KillExe(key);
         } catch (...) {
             // Dropped without a word: one program that can't be handled must not keep
@@ -78,7 +78,7 @@ void RunStep(const TStopStep& step, std::string& restartList, const TSayProc& sa
         }
         return;
     }
-    say(step.RebrandedOnly ? BrandText(step.LogText) : step.LogText);
+    say(step.RebrandedOnly ? brand(step.LogText) : step.LogText);
     if (step.RestartName) restartList += step.RestartName + std::string("|");
     KillExe(key);
 }
@@ -89,11 +89,11 @@ const TStopStep* StopSteps() {
     return Steps;
 }
 
-void StopProductPrograms(const std::string& productDir, std::string& restartList,
-                         const TSayProc& say) {
+void StopProductPrograms(const std::string& productDir, bool rebranded, const TBrandProc& brand,
+                         std::string& restartList, const TSayProc& say) {
     for (const TStopStep& step : Steps) {
-        if (step.RebrandedOnly && !Rebranded) continue;
-        RunStep(step, restartList, say);
+        if (step.RebrandedOnly && !rebranded) continue;
+        RunStep(step, brand, restartList, say);
     }
     for (const char* marker : MarkerFileNames) WriteMarker(productDir + marker);
 }

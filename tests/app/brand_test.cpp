@@ -6,15 +6,13 @@ namespace {
 
 class BrandText_ : public ::testing::Test {
 protected:
-    void SetUp() override { Rebranded = true; }
-    void TearDown() override { Rebranded = false; }
+    static std::string BrandText(const std::string& text) { return ::BrandText(text, true); }
 };
 
 TEST(BrandTextStandard, LeavesEveryTextAloneUntilRebranded) {
-    Rebranded = false;
     for (const char* text : {"Stopping Kestavorin.exe", "[kestavorin]", "KESTAVORIN", "",
                              "http://kestavorin.example/search/x", "xxxauthorxxx"})
-        EXPECT_EQ(BrandText(text), text);
+        EXPECT_EQ(BrandText(text, false), text);
 }
 
 TEST_F(BrandText_, ProgramNamesTakeTheFileNameForm) {

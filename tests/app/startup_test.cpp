@@ -23,23 +23,20 @@ protected:
     std::string SavedDir = plat::GetCurrentDir();
     std::unique_ptr<TForm1> Form;
 
-    void SetUp() override {
-        ExeName = Dir.File("KVUpdater.exe");
-        Dir.Write("language.dat", "");
-    }
+    void SetUp() override { Dir.Write("language.dat", ""); }
     void TearDown() override {
         Form.reset();
         plat::SetCurrentDir(SavedDir);
-        Params.clear();
     }
     // Runs start-up with the arguments; the timer is left armed but never fires here.
     void Start(std::vector<std::string> args) {
         Form.reset();
-        ResetSettings();
-        Params = std::move(args);
         Form = std::make_unique<TForm1>();
+        Form->Settings.ExeName = Dir.File("KVUpdater.exe");
+        Form->Settings.Params = std::move(args);
         Form->FormCreate();
     }
+    const TSettings& S() const { return Form->Settings; }
     std::vector<std::string> Messages() const {
         std::vector<std::string> m;
         for (const auto& line : Form->Memo1.Lines) m.push_back(line.substr(21));
@@ -61,15 +58,15 @@ protected:
 
 TEST_F(StartupTest, PlainStartUpdatesFromTheDefaultSiteIntoTheOwnFolder) {
     Start({});
-    EXPECT_EQ(ProductDir, Dir.Path());
+    EXPECT_EQ(S().ProductDir, Dir.Path());
     EXPECT_EQ(plat::GetCurrentDir() + "/", Dir.Path());
-    EXPECT_TRUE(FromUrl);
-    EXPECT_FALSE(FromPath || CloneSite || AutoExit || Silent);
-    EXPECT_EQ(DownloadUrl, DefaultUrl + "components/");
+    EXPECT_TRUE(S().FromUrl);
+    EXPECT_FALSE(S().FromPath || S().CloneSite || S().AutoExit || S().Silent);
+    EXPECT_EQ(S().DownloadUrl, DefaultUrl + "components/");
     auto m = Messages();
     ASSERT_GE(m.size(), 3u);
     EXPECT_EQ(m[0], "KVUpdater version 0.0.0.0");
-    EXPECT_EQ(m[1], "Updating from " + DownloadUrl);
+    EXPECT_EQ(m[1], "Updating from " + S().DownloadUrl);
     EXPECT_EQ(m[2], "Updating to " + Dir.Path());
     EXPECT_TRUE(Form->Timer1.Enabled());
     EXPECT_EQ(Form->Window.Caption.rfind("Kestavorin Updater 0.0.0.0 ", 0), 0u);
@@ -80,31 +77,31 @@ TEST_F(StartupTest, PlainStartUpdatesFromTheDefaultSiteIntoTheOwnFolder) {
 TEST_F(StartupTest, UrlComposition) {
     // A URL from the switch gets nothing appended but the edition folder.
     Start({"/UpdateFromUrl", "http://h/site"});
-    EXPECT_EQ(DownloadUrl, "http://h/sitecomponents/");
+    EXPECT_EQ(S().DownloadUrl, "http://h/sitecomponents/");
     EXPECT_TRUE(Logged("Updating from url"));
 
     // Without a value the default comes back even when the ini gave another.
     Dir.Write("KVUpdater.ini", "[General]\r\nUpdateFromUrl=http://ini.example/x\r\n");
     Start({"/UpdateFromUrl"});
-    EXPECT_EQ(DownloadUrl, DefaultUrl + "components/");
+    EXPECT_EQ(S().DownloadUrl, DefaultUrl + "components/");
     Start({});
-    EXPECT_EQ(DownloadUrl, "http://ini.example/x/components/");
+    EXPECT_EQ(S().DownloadUrl, "http://ini.example/x/components/");
 
     // Clone from the ini: no URL mode, so no "/" after the edition folder, then "\".
     Dir.Write("KVUpdater.ini", "[General]\r\nCloneToPath=" + Dir.File("clone") + "\r\n");
     Start({});
-    EXPECT_TRUE(CloneSite);
-    EXPECT_FALSE(FromUrl);
-    EXPECT_EQ(ClonePath, Dir.File("clone/"));
-    EXPECT_TRUE(plat::DirectoryExists(ClonePath));
-    EXPECT_EQ(DownloadUrl, DefaultUrl + "components\\");
-    EXPECT_TRUE(Logged("Cloning to " + ClonePath));
+    EXPECT_TRUE(S().CloneSite);
+    EXPECT_FALSE(S().FromUrl);
+    EXPECT_EQ(S().ClonePath, Dir.File("clone/"));
+    EXPECT_TRUE(plat::DirectoryExists(S().ClonePath));
+    EXPECT_EQ(S().DownloadUrl, DefaultUrl + "components\\");
+    EXPECT_TRUE(Logged("Cloning to " + S().ClonePath));
 
     // Clone from the switch keeps the URL mode: "/" and then "\".
     Dir.Write("KVUpdater.ini", "");
     Start({"/CloneToPath", Dir.File("c2")});
-    EXPECT_TRUE(CloneSite && FromUrl);
-    EXPECT_EQ(DownloadUrl, DefaultUrl + "components/\\");
+    EXPECT_TRUE(S().CloneSite && S().FromUrl);
+    EXPECT_EQ(S().DownloadUrl, DefaultUrl + "components/\\");
     EXPECT_TRUE(Logged("Cloning update site to " + Dir.File("c2/")));
 }
 
@@ -112,25 +109,25 @@ TEST_F(StartupTest, SwitchValuesAndLetterCase) {
     // "/CloneToPath" before another switch takes no value: the own folder, and the next
     // switch still counts.
     Start({"/clonetopath", "/SILENT"});
-    EXPECT_EQ(ClonePath, Dir.Path());
-    EXPECT_TRUE(Silent && AutoExit && CloneSite);
+    EXPECT_EQ(S().ClonePath, Dir.Path());
+    EXPECT_TRUE(S().Silent && S().AutoExit && S().CloneSite);
     EXPECT_TRUE(Logged("Silent"));
 
     // "/UpdateFromUncPath" takes the next argument whatever it is.
     Start({"/UpdateFromUncPath", "/silent"});
-    EXPECT_EQ(SourcePath, "/silent/");
-    EXPECT_TRUE(FromPath && Silent);
-    EXPECT_FALSE(FromUrl);
+    EXPECT_EQ(S().SourcePath, "/silent/");
+    EXPECT_TRUE(S().FromPath && S().Silent);
+    EXPECT_FALSE(S().FromUrl);
     EXPECT_TRUE(Logged("Updating from path /silent"));
     EXPECT_TRUE(Logged("Copying from /silent/"));
     // Without one it is the root folder, which a run only reads from.
     Start({"/UpdateFromUncPath"});
-    EXPECT_EQ(SourcePath, "/");
-    EXPECT_TRUE(FromPath);
+    EXPECT_EQ(S().SourcePath, "/");
+    EXPECT_TRUE(S().FromPath);
 
     // "/self" in another case or place is ignored; unknown arguments are ignored.
     Start({"/SELF", "whatever", "/autoexit"});
-    EXPECT_TRUE(AutoExit);
+    EXPECT_TRUE(S().AutoExit);
     EXPECT_TRUE(Form->Timer1.Enabled());
     int autoExit = -1;
     for (size_t i = 0; i < Messages().size(); ++i)
@@ -153,7 +150,7 @@ TEST_F(StartupTest, AnEmptyArgumentAndHelpTextsAreValues) {
     Start({"/UpdateFromUrl", ""});
     EXPECT_TRUE(Logged("Updating from components/"));
     Start({"/UpdateFromUncPath", ""});
-    EXPECT_EQ(SourcePath, "/");
+    EXPECT_EQ(S().SourcePath, "/");
     EXPECT_THROW(Start({"/HTTPProxyPort", ""}), EConvertError);
     // The root folder is never made a clone.
     EXPECT_THROW(Start({"/CloneToPath", ""}), Exception);
@@ -230,18 +227,18 @@ TEST_F(StartupTest, RebrandedEditionAndModePrecedenceInTheIni) {
     Dir.Write("KVUpdater.ini", "[General]\r\nUpdateFromUncPath=" + Dir.File("src") +
                                    "\r\nSilent=1\r\nAutoExit=0\r\n");
     Start({});
-    EXPECT_EQ(EditionCode, "tolvu");
-    EXPECT_TRUE(Rebranded);
+    EXPECT_EQ(S().EditionCode, "tolvu");
+    EXPECT_TRUE(S().Rebranded);
     EXPECT_EQ(Form->Window.Caption.rfind("Ostri Vane Updater 0.0.0.0 ", 0), 0u);
     // From a path: the edition's name is not appended without the URL mode.
-    EXPECT_TRUE(FromPath);
-    EXPECT_EQ(DownloadUrl, DefaultUrl);
-    EXPECT_TRUE(Silent && AutoExit);
+    EXPECT_TRUE(S().FromPath);
+    EXPECT_EQ(S().DownloadUrl, DefaultUrl);
+    EXPECT_TRUE(S().Silent && S().AutoExit);
 
     Dir.Write("language.dat", "Other");
     Dir.Write("KVUpdater.ini", "");
     Start({});
-    EXPECT_EQ(DownloadUrl, DefaultUrl + "Other/");
+    EXPECT_EQ(S().DownloadUrl, DefaultUrl + "Other/");
 }
 
 TEST_F(StartupTest, StaleSelfUpdateCopyIsDeletedAtAStart) {

@@ -27,19 +27,17 @@ class StopRestart : public ::testing::Test {
 protected:
     static void SetUpTestSuite() { Display = std::make_unique<TXvfb>(); }
     static void TearDownTestSuite() { Display.reset(); }
-    void SetUp() override {
-        ASSERT_TRUE(Display && Display->Ok()) << "Xvfb did not start";
-        Rebranded = false;
-    }
+    void SetUp() override { ASSERT_TRUE(Display && Display->Ok()) << "Xvfb did not start"; }
     void TearDown() override {
-        Rebranded = false;
         // Programs the restart step started belong to no TChild.
         for (const char* name : ProductNames) KillExe(name);
     }
 
-    void Stop() {
-        StopProductPrograms(Dir.Path(), RestartList,
-                            [this](const std::string& s) { Lines.push_back(s); });
+    void Stop(const std::string& productDir = "") {
+        StopProductPrograms(
+            productDir.empty() ? Dir.Path() : productDir, Rebranded,
+            [this](const std::string& text) { return BrandText(text, Rebranded); }, RestartList,
+            [this](const std::string& s) { Lines.push_back(s); });
     }
     void Restart() {
         RestartProductPrograms(
@@ -53,6 +51,7 @@ protected:
 
     static std::unique_ptr<TXvfb> Display;
     TTempDir Dir;
+    bool Rebranded = false;
     std::string RestartList;
     std::vector<std::string> Lines, Nothing;
 };
@@ -167,11 +166,8 @@ TEST_F(StopRestart, MissingRestartFilesPassInSilenceAndTheListIsConsumed) {
 TEST_F(StopRestart, AMarkerThatCannotBeWrittenEndsTheStopAfterThePrograms) {
     TChild program = StartProgram(Dir, "KVServer.exe");
     std::string missing = Dir.Path() + "no such folder/";
-    std::vector<std::string> lines;
-    EXPECT_THROW(StopProductPrograms(missing, RestartList,
-                                     [&](const std::string& s) { lines.push_back(s); }),
-                 EInOutError);
-    EXPECT_EQ(std::vector<std::string>{"Stopping KVServer.exe"}, lines);
+    EXPECT_THROW(Stop(missing), EInOutError);
+    EXPECT_EQ(std::vector<std::string>{"Stopping KVServer.exe"}, Lines);
     EXPECT_TRUE(ProcessEnded(program.Pid()));
 }
 
@@ -183,7 +179,8 @@ TEST(StopRestartNoDisplay, StepsLogNothingButStillHandleTheMarkers) {
     std::string list;
     std::vector<std::string> lines;
     auto say = [&](const std::string& s) { lines.push_back(s); };
-    StopProductPrograms(dir.Path(), list, say);
+    StopProductPrograms(
+        dir.Path(), false, [](const std::string& text) { return text; }, list, say);
     EXPECT_EQ("h58#^~-w\r\n", dir.Read("kvsa.dat"));
     EXPECT_EQ("h58#^~-w\r\n", dir.Read("mem_ter"));
     RestartProductPrograms(dir.Path(), list, say, say);
