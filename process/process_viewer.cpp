@@ -6,10 +6,6 @@
 #include "platform/text.h"
 #include "platform/ui.h"
 
-std::vector<TProcessInfo> ProcessList;
-std::vector<std::string> ExeNames, Titles, VisibleFlags, Handles, WindowClasses, ThreadIds,
-    ProcessIds;
-
 namespace {
 
 // The names and windows here are read through texts of 255 characters with the terminator.
@@ -23,16 +19,6 @@ constexpr int MaxStopsPerName = 64;
 const std::vector<plat::TProcessEntry>* RefreshSnapshot = nullptr;
 bool RefreshSnapshotValid = false;
 
-uint32_t ToUInt32(const std::string& text) {
-    // Written by us as unsigned decimal; kept to 32 bits.
-    uint64_t value = 0;
-    for (char c : text) {
-        if (c < '0' || c > '9') break;
-        value = (value * 10 + static_cast<unsigned>(c - '0')) & 0xFFFFFFFFull;
-    }
-    return static_cast<uint32_t>(value);
-}
-
 std::string ExeNameFromSnapshot(const std::vector<plat::TProcessEntry>& snapshot, uint32_t pid) {
     if (pid == 0) return {};
     for (const auto& entry : snapshot)
@@ -40,16 +26,16 @@ std::string ExeNameFromSnapshot(const std::vector<plat::TProcessEntry>& snapshot
     return {};
 }
 
-bool ContainsKey(const std::string& key) {
-    for (const auto& info : ProcessList)
-        if (info.ExeName.find(key) != std::string::npos) return true;
-    return false;
+// The first window, in enumeration order, of a program whose name contains the key.
+const TProcessInfo* FindKey(const TProcessList& list, const std::string& key) {
+    for (const auto& info : list)
+        if (info.ExeName.find(key) != std::string::npos) return &info;
+    return nullptr;
 }
 
 bool WindowOfProcessLeft(uint32_t processId) {
-    std::string id = std::to_string(processId);
-    for (const auto& text : ProcessIds)
-        if (text == id) return true;
+    for (const auto& info : RefreshProcessList())
+        if (info.ProcessId == processId) return true;
     return false;
 }
 
@@ -71,54 +57,37 @@ std::string GetExeNameOfWindow(plat::TWindowHandle window) {
     return ExeNameFromSnapshot(snapshot, pid);
 }
 
-bool EnumWindowsProc(plat::TWindowHandle window, intptr_t) {
-    std::string text = plat::WindowText(window, MaxWindowText);
-    std::string windowClass = plat::WindowClassName(window, MaxWindowText);
-    uint32_t pid = 0;
-    uint32_t thread = plat::WindowThreadProcessId(window, &pid);
-    ThreadIds.push_back(std::to_string(thread));
-    ExeNames.push_back(GetExeNameOfWindow(window));
-    Handles.push_back(std::to_string(window));
-    VisibleFlags.push_back(plat::WindowVisible(window) ? "1" : "0");
-    WindowClasses.push_back(windowClass);
-    Titles.push_back(text);
-    ProcessIds.push_back(std::to_string(pid));
+bool EnumWindowsProc(plat::TWindowHandle window, intptr_t userValue) {
+    TProcessInfo info;
+    info.Title = plat::WindowText(window, MaxWindowText);
+    info.WindowClass = plat::WindowClassName(window, MaxWindowText);
+    info.ThreadId = plat::WindowThreadProcessId(window, &info.ProcessId);
+    info.ExeName = plat::UpperCase(GetExeNameOfWindow(window));
+    info.Handle = window;
+    info.Visible = plat::WindowVisible(window);
+    reinterpret_cast<TProcessList*>(userValue)->push_back(std::move(info));
     return true;
 }
 
-void RefreshProcessList() {
-    for (auto* list :
-         {&ExeNames, &Titles, &VisibleFlags, &Handles, &WindowClasses, &ThreadIds, &ProcessIds})
-        list->clear();
-
+TProcessList RefreshProcessList() {
     std::vector<plat::TProcessEntry> snapshot;
     RefreshSnapshotValid = plat::ProcessSnapshot(snapshot);
     RefreshSnapshot = &snapshot;
     struct TReset {
         ~TReset() { RefreshSnapshot = nullptr; }
     } reset;
-    plat::EnumWindows([](plat::TWindowHandle w) { return EnumWindowsProc(w, 0); });
-
-    ProcessList.assign(ExeNames.size(), TProcessInfo{});
-    for (size_t i = 0; i < ProcessList.size(); ++i) {
-        ExeNames[i] = plat::UpperCase(ExeNames[i]);
-        TProcessInfo& info = ProcessList[i];
-        info.ExeName = ExeNames[i];
-        info.Title = Titles[i];
-        info.Visible = VisibleFlags[i] == "1";
-        info.Handle = ToUInt32(Handles[i]);
-        info.WindowClass = WindowClasses[i];
-        info.ThreadId = ToUInt32(ThreadIds[i]);
-        info.ProcessId = ToUInt32(ProcessIds[i]);
-    }
+    TProcessList list;
+    plat::EnumWindows([&list](plat::TWindowHandle w) {
+        return EnumWindowsProc(w, reinterpret_cast<intptr_t>(&list));
+    });
+    return list;
 }
 
 bool IsExeRunning(const std::string& name) {
     std::string key = ExeKey(name);
     // A name that is only a folder leaves no key, and an empty key would match every window.
     if (key.empty()) return false;
-    RefreshProcessList();
-    return ContainsKey(key);
+    return FindKey(RefreshProcessList(), key) != nullptr;
 }
 
 bool KillExe(const std::string& name) {
@@ -128,18 +97,12 @@ bool KillExe(const std::string& name) {
     // A program that something starts again as fast as it is stopped would hold the update
     // here for ever; past this many stops it counts as one that resists.
     for (int stops = 0; stops < MaxStopsPerName; ++stops) {
-        RefreshProcessList();
-        const TProcessInfo* match = nullptr;
-        for (const auto& info : ProcessList)
-            if (info.ExeName.find(key) != std::string::npos) {
-                match = &info;
-                break;
-            }
+        const TProcessList list = RefreshProcessList();
+        const TProcessInfo* match = FindKey(list, key);
         if (!match) return true;
         if (!KillProcessById(match->ProcessId)) return false;
     }
-    RefreshProcessList();
-    return !ContainsKey(key);
+    return FindKey(RefreshProcessList(), key) == nullptr;
 }
 
 bool KillProcessById(uint32_t processId) {
@@ -147,12 +110,11 @@ bool KillProcessById(uint32_t processId) {
     auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(StopGraceMs);
     for (int i = 0; i < 5001; ++i) plat::Presentation().ProcessMessages();
     if (terminated) plat::WaitForProcessEnd(processId, StopGraceMs);
-    RefreshProcessList();
     // The display drops a dead client's windows a moment after it noticed the end.
-    while (terminated && WindowOfProcessLeft(processId) &&
-           std::chrono::steady_clock::now() < deadline) {
+    bool left = WindowOfProcessLeft(processId);
+    while (terminated && left && std::chrono::steady_clock::now() < deadline) {
         std::this_thread::sleep_for(std::chrono::milliseconds(10));
-        RefreshProcessList();
+        left = WindowOfProcessLeft(processId);
     }
-    return !WindowOfProcessLeft(processId);
+    return !left;
 }

@@ -1,7 +1,7 @@
 #pragma once
 // ProcessViewer: which of the product's programs run, and stopping them. It works through
 // the desktop's top-level windows: a program counts as running when one of its processes
-// owns a top-level window, mapped or not. Module-wide state, main thread only.
+// owns a top-level window, mapped or not. Main thread only.
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -19,14 +19,12 @@ struct TProcessInfo {
     uint32_t ProcessId = 0;
 };
 
-// The desktop as it was at the last refresh: one element per window, in enumeration order,
-// and the seven parallel lists it is built from.
-extern std::vector<TProcessInfo> ProcessList;
-extern std::vector<std::string> ExeNames, Titles, VisibleFlags, Handles, WindowClasses, ThreadIds,
-    ProcessIds;
+// The desktop at one moment: one element per top-level window, in enumeration order.
+using TProcessList = std::vector<TProcessInfo>;
 
-void RefreshProcessList();
-// Appends one entry per list for the window; always true (go on enumerating).
+TProcessList RefreshProcessList();
+// Appends the window's element to the TProcessList that userValue points to; always true
+// (go on enumerating).
 bool EnumWindowsProc(plat::TWindowHandle window, intptr_t userValue);
 // The owning program's file name as the process snapshot reports it, or empty.
 std::string GetExeNameOfWindow(plat::TWindowHandle window);

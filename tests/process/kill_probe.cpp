@@ -10,7 +10,6 @@ int main(int argc, char** argv) {
     if (argc < 2) return 2;
     if (setgid(65534) != 0 || setuid(65534) != 0) return 2;
     bool stopped = KillExe(argv[1]);
-    RefreshProcessList();
-    printf("%zu\n", ProcessList.size());
+    printf("%zu\n", RefreshProcessList().size());
     return stopped ? 0 : 1;
 }

@@ -27,9 +27,8 @@ protected:
 std::unique_ptr<TXvfb> ProcessViewer::Display;
 
 size_t WindowsOf(pid_t pid) {
-    RefreshProcessList();
     size_t n = 0;
-    for (const auto& info : ProcessList) n += info.ProcessId == static_cast<uint32_t>(pid);
+    for (const auto& info : RefreshProcessList()) n += info.ProcessId == static_cast<uint32_t>(pid);
     return n;
 }
 
@@ -38,19 +37,8 @@ size_t WindowsOf(pid_t pid) {
 TEST_F(ProcessViewer, TableDescribesEveryTopLevelWindowMappedOrNot) {
     TChild shown = StartProgram(Dir, "Ferrowynd.exe", {"--windows", "2", "--title", "Main"});
     TChild hidden = StartProgram(Dir, "KVServer.exe", {"--unmapped", "--no-pid"});
-    RefreshProcessList();
-
-    const size_t n = ProcessList.size();
-    for (auto* list :
-         {&ExeNames, &Titles, &VisibleFlags, &Handles, &WindowClasses, &ThreadIds, &ProcessIds})
-        EXPECT_EQ(n, list->size());
     int ferro = 0, server = 0;
-    for (size_t i = 0; i < n; ++i) {
-        const TProcessInfo& info = ProcessList[i];
-        EXPECT_EQ(ExeNames[i], info.ExeName);
-        EXPECT_EQ(std::to_string(info.Handle), Handles[i]);
-        EXPECT_EQ(std::to_string(info.ProcessId), ProcessIds[i]);
-        EXPECT_EQ(info.Visible ? "1" : "0", VisibleFlags[i]);
+    for (const TProcessInfo& info : RefreshProcessList()) {
         if (info.ProcessId == static_cast<uint32_t>(shown.Pid())) {
             ++ferro;
             EXPECT_EQ("FERROWYND.EXE", info.ExeName);
@@ -141,9 +129,8 @@ TEST_F(ProcessViewer, GoneWindowsAndProcessesMatchNothing) {
     EXPECT_FALSE(plat::WindowVisible(0x7FFFFF));
 
     TChild program = StartProgram(Dir, "Tessamund.exe");
-    RefreshProcessList();
     uint32_t handle = 0;
-    for (const auto& info : ProcessList)
+    for (const auto& info : RefreshProcessList())
         if (info.ProcessId == static_cast<uint32_t>(program.Pid())) handle = info.Handle;
     ASSERT_NE(0u, handle);
     EXPECT_EQ("Tessamund.exe", GetExeNameOfWindow(handle));
@@ -154,9 +141,8 @@ TEST_F(ProcessViewer, GoneWindowsAndProcessesMatchNothing) {
 
 TEST_F(ProcessViewer, AWindowInAWindowManagersFrameBelongsToItsProgram) {
     TChild program = StartProgram(Dir, "KVServer.exe", {"--title", "Framed"});
-    RefreshProcessList();
     uint32_t client = 0;
-    for (const auto& info : ProcessList)
+    for (const auto& info : RefreshProcessList())
         if (info.ProcessId == static_cast<uint32_t>(program.Pid())) client = info.Handle;
     ASSERT_NE(0u, client);
 
@@ -176,9 +162,8 @@ TEST_F(ProcessViewer, AWindowInAWindowManagersFrameBelongsToItsProgram) {
     xcb_map_window(wm, frame);
     free(xcb_get_input_focus_reply(wm, xcb_get_input_focus(wm), nullptr));
 
-    RefreshProcessList();
     int found = 0;
-    for (const auto& info : ProcessList) {
+    for (const auto& info : RefreshProcessList()) {
         EXPECT_NE(frame, info.Handle);
         if (info.Handle == client) {
             ++found;
@@ -202,14 +187,14 @@ TEST(ProcessViewerDisplay, AServerLostInTheMiddleOfTheEnumerationEndsIt) {
     plat::EnumWindows([&](plat::TWindowHandle window) {
         if (++visits == 1) display.Stop();
         // What a refresh asks of every window; here it finds the server gone.
-        EnumWindowsProc(window, 0);
+        TProcessList list;
+        EnumWindowsProc(window, reinterpret_cast<intptr_t>(&list));
         return true;
     });
     // The windows still to come went with the server: none is visited through a
     // connection that is no more.
     EXPECT_EQ(1, visits);
-    RefreshProcessList();
-    EXPECT_TRUE(ProcessList.empty());
+    EXPECT_TRUE(RefreshProcessList().empty());
 }
 
 TEST(ProcessViewerDisplay, NoDisplayOrALostOneFindsNothing) {
@@ -226,8 +211,7 @@ TEST(ProcessViewerDisplay, NoDisplayOrALostOneFindsNothing) {
     const char* saved = getenv("DISPLAY");
     std::string keep = saved ? saved : "";
     unsetenv("DISPLAY");
-    RefreshProcessList();
-    EXPECT_TRUE(ProcessList.empty());
+    EXPECT_TRUE(RefreshProcessList().empty());
     EXPECT_FALSE(IsExeRunning("KVControl.exe"));
     if (saved) setenv("DISPLAY", keep.c_str(), 1);
 }

@@ -113,9 +113,8 @@ TEST_F(StopRestart, NothingRunningStillWritesAndDeletesMarkersAndStartsKVControl
     Restart();
     EXPECT_TRUE(Nothing.empty());
     EXPECT_TRUE(WaitUntil([] {
-        RefreshProcessList();
         int n = 0;
-        for (const auto& info : ProcessList) n += info.ExeName == "KVCONTROL.EXE";
+        for (const auto& info : RefreshProcessList()) n += info.ExeName == "KVCONTROL.EXE";
         return n == 2;
     }));
 }
