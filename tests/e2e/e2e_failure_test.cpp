@@ -11,7 +11,7 @@
 #include <map>
 #include <thread>
 
-#include "tests/e2e/e2e.h"
+#include "tests/support/e2e.h"
 
 using e2e::TProduct;
 using e2e::TRun;

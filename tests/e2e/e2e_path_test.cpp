@@ -2,7 +2,7 @@
 // path engine's own differences.
 #include <gtest/gtest.h>
 
-#include "tests/e2e/e2e.h"
+#include "tests/support/e2e.h"
 
 using e2e::TProduct;
 using e2e::TRun;

@@ -11,8 +11,8 @@
 #include <string>
 #include <vector>
 
-#include "tests/e2e/e2e.h"
-#include "tests/process/xvfb.h"
+#include "tests/support/e2e.h"
+#include "tests/support/xvfb.h"
 
 namespace {
 

@@ -5,7 +5,7 @@
 #include <chrono>
 #include <thread>
 
-#include "tests/e2e/e2e.h"
+#include "tests/support/e2e.h"
 
 using e2e::TProduct;
 using e2e::TRun;

@@ -3,7 +3,7 @@
 #include <sys/stat.h>
 
 #include "cab/cabfiles.h"
-#include "tests/e2e/e2e.h"
+#include "tests/support/e2e.h"
 
 using e2e::TProduct;
 using e2e::TRun;

@@ -9,7 +9,7 @@
 #include <string>
 
 #include "process/process_viewer.h"
-#include "tests/process/xvfb.h"
+#include "tests/support/xvfb.h"
 
 using namespace kvtest;
 

@@ -13,7 +13,7 @@
 #include "platform/exception.h"
 #include "process/process_viewer.h"
 #include "process/stop_restart.h"
-#include "tests/process/xvfb.h"
+#include "tests/support/xvfb.h"
 
 using namespace kvtest;
 

@@ -22,8 +22,8 @@
 #include <thread>
 #include <vector>
 
-#include "tests/e2e/e2e.h"
-#include "tests/process/xvfb.h"
+#include "tests/support/e2e.h"
+#include "tests/support/xvfb.h"
 
 extern char** environ;
 

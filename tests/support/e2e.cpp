@@ -1,4 +1,4 @@
-#include "tests/e2e/e2e.h"
+#include "tests/support/e2e.h"
 
 #include <gtest/gtest.h>
 

@@ -1,4 +1,4 @@
-#include "tests/process/xvfb.h"
+#include "tests/support/xvfb.h"
 
 #include <fcntl.h>
 #include <poll.h>
