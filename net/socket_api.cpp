@@ -22,7 +22,7 @@ uint32_t TmsWinsock::AddressOf(const std::string& text) {
         // The parse sets no error of its own; an invalid argument says what went wrong
         // better than whatever an earlier call left.
         int code = GetLastError();
-        RaiseSocketError(code != 0 ? code : 10022);
+        RaiseSocketError(code != 0 ? code : sockerr::InvalidArgument);
     }
     return address;
 }
