@@ -55,7 +55,7 @@ void UseHostsFile() {
     }
     winsock.SetHostResolver([hosts](const std::string& name, uint32_t& address) {
         auto it = hosts.find(plat::LowerCase(name));
-        if (it == hosts.end()) return 11001; // host not found
+        if (it == hosts.end()) return sockerr::HostNotFound;
         address = it->second;
         return 0;
     });
