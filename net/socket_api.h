@@ -16,6 +16,8 @@ constexpr int SOCKET_ERROR = -1;
 constexpr uint16_t FD_READ = 1, FD_WRITE = 2, FD_OOB = 4, FD_ACCEPT = 8, FD_CONNECT = 16,
                    FD_CLOSE = 32;
 constexpr uint32_t WM_ASYNCSELECT = 0x862;
+// What InetAddr answers for a text that is not a dotted address.
+constexpr uint32_t NoAddress = 0xFFFFFFFFu;
 
 // A host name lookup: returns 0 and the IPv4 address (network byte order) or an error code
 // (sockerr::HostNotFound ... sockerr::NoData).
@@ -45,7 +47,7 @@ public:
     int CloseSocket(TSocket s);
     int GetLastError();
     uint16_t Htons(uint16_t port);
-    uint32_t InetAddr(const std::string& text); // 0xFFFFFFFF when not a dotted address
+    uint32_t InetAddr(const std::string& text); // NoAddress when not a dotted address
     std::string InetNtoa(uint32_t address);
     // Returns false and sets the last error when the name has no IPv4 address.
     bool GetHostByName(const std::string& name, uint32_t& address);
