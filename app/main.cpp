@@ -50,12 +50,12 @@ void UseHostsFile() {
         }
         if (words.size() < 2) continue;
         uint32_t address = winsock.InetAddr(words[0]);
-        if (address == 0xFFFFFFFFu) continue;
+        if (address == NoAddress) continue;
         for (size_t i = 1; i < words.size(); ++i) hosts[plat::LowerCase(words[i])] = address;
     }
     winsock.SetHostResolver([hosts](const std::string& name, uint32_t& address) {
         auto it = hosts.find(plat::LowerCase(name));
-        if (it == hosts.end()) return 11001; // host not found
+        if (it == hosts.end()) return sockerr::HostNotFound;
         address = it->second;
         return 0;
     });

@@ -202,7 +202,7 @@ uint32_t ByteSum(const void* data, size_t size, uint32_t start) {
 
 uint32_t FileSum(const std::string& path) {
     constexpr size_t BlockSize = 1 << 20;
-    uint32_t sum = 0xFFFFFFFFu;
+    uint32_t sum = EmptySum;
     plat::FileHandle h = plat::FileOpen(path, plat::TOpenMode::Read);
     if (h == plat::InvalidHandle) return sum;
     plat::FileAdviseSequential(h);

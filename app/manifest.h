@@ -67,6 +67,9 @@ void StoreManifest(const std::vector<std::string>& lines, const std::string& pro
 // replaced by ".cab", or ".cab" appended when there is none.
 std::string CabinetName(const std::string& name);
 
+// The byte sum of no bytes, where every sum starts.
+constexpr uint32_t EmptySum = 0xFFFFFFFFu;
+
 // One entry worked out as far as both engines go before they decide anything: cabinet
 // name, converted size, whether ProductDir + name exists and, if it does, its FileSum.
 struct TManifestEntry {
@@ -76,7 +79,7 @@ struct TManifestEntry {
     int32_t Size = 0;
     std::string LocalFile; // productDir + Name
     bool Exists = false;
-    uint32_t LocalSum = 0xFFFFFFFFu; // FileSum(LocalFile) when Exists
+    uint32_t LocalSum = EmptySum; // FileSum(LocalFile) when Exists
 };
 
 // Entry i of a parsed manifest. The size field is converted here: one that is not a whole
@@ -93,11 +96,11 @@ TEntryStatus ClassifyEntry(const TManifestEntry& entry);
 // "Retrieving new file ", "Retrieving changed file " or "Ok - ", followed by the name.
 std::string EntryStatusLine(TEntryStatus status, const std::string& name);
 
-// The file's byte sum: FFFFFFFF plus every byte (0..255), modulo 2^32; that is,
-// (sum of bytes - 1) mod 2^32. A file that can't be opened gives FFFFFFFF.
+// The file's byte sum: EmptySum (FFFFFFFF) plus every byte (0..255), modulo 2^32; that is,
+// (sum of bytes - 1) mod 2^32. A file that can't be opened gives EmptySum.
 uint32_t FileSum(const std::string& path);
 // The same sum over bytes in memory, continued from start.
-uint32_t ByteSum(const void* data, size_t size, uint32_t start = 0xFFFFFFFFu);
+uint32_t ByteSum(const void* data, size_t size, uint32_t start = EmptySum);
 
 // Clears the read-only, system and hidden attributes of an existing file and keeps the
 // others; does nothing for a missing file. Reports nothing.

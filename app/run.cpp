@@ -30,8 +30,10 @@ void TForm1::Timer1Timer() {
     } catch (const std::exception& e) {
         errors = true;
         int32_t code = LastSocketError();
-        bool noConnection = Settings.FromPath ? (code == 11001 || code == 11004)
-                                              : (code == 11001 || code == 10022 || code == 11004);
+        bool noConnection = Settings.FromPath
+                                ? (code == sockerr::HostNotFound || code == sockerr::NoData)
+                                : (code == sockerr::HostNotFound ||
+                                   code == sockerr::InvalidArgument || code == sockerr::NoData);
         if (noConnection)
             Say("No internet connection available");
         else

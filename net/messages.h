@@ -1,6 +1,5 @@
 #pragma once
-// Message texts of the internet components, and the socket error texts by code.
-#include <optional>
+// Message texts of the internet components.
 #include <string>
 
 inline constexpr const char* sTimedOut = "Operation timed out";
@@ -16,5 +15,3 @@ inline constexpr const char* sWinsockErrorNo = "Winsock error no ";
 
 // "Function " + name + " not found".
 std::string FunctionNotFoundText(const std::string& name);
-// The stored text for a socket error code (the string resource 40000 + code), or none.
-std::optional<std::string> SocketErrorText(int code);

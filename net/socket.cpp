@@ -190,7 +190,7 @@ void TmsSocket::CheckAttempt(int result) {
     if (result != SOCKET_ERROR) return;
     int code = Winsock().GetLastError();
     if (FBlocking) RaiseSocketError(code);
-    if (code == WSAEWOULDBLOCK || Canceled || TimedOut()) return;
+    if (code == sockerr::WouldBlock || Canceled || TimedOut()) return;
     RaiseSocketError(code);
 }
 
@@ -334,7 +334,7 @@ void TmsSocket::ReceiveStream(TStream& stream, int32_t expected, int64_t start) 
         }
         EndWait();
     }
-    if (expected > 0 && received < expected) RaiseSocketError(WSAECONNRESET);
+    if (expected > 0 && received < expected) RaiseSocketError(sockerr::ConnectionReset);
 }
 
 void TmsSocket::ReceiveChunked(TStream& stream) {
@@ -440,7 +440,7 @@ void TmsClientSocket::Connect() {
         FLastResult = r;
         if (r != 0) {
             int code = ws.GetLastError();
-            if (FBlocking || code != WSAEWOULDBLOCK) RaiseSocketError(code);
+            if (FBlocking || code != sockerr::WouldBlock) RaiseSocketError(code);
         }
 
         if (!FBlocking && SocketType == 1) {

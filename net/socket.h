@@ -92,7 +92,7 @@ public:
     // Raises EmsTooMuchDataError when 4094 bytes arrive without a line end.
     std::string ReceiveLine();
     // Reads expected bytes (0 or less: until the peer closes) into the stream from start.
-    // Raises "[10054] Connection reset by peer" when the peer closes before all arrived.
+    // Raises sockerr::ConnectionReset when the peer closes before all arrived.
     void ReceiveStream(TStream& stream, int32_t expected, int64_t start);
     // A chunked body into the stream. A size line that is not a hexadecimal number of at
     // most 32 bits raises Exception "Error receiving the stream".

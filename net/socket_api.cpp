@@ -10,7 +10,7 @@ void TmsWinsock::CheckLoaded() const {
 }
 
 std::string TmsWinsock::ResolveHost(const std::string& name) {
-    if (InetAddr(name) != 0xFFFFFFFFu) return name;
+    if (InetAddr(name) != NoAddress) return name;
     uint32_t address = 0;
     if (!GetHostByName(name, address)) RaiseSocketError(GetLastError());
     return InetNtoa(address);
@@ -18,11 +18,11 @@ std::string TmsWinsock::ResolveHost(const std::string& name) {
 
 uint32_t TmsWinsock::AddressOf(const std::string& text) {
     uint32_t address = InetAddr(text);
-    if (address == 0xFFFFFFFFu) {
+    if (address == NoAddress) {
         // The parse sets no error of its own; an invalid argument says what went wrong
         // better than whatever an earlier call left.
         int code = GetLastError();
-        RaiseSocketError(code != 0 ? code : 10022);
+        RaiseSocketError(code != 0 ? code : sockerr::InvalidArgument);
     }
     return address;
 }

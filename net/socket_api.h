@@ -1,10 +1,12 @@
 #pragma once
 // The socket library binding: one process-wide object over the platform's socket functions.
-// Every failure is reported in the Windows Sockets error numbering (10035 would block,
-// 10061 refused, 11001 host not found, ...), kept per thread as the library keeps it.
+// Every failure is reported in the Windows Sockets error numbering of the table in
+// socket_errors.h, kept per thread as the library keeps it.
 #include <cstdint>
 #include <functional>
 #include <string>
+
+#include "net/socket_errors.h"
 
 using TSocket = intptr_t;
 constexpr TSocket INVALID_SOCKET = -1;
@@ -14,11 +16,11 @@ constexpr int SOCKET_ERROR = -1;
 constexpr uint16_t FD_READ = 1, FD_WRITE = 2, FD_OOB = 4, FD_ACCEPT = 8, FD_CONNECT = 16,
                    FD_CLOSE = 32;
 constexpr uint32_t WM_ASYNCSELECT = 0x862;
-constexpr int WSAEWOULDBLOCK = 10035;
-constexpr int WSAECONNRESET = 10054;
+// What InetAddr answers for a text that is not a dotted address.
+constexpr uint32_t NoAddress = 0xFFFFFFFFu;
 
 // A host name lookup: returns 0 and the IPv4 address (network byte order) or an error code
-// (11001 ... 11004).
+// (sockerr::HostNotFound ... sockerr::NoData).
 using THostResolver = std::function<int(const std::string& name, uint32_t& address)>;
 
 class TmsWinsock {
@@ -45,7 +47,7 @@ public:
     int CloseSocket(TSocket s);
     int GetLastError();
     uint16_t Htons(uint16_t port);
-    uint32_t InetAddr(const std::string& text); // 0xFFFFFFFF when not a dotted address
+    uint32_t InetAddr(const std::string& text); // NoAddress when not a dotted address
     std::string InetNtoa(uint32_t address);
     // Returns false and sets the last error when the name has no IPv4 address.
     bool GetHostByName(const std::string& name, uint32_t& address);

@@ -124,25 +124,25 @@ int Fail(int e) {
 int MapAddrInfoError(int e) {
     switch (e) {
     case EAI_NONAME:
-        return 11001;
+        return sockerr::HostNotFound;
     case EAI_AGAIN:
-        return 11002;
+        return sockerr::TryAgain;
     case EAI_FAIL:
-        return 11003;
+        return sockerr::NoRecovery;
 #ifdef EAI_NODATA
     case EAI_NODATA:
-        return 11004;
+        return sockerr::NoData;
 #endif
 #ifdef EAI_ADDRFAMILY
     case EAI_ADDRFAMILY:
-        return 11004;
+        return sockerr::NoData;
 #endif
     case EAI_MEMORY:
-        return 10055;
+        return sockerr::NoBufferSpace;
     case EAI_SYSTEM:
         return MapErrno(errno);
     default:
-        return 11003;
+        return sockerr::NoRecovery;
     }
 }
 
@@ -304,7 +304,7 @@ bool TmsWinsock::GetHostByName(const std::string& name, uint32_t& address) {
         }
     }
     ::freeaddrinfo(result);
-    if (!found) tLastError = 11004;
+    if (!found) tLastError = sockerr::NoData;
     return found;
 }
 

@@ -1,6 +1,6 @@
 #pragma once
-// Byte streams: the response body of the HTTP client lives in a memory stream that the
-// caller reads, copies or saves; the socket layer sends from and receives into streams.
+// Byte streams: TStream, which the socket layer sends from and receives into, and
+// TMemoryStream, which holds a response body for the caller to read, copy or save.
 #include <cstddef>
 #include <cstdint>
 #include <string>

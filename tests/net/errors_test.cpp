@@ -39,6 +39,17 @@ TEST(SocketErrorText, EveryStoredTextCarriesItsOwnCode) {
     EXPECT_EQ(found, 51);
 }
 
+TEST(SocketErrorText, NamesTheComponentsDecideOnSitOnTheirOwnRows) {
+    // The waits and the run driver's "No internet connection available" compare with these
+    // names; a name on a neighbouring row would change a decision without changing a text.
+    EXPECT_EQ(SocketErrorText(sockerr::WouldBlock), "[10035] Resource temporarily not available");
+    EXPECT_EQ(SocketErrorText(sockerr::ConnectionReset), "[10054] Connection reset by peer");
+    EXPECT_EQ(SocketErrorText(sockerr::InvalidArgument), "[10022] Invalid argument");
+    EXPECT_EQ(SocketErrorText(sockerr::HostNotFound), "[11001] Host not found");
+    EXPECT_EQ(SocketErrorText(sockerr::NoData),
+              "[11004] Valid name, no data record of requested type");
+}
+
 TEST(SocketErrorText, OtherCodesGiveTheNumber) {
     EXPECT_EQ(RaisedText(10001), "Winsock error no 10001");
     EXPECT_EQ(RaisedText(0), "Winsock error no 0");
