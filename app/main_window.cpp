@@ -43,21 +43,6 @@ std::string SwitchHelp() {
            "Exit status: 0 all done, 1 there were errors, 2 start-up failed.\n";
 }
 
-void TTimer::SetEnabled(bool enabled) {
-    if (enabled == Enabled()) return;
-    if (!enabled) {
-        plat::Presentation().StopTimer(FId);
-        FId = 0;
-        return;
-    }
-    FId = plat::Presentation().StartTimer(Interval, Periodic, [this] {
-        // A one-shot timer is spent once it fired.
-        if (!Periodic) FId = 0;
-        if (OnTimer) OnTimer();
-    });
-    if (FId == 0) throw EOutOfResources("Not enough timers available");
-}
-
 TForm1::TForm1() {
     Window.Caption = "Kestavorin Updater";
     ProgressBar1.Smooth = true;
@@ -78,9 +63,9 @@ TForm1::TForm1() {
     CABFile1.CompressionType = typMSZIP;
     CABFile1.LZXMemory = lzxLowest;
 
-    Timer1.Interval = 2000;
-    Timer1.Periodic = false;
-    Timer1.OnTimer = [this] { Timer1Timer(); };
+    Timer1.SetEnabled(false);
+    Timer1.SetInterval(2000);
+    Timer1.SetOnTimer([this](plat::TTimer*) { Timer1Timer(); });
 
     ImageList1 = {"ostrivane"};
 

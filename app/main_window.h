@@ -12,6 +12,7 @@
 #include "cab/cabfiles.h"
 #include "fileinfo/file_info.h"
 #include "net/http_client.h"
+#include "platform/timer.h"
 #include "platform/ui.h"
 
 // The exit statuses of the program.
@@ -30,20 +31,6 @@ std::string CaptionDate();
 std::string SwitchHelp();
 // "/?" or "--help" among the arguments, other than as a switch's value.
 bool WantsHelp(const std::vector<std::string>& args);
-
-// A one-shot or periodic timer on the presentation's event loop.
-class TTimer {
-public:
-    ~TTimer() { SetEnabled(false); }
-    bool Enabled() const { return FId != 0; }
-    void SetEnabled(bool enabled);
-    unsigned Interval = 1000;
-    bool Periodic = true;
-    std::function<void()> OnTimer;
-
-private:
-    int FId = 0;
-};
 
 class TUpdateSource;
 struct TEngineRules;
@@ -65,7 +52,7 @@ public:
     plat::TProgressBar ProgressBar2;
     TmsHTTPClient msHTTPClient1;
     TCABFile CABFile1;
-    TTimer Timer1;
+    plat::TTimer Timer1;
     TFileInfo FileInfo1;
     std::vector<std::string> ImageList1; // icon names; 0 is the rebranded edition's
 

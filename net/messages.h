@@ -10,7 +10,6 @@ inline constexpr const char* sWinsockNotLoaded = "Winsock not loaded";
 inline constexpr const char* sErrorReceivingStream = "Error receiving the stream";
 inline constexpr const char* sParagraphTooLarge = "Paragraph is too large";
 inline constexpr const char* sInvalidCharacter = "Invalid Character";
-inline constexpr const char* sNotEnoughTimers = "Not enough timers";
 inline constexpr const char* sWinsockErrorNo = "Winsock error no ";
 
 // "Function " + name + " not found".

@@ -3,31 +3,11 @@
 #include <cstdint>
 #include <functional>
 
-class TmsTimer;
-using TmsTimerEvent = std::function<void(TmsTimer* Sender)>;
+#include "platform/timer.h"
 
-// A periodic timer delivered through the presentation's event loop. Each setting re-applies
-// the platform timer; a refusal raises EOutOfResources "Not enough timers".
-class TmsTimer {
-public:
-    TmsTimer();
-    ~TmsTimer(); // disables first
-    TmsTimer(const TmsTimer&) = delete;
-    TmsTimer& operator=(const TmsTimer&) = delete;
-
-    uint32_t Interval() const { return FInterval; }
-    bool Enabled() const { return FEnabled; }
-    void SetEnabled(bool enabled);
-    void SetOnTimer(TmsTimerEvent handler);
-
-private:
-    void UpdateTimer();
-    void Tick();
-    uint32_t FInterval = 1000;
-    bool FEnabled = true;
-    TmsTimerEvent FOnTimer;
-    int FTimerId = 0; // platform timer, 0 when none runs
-};
+// The socket layer's tick source is the program's one timer type.
+using TmsTimer = plat::TTimer;
+using TmsTimerEvent = plat::TTimer::TEvent;
 
 // Counts ticks down from TimeOut; TimedOut is set when none are left.
 class TmsTimeCounter {
