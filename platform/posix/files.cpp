@@ -150,27 +150,6 @@ std::string ResolveName(const std::string& name) {
     return out;
 }
 
-bool IsPathDelimiter(char c) {
-    return c == '\\' || c == '/';
-}
-
-std::string IncludeTrailingPathDelimiter(const std::string& dir) {
-    if (!dir.empty() && IsPathDelimiter(dir.back())) return dir;
-    return dir + PathDelim;
-}
-
-// Both split at the framework's delimiters, the drive colon included, so that
-// ExtractFilePath(n) + ExtractFileName(n) is always n.
-std::string ExtractFilePath(const std::string& name) {
-    size_t p = name.find_last_of("\\/:");
-    return p == std::string::npos ? std::string() : name.substr(0, p + 1);
-}
-
-std::string ExtractFileName(const std::string& name) {
-    size_t p = name.find_last_of("\\/:");
-    return p == std::string::npos ? name : name.substr(p + 1);
-}
-
 std::string ExpandFileName(const std::string& name) {
     std::string n = posix::ToNative(name);
     if (n.empty()) return n;
