@@ -8,13 +8,12 @@
 #include <string>
 #include <vector>
 
+#include "platform/platform_side.h"
+
 namespace plat {
 
-#ifdef _WIN32
-constexpr char PathDelim = '\\';
-#else
-constexpr char PathDelim = '/';
-#endif
+// The separator of folder paths that the program forms: "/" on POSIX, "\\" on Windows.
+constexpr char PathDelim = KV_PATH_DELIM;
 
 // File attributes in the Windows numbering.
 constexpr uint32_t faReadOnly = 0x01;
@@ -80,6 +79,8 @@ std::string GetCurrentDir(); // without a trailing separator
 bool SetCurrentDir(const std::string& dir);
 std::string ProgramFileName(); // full name of the running program's file
 std::string ProgramDir();      // its folder, with a trailing separator
+// The folder the product is installed in as standard, without a trailing separator.
+std::string StandardProductDir();
 
 // A point in time in universal time.
 struct TUnixTime {

@@ -351,6 +351,10 @@ std::string ProgramDir() {
     return ExtractFilePath(ProgramFileName());
 }
 
+std::string StandardProductDir() {
+    return "/opt/kestavorin";
+}
+
 bool FindEntry(const std::string& name, TDirEntry& entry) {
     std::string n = ResolveName(name);
     if (n.empty()) return posix::Fail(ENOENT);
