@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/errors.h"
 #include "platform/platform_side.h"
 
 namespace plat {
@@ -23,14 +24,6 @@ constexpr uint32_t faDirectory = 0x10;
 constexpr uint32_t faArchive = 0x20;
 constexpr uint32_t faNormal = 0x80;
 constexpr uint32_t InvalidFileAttributes = 0xFFFFFFFFu;
-
-// The calling thread's last error code (an errno value on POSIX) and its message text.
-int GetLastError();
-void SetLastError(int code);
-std::string SysErrorMessage(int code);
-// The message text as log lines carry it: trailing blanks, control characters and full
-// stops removed.
-std::string SystemErrorText(int code);
 
 // The name as the file system knows it: separators made native, each folder level that
 // does not exist exactly matched without regard to case. Missing levels stay as given.
