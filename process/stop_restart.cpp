@@ -1,6 +1,5 @@
 #include "process/stop_restart.h"
 
-#include <cerrno>
 #include <cstring>
 
 #include "app/brand_rules.h"
@@ -26,24 +25,6 @@ constexpr TStopStep Steps[StopStepCount] = {
     {"ostrivanecl.ex", "Stopping KestavorinCL.exe", nullptr, false, false, true},
 };
 
-// Windows error numbers for the usual reasons, so the message reads as the program's own.
-int WindowsIoCode(int code) {
-    switch (code) {
-    case ENOENT:
-    case ENOTDIR:
-        return 3; // path not found
-    case EACCES:
-    case EPERM:
-    case EROFS:
-    case EISDIR:
-        return 5; // access denied
-    case ENOSPC:
-        return 112; // disk full
-    default:
-        return code;
-    }
-}
-
 void WriteMarker(const std::string& name) {
     plat::FileHandle h = plat::FileCreate(name);
     bool ok = h != plat::InvalidHandle;
@@ -56,10 +37,7 @@ void WriteMarker(const std::string& name) {
         ok = false;
         code = plat::GetLastError();
     }
-    if (!ok) {
-        int winCode = WindowsIoCode(code);
-        throw EInOutError("I/O error " + std::to_string(winCode), winCode);
-    }
+    if (!ok) throw EInOutError("I/O error " + std::to_string(code), code);
 }
 
 void RunStep(const TStopStep& step, std::string& restartList, const TSayProc& say) {
