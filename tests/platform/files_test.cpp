@@ -212,6 +212,30 @@ TEST_F(Files, HandlesReadWriteSeekAndReportFailures) {
     EXPECT_EQ(GetLastError(), syserr::PathNotFound);
 }
 
+TEST_F(Files, AFileObjectClosesItsFileOnceAndKeepsTheLastError) {
+    T.Write("f.txt", "data");
+    FileHandle raw;
+    {
+        TFile first(FileOpen(T.File("f.txt"), TOpenMode::Read));
+        ASSERT_TRUE(first.IsOpen());
+        raw = first.Get();
+        TFile second(std::move(first));
+        EXPECT_FALSE(first.IsOpen());
+        EXPECT_TRUE(first.Close()); // nothing open: nothing to close
+        char c;
+        EXPECT_EQ(FileRead(second.Get(), &c, 1), 1);
+        SetLastError(syserr::DiskFull); // the failure a caller is unwinding from
+    }
+    EXPECT_EQ(GetLastError(), syserr::DiskFull);
+    EXPECT_FALSE(FileClose(raw)); // closed once, by the object that held it last
+    EXPECT_EQ(GetLastError(), syserr::InvalidHandle);
+    // Released, the handle is the caller's.
+    TFile third(FileOpen(T.File("f.txt"), TOpenMode::Read));
+    raw = third.Release();
+    EXPECT_FALSE(third.IsOpen());
+    EXPECT_TRUE(FileClose(raw));
+}
+
 TEST(FilesLastError, OsCodesMapIntoTheWindowsNumberingWithTheSystemTexts) {
     constexpr int App = syserr::ApplicationBit;
     struct TRow {
