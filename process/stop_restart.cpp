@@ -26,14 +26,14 @@ constexpr TStopStep Steps[StopStepCount] = {
 };
 
 void WriteMarker(const std::string& name) {
-    plat::FileHandle h = plat::FileCreate(name);
-    bool ok = h != plat::InvalidHandle;
+    plat::TFile file(plat::FileCreate(name));
+    bool ok = file.IsOpen();
     size_t length = strlen(MarkerLine);
-    if (ok) ok = plat::FileWrite(h, MarkerLine, length) == static_cast<int64_t>(length);
+    if (ok) ok = plat::FileWrite(file.Get(), MarkerLine, length) == static_cast<int64_t>(length);
     int code = ok ? 0 : plat::GetLastError();
-    if (ok) ok = plat::FileFlush(h);
+    if (ok) ok = plat::FileFlush(file.Get());
     if (!ok && !code) code = plat::GetLastError();
-    if (h != plat::InvalidHandle && !plat::FileClose(h) && ok) {
+    if (!file.Close() && ok) {
         ok = false;
         code = plat::GetLastError();
     }
