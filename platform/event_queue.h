@@ -2,7 +2,8 @@
 // The timers and posted handlers of an event loop, apart from how the loop sleeps: timers
 // with due times, one-shot or periodic, handlers posted from any thread, and the rules of
 // one round of dispatch. A loop that waits by its own means (poll on POSIX) asks it how long
-// it may sleep and lets it dispatch; it wakes itself after a post.
+// it may sleep and lets it dispatch; it wakes itself after a post. Portable
+// (event_queue.cpp).
 #include <cstdint>
 #include <deque>
 #include <functional>
