@@ -7,8 +7,6 @@
 // SystemErrorText is portable (errors.cpp); the rest each side implements (posix/errors.cpp).
 #include <string>
 
-namespace plat {
-
 // The system error codes portable code names, with the English texts the system gives for
 // them, one row each: X(name, code, text).
 #define KV_SYSTEM_ERROR_MAP(X)                                                                     \
@@ -40,7 +38,9 @@ namespace plat {
     X(IoDevice, 1117, "The request could not be performed because of an I/O device error.")        \
     X(CantResolveFileName, 1921, "The name of the file cannot be resolved by the system.")
 
-// The names live in syserr because the Windows headers define the ERROR_... names as macros.
+namespace plat {
+
+// The codes by name, kept in syserr apart from the Windows headers' ERROR_... macros.
 namespace syserr {
 #define KV_SYSTEM_ERROR_NAME(name, code, text) inline constexpr int name = code;
 KV_SYSTEM_ERROR_MAP(KV_SYSTEM_ERROR_NAME)
