@@ -203,17 +203,16 @@ uint32_t ByteSum(const void* data, size_t size, uint32_t start) {
 uint32_t FileSum(const std::string& path) {
     constexpr size_t BlockSize = 1 << 20;
     uint32_t sum = EmptySum;
-    plat::FileHandle h = plat::FileOpen(path, plat::TOpenMode::Read);
-    if (h == plat::InvalidHandle) return sum;
-    plat::FileAdviseSequential(h);
+    plat::TFile file(plat::FileOpen(path, plat::TOpenMode::Read));
+    if (!file.IsOpen()) return sum;
+    plat::FileAdviseSequential(file.Get());
     std::unique_ptr<uint8_t[]> buffer(new uint8_t[BlockSize]);
     // The sum is the same whatever the block size; a large block keeps the calls few.
     for (;;) {
-        int64_t got = plat::FileRead(h, buffer.get(), BlockSize);
+        int64_t got = plat::FileRead(file.Get(), buffer.get(), BlockSize);
         if (got <= 0) break;
         sum = ByteSum(buffer.get(), static_cast<size_t>(got), sum);
     }
-    plat::FileClose(h);
     return sum;
 }
 

@@ -14,7 +14,7 @@
 namespace {
 
 // The standard product folder.
-const char* const StandardProductDir = "/opt/kestavorin";
+const std::string StandardProductDir = plat::StandardProductDir();
 
 const char* const Firewalls = "Firewalls";
 const char* const General = "General";

@@ -211,12 +211,10 @@ struct TCABFileAccess {
     // failure: a plain reason for the cases that leave no system error behind.
     static bool Extraction(TCABFile* c, std::string& failure) {
         bool outcome = false;
-        fdi::FHandle probe = plat::FileOpen(c->CABFile, plat::TOpenMode::Read);
-        if (probe == plat::InvalidHandle) {
+        if (!plat::TFile(plat::FileOpen(c->CABFile, plat::TOpenMode::Read)).IsOpen()) {
             if (CurrentWalk) CurrentWalk->Failed();
             return false;
         }
-        plat::FileClose(probe);
         failure = "cabinet library not available";
 
         fdi::TLibraryHandle lib = fdi::LoadCabinetLibrary("cabinet.dll");
@@ -246,11 +244,9 @@ struct TCABFileAccess {
         failure = "not a cabinet";
         fdi::TFDICabinetInfo info;
         int isCab = 0;
-        fdi::FHandle h = plat::FileOpen(c->CABFile, plat::TOpenMode::Read);
-        if (h != plat::InvalidHandle) {
-            isCab = isCabinet(ctx, h, &info);
-            plat::FileClose(h);
-        }
+        plat::TFile cabinet(plat::FileOpen(c->CABFile, plat::TOpenMode::Read));
+        if (cabinet.IsOpen()) isCab = isCabinet(ctx, cabinet.Get(), &info);
+        cabinet.Close(); // the library opens the cabinet again for the copy
         if (isCab) {
             failure = "damaged cabinet";
             std::string name = plat::ExtractFileName(c->CABFile);

@@ -48,16 +48,15 @@ uint16_t Get16(const std::string& b, size_t at) {
 bool ReadCabinetSummary(const std::string& cabinetFile, TCabinetSummary& summary) {
     // Header (36), one folder record (8), one file record (16) and its name.
     constexpr size_t Wanted = 36 + 8 + 16 + 1024;
-    plat::FileHandle h = plat::FileOpen(cabinetFile, plat::TOpenMode::Read);
-    if (h == plat::InvalidHandle) return false;
+    plat::TFile file(plat::FileOpen(cabinetFile, plat::TOpenMode::Read));
+    if (!file.IsOpen()) return false;
     std::string b(Wanted, '\0');
     size_t got = 0;
     while (got < Wanted) {
-        int64_t n = plat::FileRead(h, b.data() + got, Wanted - got);
+        int64_t n = plat::FileRead(file.Get(), b.data() + got, Wanted - got);
         if (n <= 0) break;
         got += static_cast<size_t>(n);
     }
-    plat::FileClose(h);
     b.resize(got);
     if (got < 36 + 8 + 16 + 2 || b.compare(0, 4, "MSCF") != 0) return false;
     uint32_t coffFiles = Get32(b, 16);
@@ -113,21 +112,21 @@ void TCABFile::CompressFile(const std::string& sourceFile, const std::string& st
     // Written beside the target and renamed into place: a failure never leaves a torn
     // cabinet under the target's name.
     std::string temp = CABFile + ".kvtmp";
-    plat::FileHandle h = plat::FileCreate(temp);
-    if (h == plat::InvalidHandle)
+    plat::TFile file(plat::FileCreate(temp));
+    if (!file.IsOpen())
         throw ECABFileError("Cannot create " + temp + ": " +
                             plat::SysErrorMessage(plat::GetLastError()));
     size_t done = 0;
     bool ok = true;
     while (ok && done < bytes.size()) {
-        int64_t n = plat::FileWrite(h, bytes.data() + done, bytes.size() - done);
+        int64_t n = plat::FileWrite(file.Get(), bytes.data() + done, bytes.size() - done);
         if (n <= 0)
             ok = false;
         else
             done += static_cast<size_t>(n);
     }
     int error = ok ? 0 : plat::GetLastError();
-    if (!plat::FileClose(h) && ok) {
+    if (!file.Close() && ok) {
         ok = false;
         error = plat::GetLastError();
     }

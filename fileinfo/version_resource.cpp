@@ -12,21 +12,16 @@ namespace {
 class TFileBytes {
 public:
     explicit TFileBytes(const std::string& name)
-        : FHandle(plat::FileOpen(name, plat::TOpenMode::Read)) {}
-    ~TFileBytes() {
-        if (FHandle != plat::InvalidHandle) plat::FileClose(FHandle);
-    }
-    TFileBytes(const TFileBytes&) = delete;
-    TFileBytes& operator=(const TFileBytes&) = delete;
+        : FFile(plat::FileOpen(name, plat::TOpenMode::Read)) {}
 
-    bool IsOpen() const { return FHandle != plat::InvalidHandle; }
+    bool IsOpen() const { return FFile.IsOpen(); }
 
     bool ReadAt(uint64_t offset, void* buffer, size_t count) {
         if (offset > uint64_t(INT64_MAX)) return false;
-        if (plat::FileSeek(FHandle, static_cast<int64_t>(offset), 0) < 0) return false;
+        if (plat::FileSeek(FFile.Get(), static_cast<int64_t>(offset), 0) < 0) return false;
         auto* p = static_cast<uint8_t*>(buffer);
         while (count > 0) {
-            int64_t got = plat::FileRead(FHandle, p, count);
+            int64_t got = plat::FileRead(FFile.Get(), p, count);
             if (got <= 0) return false;
             p += got;
             count -= static_cast<size_t>(got);
@@ -35,7 +30,7 @@ public:
     }
 
 private:
-    plat::FileHandle FHandle;
+    plat::TFile FFile;
 };
 
 // Little- or big-endian fields of a buffer.

@@ -1,5 +1,6 @@
 // The socket binding over POSIX sockets: the one file of net/ that uses the operating
-// system's headers. Every failure is turned into the Windows Sockets numbering.
+// system's headers. Every failure is turned into the Windows Sockets numbering by the
+// platform's one errno table and kept in the platform's one last error.
 #include <arpa/inet.h>
 #include <cerrno>
 #include <cstring>
@@ -12,112 +13,12 @@
 
 #include "net/socket_api.h"
 #include "net/socket_errors.h"
+#include "platform/errors.h"
 
 namespace {
 
-thread_local int tLastError = 0;
-
-int MapErrno(int e) {
-    switch (e) {
-    case 0:
-        return 0;
-#if EAGAIN != EWOULDBLOCK
-    case EAGAIN:
-#endif
-    case EWOULDBLOCK:
-    case EINPROGRESS:
-        return 10035;
-    case EINTR:
-        return 10004;
-    case EBADF:
-        return 10009;
-    case EACCES:
-    case EPERM:
-        return 10013;
-    case EFAULT:
-        return 10014;
-    case EINVAL:
-        return 10022;
-    case EMFILE:
-    case ENFILE:
-        return 10024;
-    case EALREADY:
-        return 10037;
-    case ENOTSOCK:
-        return 10038;
-    case EDESTADDRREQ:
-        return 10039;
-    case EMSGSIZE:
-        return 10040;
-    case EPROTOTYPE:
-        return 10041;
-    case ENOPROTOOPT:
-        return 10042;
-    case EPROTONOSUPPORT:
-        return 10043;
-    case ESOCKTNOSUPPORT:
-        return 10044;
-    case EOPNOTSUPP:
-        return 10045;
-    case EPFNOSUPPORT:
-        return 10046;
-    case EAFNOSUPPORT:
-        return 10047;
-    case EADDRINUSE:
-        return 10048;
-    case EADDRNOTAVAIL:
-        return 10049;
-    case ENETDOWN:
-        return 10050;
-    case ENETUNREACH:
-        return 10051;
-    case ENETRESET:
-        return 10052;
-    case ECONNABORTED:
-        return 10053;
-    case ECONNRESET:
-    case EPIPE:
-        return 10054;
-    case ENOBUFS:
-    case ENOMEM:
-        return 10055;
-    case EISCONN:
-        return 10056;
-    case ENOTCONN:
-        return 10057;
-    case ESHUTDOWN:
-        return 10058;
-    case ETOOMANYREFS:
-        return 10059;
-    case ETIMEDOUT:
-        return 10060;
-    case ECONNREFUSED:
-        return 10061;
-    case ELOOP:
-        return 10062;
-    case ENAMETOOLONG:
-        return 10063;
-    case EHOSTDOWN:
-        return 10064;
-    case EHOSTUNREACH:
-        return 10065;
-    case ENOTEMPTY:
-        return 10066;
-    case EUSERS:
-        return 10068;
-    case EDQUOT:
-        return 10069;
-    case ESTALE:
-        return 10070;
-    case EREMOTE:
-        return 10071;
-    default:
-        return e; // no counterpart: reported as "Winsock error no " and the number
-    }
-}
-
 int Fail(int e) {
-    tLastError = MapErrno(e);
+    plat::SetLastError(plat::SocketErrorFromOs(e));
     return SOCKET_ERROR;
 }
 
@@ -140,7 +41,7 @@ int MapAddrInfoError(int e) {
     case EAI_MEMORY:
         return sockerr::NoBufferSpace;
     case EAI_SYSTEM:
-        return MapErrno(errno);
+        return plat::SocketErrorFromOs(errno);
     default:
         return sockerr::NoRecovery;
     }
@@ -257,7 +158,7 @@ int TmsWinsock::CloseSocket(TSocket s) {
 
 int TmsWinsock::GetLastError() {
     CheckLoaded();
-    return tLastError;
+    return plat::GetLastError();
 }
 
 uint16_t TmsWinsock::Htons(uint16_t port) {
@@ -283,7 +184,7 @@ bool TmsWinsock::GetHostByName(const std::string& name, uint32_t& address) {
     CheckLoaded();
     if (FResolver) {
         int code = FResolver(name, address);
-        if (code != 0) tLastError = code;
+        if (code != 0) plat::SetLastError(code);
         return code == 0;
     }
     addrinfo hints{};
@@ -292,7 +193,7 @@ bool TmsWinsock::GetHostByName(const std::string& name, uint32_t& address) {
     addrinfo* result = nullptr;
     int e = ::getaddrinfo(name.c_str(), nullptr, &hints, &result);
     if (e != 0) {
-        tLastError = MapAddrInfoError(e);
+        plat::SetLastError(MapAddrInfoError(e));
         return false;
     }
     bool found = false;
@@ -304,7 +205,7 @@ bool TmsWinsock::GetHostByName(const std::string& name, uint32_t& address) {
         }
     }
     ::freeaddrinfo(result);
-    if (!found) tLastError = sockerr::NoData;
+    if (!found) plat::SetLastError(sockerr::NoData);
     return found;
 }
 
@@ -320,9 +221,9 @@ int TmsWinsock::PendingError(TSocket s) {
     int value = 0;
     socklen_t length = sizeof value;
     if (::getsockopt(Fd(s), SOL_SOCKET, SO_ERROR, &value, &length) != 0) value = errno;
-    return MapErrno(value);
+    return plat::SocketErrorFromOs(value);
 }
 
 int32_t LastSocketError() {
-    return TmsWinsock::Instance().GetLastError();
+    return plat::GetLastError();
 }

@@ -118,24 +118,23 @@ void TMemoryStream::Commit(int64_t count) {
 }
 
 void TMemoryStream::SaveToFile(const std::string& fileName) const {
-    plat::FileHandle h = plat::FileCreate(fileName);
-    if (h == plat::InvalidHandle) {
+    plat::TFile file(plat::FileCreate(fileName));
+    if (!file.IsOpen()) {
         int code = plat::GetLastError();
         throw EInOutError("Cannot create file \"" + fileName + "\". " + plat::SysErrorMessage(code),
                           code);
     }
     int64_t done = 0;
     while (done < FSize) {
-        int64_t n = plat::FileWrite(h, FData + done, static_cast<size_t>(FSize - done));
+        int64_t n = plat::FileWrite(file.Get(), FData + done, static_cast<size_t>(FSize - done));
         if (n <= 0) {
             int code = plat::GetLastError();
-            plat::FileClose(h);
             throw EInOutError("Write error on \"" + fileName + "\". " + plat::SysErrorMessage(code),
                               code);
         }
         done += n;
     }
-    if (!plat::FileClose(h)) {
+    if (!file.Close()) {
         int code = plat::GetLastError();
         throw EInOutError("Write error on \"" + fileName + "\". " + plat::SysErrorMessage(code),
                           code);
@@ -143,8 +142,8 @@ void TMemoryStream::SaveToFile(const std::string& fileName) const {
 }
 
 void TMemoryStream::LoadFromFile(const std::string& fileName) {
-    plat::FileHandle h = plat::FileOpen(fileName, plat::TOpenMode::Read);
-    if (h == plat::InvalidHandle) {
+    plat::TFile file(plat::FileOpen(fileName, plat::TOpenMode::Read));
+    if (!file.IsOpen()) {
         int code = plat::GetLastError();
         throw EInOutError("Cannot open file \"" + fileName + "\". " + plat::SysErrorMessage(code),
                           code);
@@ -152,16 +151,14 @@ void TMemoryStream::LoadFromFile(const std::string& fileName) {
     Clear();
     char buffer[65536];
     for (;;) {
-        int64_t n = plat::FileRead(h, buffer, sizeof buffer);
+        int64_t n = plat::FileRead(file.Get(), buffer, sizeof buffer);
         if (n < 0) {
             int code = plat::GetLastError();
-            plat::FileClose(h);
             throw EInOutError("Read error on \"" + fileName + "\". " + plat::SysErrorMessage(code),
                               code);
         }
         if (n == 0) break;
         Write(buffer, n);
     }
-    plat::FileClose(h);
     FPosition = 0;
 }

@@ -1,7 +1,8 @@
 #pragma once
 // The one root of every error the system raises. The system's own error classes derive
 // from Exception directly; the few framework classes below stand in for the general
-// framework's input/output, conversion and resource-exhaustion errors.
+// framework's input/output, conversion and resource-exhaustion errors. Portable, in this
+// header alone.
 #include <exception>
 #include <string>
 #include <utility>

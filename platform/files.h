@@ -2,19 +2,21 @@
 // Files and folders. Names may use "\" or "/" between folders. A name that does not exist
 // exactly is looked up without regard to ASCII case, one folder level at a time; the first
 // match in byte order wins. Functions that report by result leave the reason in the
-// thread's last error (GetLastError), as the Windows file functions do.
+// thread's last error (errors.h), as the Windows file functions do. The splitting of names
+// and TFile are portable (paths.cpp, this header); the rest each side implements
+// (posix/files.cpp for names, folders and attributes, posix/files_io.cpp for contents).
 #include <cstddef>
 #include <cstdint>
 #include <string>
 #include <vector>
 
+#include "platform/errors.h"
+#include "platform/platform_side.h"
+
 namespace plat {
 
-#ifdef _WIN32
-constexpr char PathDelim = '\\';
-#else
-constexpr char PathDelim = '/';
-#endif
+// The separator of folder paths that the program forms: "/" on POSIX, "\\" on Windows.
+constexpr char PathDelim = KV_PATH_DELIM;
 
 // File attributes in the Windows numbering.
 constexpr uint32_t faReadOnly = 0x01;
@@ -24,14 +26,6 @@ constexpr uint32_t faDirectory = 0x10;
 constexpr uint32_t faArchive = 0x20;
 constexpr uint32_t faNormal = 0x80;
 constexpr uint32_t InvalidFileAttributes = 0xFFFFFFFFu;
-
-// The calling thread's last error code (an errno value on POSIX) and its message text.
-int GetLastError();
-void SetLastError(int code);
-std::string SysErrorMessage(int code);
-// The message text as log lines carry it: trailing blanks, control characters and full
-// stops removed.
-std::string SystemErrorText(int code);
 
 // The name as the file system knows it: separators made native, each folder level that
 // does not exist exactly matched without regard to case. Missing levels stay as given.
@@ -80,6 +74,8 @@ std::string GetCurrentDir(); // without a trailing separator
 bool SetCurrentDir(const std::string& dir);
 std::string ProgramFileName(); // full name of the running program's file
 std::string ProgramDir();      // its folder, with a trailing separator
+// The folder the product is installed in as standard, without a trailing separator.
+std::string StandardProductDir();
 
 // A point in time in universal time.
 struct TUnixTime {
@@ -116,6 +112,46 @@ bool FileClose(FileHandle h);
 bool FileSetLastWriteTime(FileHandle h, TUnixTime time);
 // Tells the system the file will be read from start to end once.
 void FileAdviseSequential(FileHandle h);
+
+// An open file, closed when the object goes away. Move-only. A handle that something else
+// closes (the cabinet library through its close callback) is handed over with Release.
+class TFile {
+public:
+    TFile() = default;
+    explicit TFile(FileHandle handle) : FHandle(handle) {}
+    TFile(TFile&& other) noexcept : FHandle(other.Release()) {}
+    TFile& operator=(TFile&& other) noexcept {
+        if (this != &other) {
+            Close();
+            FHandle = other.Release();
+        }
+        return *this;
+    }
+    TFile(const TFile&) = delete;
+    TFile& operator=(const TFile&) = delete;
+    // A failed close here is not reported; the thread's last error stays as it was, so a
+    // caller unwinding from a failure still reads the failure's code.
+    ~TFile() {
+        if (!IsOpen()) return;
+        const int error = GetLastError();
+        FileClose(Release());
+        SetLastError(error);
+    }
+
+    bool IsOpen() const { return FHandle != InvalidHandle; }
+    FileHandle Get() const { return FHandle; }
+    // The handle, now the caller's to close.
+    FileHandle Release() {
+        const FileHandle handle = FHandle;
+        FHandle = InvalidHandle;
+        return handle;
+    }
+    // Closes the file now: FileClose's result, true when none was open.
+    bool Close() { return !IsOpen() || FileClose(Release()); }
+
+private:
+    FileHandle FHandle = InvalidHandle;
+};
 
 // Whole-file helpers. ReadFileText fails for a missing or unreadable file;
 // WriteFileAtomic replaces the file atomically, creating it when missing.

@@ -4,7 +4,8 @@
 // removed; a key present with an empty value reads as empty, an absent one as the default.
 // Writing or deleting a key keeps every other line, comment and blank line and the file's
 // CR LF line ends, appends a missing section at the end, creates a missing file and
-// replaces the file atomically.
+// replaces the file atomically. One portable implementation (profile.cpp) on every build,
+// over ReadFileText and WriteFileAtomic, so a file behaves the same everywhere.
 #include <cstdint>
 #include <string>
 

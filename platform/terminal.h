@@ -1,5 +1,6 @@
 #pragma once
-// What command-line tools need to know about their standard streams.
+// What command-line tools need to know about their standard streams. Each side implements
+// it (posix/terminal.cpp).
 
 namespace plat {
 

@@ -1,6 +1,7 @@
 #pragma once
 // Text helpers with the framework's semantics: single-byte texts, ASCII case mapping,
-// trimming of blanks and control characters, and the whole-number conversion.
+// trimming of blanks and control characters, and the whole-number conversion. Portable
+// (text.cpp).
 #include <cstdint>
 #include <optional>
 #include <string>

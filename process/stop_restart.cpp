@@ -1,6 +1,5 @@
 #include "process/stop_restart.h"
 
-#include <cerrno>
 #include <cstring>
 
 #include "platform/exception.h"
@@ -25,40 +24,19 @@ constexpr TStopStep Steps[StopStepCount] = {
     {"ostrivanecl.ex", "Stopping KestavorinCL.exe", nullptr, false, false, true},
 };
 
-// Windows error numbers for the usual reasons, so the message reads as the program's own.
-int WindowsIoCode(int code) {
-    switch (code) {
-    case ENOENT:
-    case ENOTDIR:
-        return 3; // path not found
-    case EACCES:
-    case EPERM:
-    case EROFS:
-    case EISDIR:
-        return 5; // access denied
-    case ENOSPC:
-        return 112; // disk full
-    default:
-        return code;
-    }
-}
-
 void WriteMarker(const std::string& name) {
-    plat::FileHandle h = plat::FileCreate(name);
-    bool ok = h != plat::InvalidHandle;
+    plat::TFile file(plat::FileCreate(name));
+    bool ok = file.IsOpen();
     size_t length = strlen(MarkerLine);
-    if (ok) ok = plat::FileWrite(h, MarkerLine, length) == static_cast<int64_t>(length);
+    if (ok) ok = plat::FileWrite(file.Get(), MarkerLine, length) == static_cast<int64_t>(length);
     int code = ok ? 0 : plat::GetLastError();
-    if (ok) ok = plat::FileFlush(h);
+    if (ok) ok = plat::FileFlush(file.Get());
     if (!ok && !code) code = plat::GetLastError();
-    if (h != plat::InvalidHandle && !plat::FileClose(h) && ok) {
+    if (!file.Close() && ok) {
         ok = false;
         code = plat::GetLastError();
     }
-    if (!ok) {
-        int winCode = WindowsIoCode(code);
-        throw EInOutError("I/O error " + std::to_string(winCode), winCode);
-    }
+    if (!ok) throw EInOutError("I/O error " + std::to_string(code), code);
 }
 
 void RunStep(const TStopStep& step, const TBrandProc& brand, std::string& restartList,

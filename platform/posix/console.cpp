@@ -1,8 +1,8 @@
 // The console presentation: no window. Log lines go to standard output as they are
 // written, progress to standard error when that is a terminal, errors to standard error.
-// The event loop sleeps in poll() on the caller's socket and a wake-up eventfd, bounded by
-// the next timer, so waiting never burns a core.
-#include <fcntl.h>
+// The event loop keeps its timers and posts in a TEventQueue and sleeps in poll() on the
+// caller's socket and a wake-up eventfd, bounded by the next timer, so waiting never burns a
+// core.
 #include <poll.h>
 #include <signal.h>
 #include <sys/eventfd.h>
@@ -10,28 +10,17 @@
 
 #include <algorithm>
 #include <cerrno>
-#include <chrono>
-#include <climits>
 #include <cstdint>
 #include <cstdio>
-#include <deque>
-#include <map>
 #include <memory>
-#include <mutex>
 #include <string>
 #include <utility>
-#include <vector>
 
-#include "platform/exception.h"
+#include "platform/event_queue.h"
 #include "platform/ui.h"
 
 namespace plat {
 namespace {
-
-uint64_t NowMs() {
-    using namespace std::chrono;
-    return duration_cast<milliseconds>(steady_clock::now().time_since_epoch()).count();
-}
 
 // Writes all of data to fd; a reader that went away or a full disk loses the output, never
 // the run.
@@ -90,6 +79,7 @@ public:
     TConsolePresentation() : FOutput(std::make_shared<TOutput>()) {
         FOutput->ErrTerminal = ::isatty(STDERR_FILENO) == 1;
         FWake = ::eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC);
+        FQueue.OnHandlerException = [this] { HandleException(); };
         // A log reader that goes away (a closed pipe) must not kill an update half way.
         ::signal(SIGPIPE, SIG_IGN);
     }
@@ -144,39 +134,23 @@ public:
     }
 
     int StartTimer(unsigned intervalMs, bool periodic, std::function<void()> handler) override {
-        if (!handler) return 0;
-        // A periodic timer of no interval would keep the loop from ever sleeping.
-        if (periodic && intervalMs < MinPeriodMs) intervalMs = MinPeriodMs;
-        int id = NextTimerId();
-        FTimers[id] = TTimer{NowMs() + intervalMs, intervalMs, periodic, std::move(handler)};
-        return id;
+        return FQueue.StartTimer(intervalMs, periodic, std::move(handler));
     }
 
-    void StopTimer(int id) override { FTimers.erase(id); }
+    void StopTimer(int id) override { FQueue.StopTimer(id); }
 
     void Post(std::function<void()> handler) override {
-        if (!handler) return;
-        {
-            std::lock_guard<std::mutex> lock(FPostLock);
-            FPosts.emplace_back(++FPostSerial, std::move(handler));
-        }
+        FQueue.Post(std::move(handler));
         Wake();
     }
 
     void ProcessMessages() override { Dispatch(false); }
 
     void WaitForSocket(int socket, bool readable, bool writable) override {
-        if (PostsWaiting()) return;
-        int timeout = -1;
-        if (!FTimers.empty()) {
-            uint64_t next = UINT64_MAX;
-            for (const auto& [id, timer] : FTimers) next = std::min(next, timer.Due);
-            uint64_t now = NowMs();
-            timeout = next <= now ? 0 : static_cast<int>(std::min<uint64_t>(next - now, INT_MAX));
-        } else if (socket < 0) {
-            return; // nothing could ever wake us
-        }
+        if (FQueue.PostsWaiting()) return;
+        const int timeout = FQueue.MsToNextTimer();
         if (timeout == 0) return;
+        if (timeout < 0 && socket < 0) return; // nothing could ever wake us
 
         pollfd fds[2];
         nfds_t count = 0;
@@ -195,7 +169,7 @@ public:
         while (!FTerminated) {
             Dispatch(true);
             if (FTerminated) break;
-            if (FTimers.empty() && !PostsWaiting()) break; // nothing left that could happen
+            if (FQueue.Empty()) break; // nothing left that could happen
             WaitForSocket(-1, false, false);
         }
     }
@@ -208,22 +182,6 @@ public:
     bool Terminated() const override { return FTerminated; }
 
 private:
-    static constexpr unsigned MinPeriodMs = 10;
-
-    struct TTimer {
-        uint64_t Due;
-        unsigned Interval;
-        bool Periodic;
-        std::function<void()> Handler;
-    };
-
-    int NextTimerId() {
-        do {
-            FLastTimerId = FLastTimerId == INT_MAX ? 1 : FLastTimerId + 1;
-        } while (FTimers.count(FLastTimerId));
-        return FLastTimerId;
-    }
-
     void Wake() {
         if (FWake < 0) return;
         uint64_t one = 1;
@@ -238,65 +196,9 @@ private:
         }
     }
 
-    bool PostsWaiting() {
-        std::lock_guard<std::mutex> lock(FPostLock);
-        return !FPosts.empty();
-    }
-
-    void Invoke(const std::function<void()>& handler) {
-        try {
-            handler();
-        } catch (...) {
-            HandleException();
-        }
-    }
-
-    // Runs the posts waiting on entry, in order, then the timers due on entry, earliest
-    // first. A handler may dispatch again from inside (nested); each event still runs once.
-    // Events that arrive meanwhile wait for the next round, so a handler that posts or
-    // starts a zero timer again can't hold the loop.
     void Dispatch(bool stopOnQuit) {
         DrainWake();
-        uint64_t last; // the newest post waiting on entry
-        {
-            std::lock_guard<std::mutex> lock(FPostLock);
-            last = FPostSerial;
-        }
-        for (;;) {
-            std::function<void()> handler;
-            {
-                std::lock_guard<std::mutex> lock(FPostLock);
-                // Empty when a nested dispatch took the rest.
-                if (FPosts.empty() || FPosts.front().first > last) break;
-                handler = std::move(FPosts.front().second);
-                FPosts.pop_front();
-            }
-            Invoke(handler);
-            if (stopOnQuit && FTerminated) return;
-        }
-
-        uint64_t now = NowMs();
-        std::vector<std::pair<uint64_t, int>> due;
-        for (const auto& [id, timer] : FTimers)
-            if (timer.Due <= now) due.emplace_back(timer.Due, id);
-        std::sort(due.begin(), due.end());
-        for (const auto& [when, id] : due) {
-            auto it = FTimers.find(id);
-            // Stopped, or already fired by a nested dispatch.
-            if (it == FTimers.end() || it->second.Due > now) continue;
-            // A copy: the handler may stop its own timer while it runs.
-            std::function<void()> handler = it->second.Handler;
-            if (it->second.Periodic) {
-                TTimer& timer = it->second;
-                timer.Due += timer.Interval;
-                // Ticks missed while the loop was busy are dropped, not fired in a burst.
-                if (timer.Due <= now) timer.Due = now + timer.Interval;
-            } else {
-                FTimers.erase(it);
-            }
-            Invoke(handler);
-            if (stopOnQuit && FTerminated) return;
-        }
+        FQueue.Dispatch([this, stopOnQuit] { return stopOnQuit && FTerminated; });
     }
 
     std::shared_ptr<TOutput> FOutput;
@@ -304,11 +206,7 @@ private:
     std::string FCaption, FIcon;
     int FWake = -1;
     bool FTerminated = false;
-    int FLastTimerId = 0;
-    std::map<int, TTimer> FTimers;
-    std::mutex FPostLock;
-    uint64_t FPostSerial = 0;
-    std::deque<std::pair<uint64_t, std::function<void()>>> FPosts;
+    TEventQueue FQueue;
 };
 
 } // namespace

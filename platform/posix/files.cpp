@@ -20,8 +20,6 @@ namespace plat {
 
 namespace {
 
-thread_local int LastError = 0;
-
 bool Exists(const std::string& name) {
     struct stat st;
     return ::lstat(name.c_str(), &st) == 0;
@@ -83,14 +81,12 @@ bool StatxEntry(int dirfd, const std::string& path, const std::string& name, TDi
 
 namespace posix {
 
-bool FailErrno() {
-    LastError = errno;
-    return false;
-}
-
-bool Fail(int code) {
-    LastError = code;
-    return false;
+bool FailErrnoOn(const std::string& name) {
+    if (errno != ENOENT) return FailErrno();
+    std::string dir = ExtractFilePath(name);
+    struct stat st;
+    if (!dir.empty() && ::stat(dir.c_str(), &st) != 0) return FailWith(syserr::PathNotFound);
+    return FailOs(ENOENT);
 }
 
 std::string ToNative(const std::string& name) {
@@ -100,27 +96,6 @@ std::string ToNative(const std::string& name) {
 }
 
 } // namespace posix
-
-int GetLastError() {
-    return LastError;
-}
-void SetLastError(int code) {
-    LastError = code;
-}
-
-std::string SysErrorMessage(int code) {
-    char buffer[256];
-    // The GNU strerror_r returns the text, which may or may not be in buffer.
-    const char* text = ::strerror_r(code, buffer, sizeof buffer);
-    return text ? std::string(text) : std::string();
-}
-
-std::string SystemErrorText(int code) {
-    std::string text = SysErrorMessage(code);
-    while (!text.empty() && (static_cast<unsigned char>(text.back()) <= ' ' || text.back() == '.'))
-        text.pop_back();
-    return text;
-}
 
 std::string ResolveName(const std::string& name) {
     std::string n = posix::ToNative(name);
@@ -150,27 +125,6 @@ std::string ResolveName(const std::string& name) {
     return out;
 }
 
-bool IsPathDelimiter(char c) {
-    return c == '\\' || c == '/';
-}
-
-std::string IncludeTrailingPathDelimiter(const std::string& dir) {
-    if (!dir.empty() && IsPathDelimiter(dir.back())) return dir;
-    return dir + PathDelim;
-}
-
-// Both split at the framework's delimiters, the drive colon included, so that
-// ExtractFilePath(n) + ExtractFileName(n) is always n.
-std::string ExtractFilePath(const std::string& name) {
-    size_t p = name.find_last_of("\\/:");
-    return p == std::string::npos ? std::string() : name.substr(0, p + 1);
-}
-
-std::string ExtractFileName(const std::string& name) {
-    size_t p = name.find_last_of("\\/:");
-    return p == std::string::npos ? name : name.substr(p + 1);
-}
-
 std::string ExpandFileName(const std::string& name) {
     std::string n = posix::ToNative(name);
     if (n.empty()) return n;
@@ -198,7 +152,7 @@ std::string ExpandFileName(const std::string& name) {
 bool FileExists(const std::string& name) {
     struct stat st;
     if (::stat(ResolveName(name).c_str(), &st) != 0) return posix::FailErrno();
-    return S_ISREG(st.st_mode) || posix::Fail(S_ISDIR(st.st_mode) ? EISDIR : EACCES);
+    return S_ISREG(st.st_mode) || posix::FailWith(syserr::AccessDenied);
 }
 
 bool DirectoryExists(const std::string& name) {
@@ -209,9 +163,10 @@ bool DirectoryExists(const std::string& name) {
 
 bool ForceDirectories(const std::string& dir) {
     std::string n = StripTrailingDelimiters(ResolveName(dir));
-    if (n.empty()) return posix::Fail(ENOENT);
+    if (n.empty()) return posix::FailWith(syserr::FileNotFound);
     struct stat st;
-    if (::stat(n.c_str(), &st) == 0) return S_ISDIR(st.st_mode) || posix::Fail(ENOTDIR);
+    if (::stat(n.c_str(), &st) == 0)
+        return S_ISDIR(st.st_mode) || posix::FailWith(syserr::PathNotFound);
     size_t p = n.rfind('/');
     if (p != std::string::npos && p > 0 && !ForceDirectories(n.substr(0, p))) return false;
     if (::mkdir(n.c_str(), 0755) == 0) return true;
@@ -235,7 +190,7 @@ bool ForceDirectoriesWithin(const std::string& base, const std::string& dir) {
         const std::string part = native.substr(pos, end - pos);
         pos = end + 1;
         if (part.empty() || part == ".") continue;
-        if (part == "..") return posix::Fail(EACCES);
+        if (part == "..") return posix::FailWith(syserr::AccessDenied);
         level = ResolveName(level + "/" + part);
         struct stat st;
         if (::lstat(level.c_str(), &st) != 0) {
@@ -252,17 +207,17 @@ bool ForceDirectoriesWithin(const std::string& base, const std::string& dir) {
             const bool inside =
                 t == root || (t.compare(0, root.size(), root) == 0 &&
                               (root == "/" || (t.size() > root.size() && t[root.size()] == '/')));
-            if (!inside) return posix::Fail(EACCES);
+            if (!inside) return posix::FailWith(syserr::AccessDenied);
             if (::stat(level.c_str(), &st) != 0) return posix::FailErrno();
         }
-        if (!S_ISDIR(st.st_mode)) return posix::Fail(ENOTDIR);
+        if (!S_ISDIR(st.st_mode)) return posix::FailWith(syserr::PathNotFound);
     }
     return true;
 }
 
 bool CreateDir(const std::string& dir) {
     std::string n = StripTrailingDelimiters(ResolveName(dir));
-    if (n.empty()) return posix::Fail(ENOENT);
+    if (n.empty()) return posix::FailWith(syserr::FileNotFound);
     return ::mkdir(n.c_str(), 0755) == 0 || posix::FailErrno();
 }
 
@@ -270,15 +225,16 @@ bool DeleteFile(const std::string& name) {
     std::string n = ResolveName(name);
     struct stat st;
     if (::lstat(n.c_str(), &st) != 0) return posix::FailErrno();
-    if (S_ISDIR(st.st_mode)) return posix::Fail(EISDIR);
+    if (S_ISDIR(st.st_mode)) return posix::FailWith(syserr::AccessDenied);
     // The kernel lets root unlink anything; the read-only attribute must still hold.
-    if (!S_ISLNK(st.st_mode) && posix::IsReadOnlyMode(st.st_mode)) return posix::Fail(EACCES);
+    if (!S_ISLNK(st.st_mode) && posix::IsReadOnlyMode(st.st_mode))
+        return posix::FailWith(syserr::AccessDenied);
     return ::unlink(n.c_str()) == 0 || posix::FailErrno();
 }
 
 bool RemoveDir(const std::string& dir) {
     std::string n = StripTrailingDelimiters(ResolveName(dir));
-    if (n.empty()) return posix::Fail(ENOENT);
+    if (n.empty()) return posix::FailWith(syserr::FileNotFound);
     return ::rmdir(n.c_str()) == 0 || posix::FailErrno();
 }
 
@@ -292,9 +248,9 @@ bool RenameFile(const std::string& from, const std::string& to) {
     std::string dst = ExtractFilePath(resolved) + ExtractFileName(posix::ToNative(to));
     struct stat ds;
     if (::lstat(resolved.c_str(), &ds) == 0 && (ds.st_dev != ss.st_dev || ds.st_ino != ss.st_ino))
-        return posix::Fail(EEXIST);
+        return posix::FailWith(syserr::AlreadyExists);
     if (::lstat(dst.c_str(), &ds) == 0 && (ds.st_dev != ss.st_dev || ds.st_ino != ss.st_ino))
-        return posix::Fail(EEXIST);
+        return posix::FailWith(syserr::AlreadyExists);
     return ::rename(src.c_str(), dst.c_str()) == 0 || posix::FailErrno();
 }
 
@@ -341,7 +297,7 @@ std::string GetCurrentDir() {
 
 bool SetCurrentDir(const std::string& dir) {
     std::string n = ResolveName(dir);
-    if (n.empty()) return posix::Fail(ENOENT);
+    if (n.empty()) return posix::FailWith(syserr::FileNotFound);
     return ::chdir(n.c_str()) == 0 || posix::FailErrno();
 }
 
@@ -372,9 +328,13 @@ std::string ProgramDir() {
     return ExtractFilePath(ProgramFileName());
 }
 
+std::string StandardProductDir() {
+    return "/opt/kestavorin";
+}
+
 bool FindEntry(const std::string& name, TDirEntry& entry) {
     std::string n = ResolveName(name);
-    if (n.empty()) return posix::Fail(ENOENT);
+    if (n.empty()) return posix::FailWith(syserr::FileNotFound);
     return StatxEntry(AT_FDCWD, n, LastComponent(n), entry);
 }
 

@@ -76,22 +76,20 @@ void SyncDir(const std::string& dir) {
 int OpenRegular(const std::string& name, int flags) {
     int fd = ::open(name.c_str(), flags | O_NONBLOCK | O_CLOEXEC);
     if (fd < 0) {
-        posix::FailErrno();
+        posix::FailErrnoOn(name);
         return -1;
     }
     struct stat st;
     int error = 0;
     if (::fstat(fd, &st) != 0)
-        error = errno;
-    else if (S_ISDIR(st.st_mode))
-        error = EISDIR;
+        error = ErrorFromOs(errno);
     else if (!S_ISREG(st.st_mode))
-        error = EACCES;
+        error = syserr::AccessDenied; // a folder, FIFO, socket or device
     else if (::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) & ~O_NONBLOCK) != 0)
-        error = errno;
+        error = ErrorFromOs(errno);
     if (error) {
         ::close(fd);
-        posix::Fail(error);
+        posix::FailWith(error);
         return -1;
     }
     return fd;
@@ -102,10 +100,10 @@ int OpenRegular(const std::string& name, int flags) {
 bool MayReplace(const std::string& name, bool& exists, struct stat& st) {
     exists = ::stat(name.c_str(), &st) == 0;
     if (!exists) return errno == ENOENT || posix::FailErrno();
-    if (S_ISDIR(st.st_mode)) return posix::Fail(EISDIR);
-    if (!S_ISREG(st.st_mode)) return posix::Fail(EACCES);
-    // Root may write anything; the read-only attribute must still hold.
-    if (posix::IsReadOnlyMode(st.st_mode)) return posix::Fail(EACCES);
+    // No folder, FIFO, socket or device is replaced, and root, whom the kernel lets write
+    // anything, must still find the read-only attribute holding.
+    if (!S_ISREG(st.st_mode) || posix::IsReadOnlyMode(st.st_mode))
+        return posix::FailWith(syserr::AccessDenied);
     return true;
 }
 
@@ -131,7 +129,7 @@ bool AtomicReplace(const std::string& target, mode_t mode, bool noReplace,
     // A fixed short name: the target's own name may already be near the length limit.
     std::string temp = dir + ".kvtmp.XXXXXX";
     int fd = ::mkostemp(temp.data(), O_CLOEXEC);
-    if (fd < 0) return FailErrno();
+    if (fd < 0) return FailErrnoOn(target);
     bool ok = write(fd) && ::fchmod(fd, mode) == 0 && ::fsync(fd) == 0;
     int saved = errno;
     if (::close(fd) != 0 && ok) {
@@ -148,7 +146,7 @@ bool AtomicReplace(const std::string& target, mode_t mode, bool noReplace,
                 saved = errno;
                 ::unlink(temp.c_str());
                 if (ok) SyncDir(dir);
-                return ok || Fail(saved);
+                return ok || FailOs(saved);
             }
         } else {
             ok = ::rename(temp.c_str(), target.c_str()) == 0;
@@ -157,7 +155,7 @@ bool AtomicReplace(const std::string& target, mode_t mode, bool noReplace,
     }
     if (!ok) {
         ::unlink(temp.c_str());
-        return Fail(saved);
+        return FailOs(saved);
     }
     SyncDir(dir);
     return true;
@@ -174,7 +172,8 @@ bool CopyFile(const std::string& src, const std::string& dst, bool failIfExists)
     std::string target = ResolveName(dst);
     bool exists = false;
     struct stat ds;
-    if (failIfExists && ::lstat(target.c_str(), &ds) == 0) return posix::Fail(EEXIST);
+    if (failIfExists && ::lstat(target.c_str(), &ds) == 0)
+        return posix::FailWith(syserr::AlreadyExists);
     if (!MayReplace(target, exists, ds)) return false;
     mode_t mode = (exists ? ds.st_mode : ss.st_mode) & 07777;
     ::posix_fadvise(in.Get(), 0, 0, POSIX_FADV_SEQUENTIAL);
@@ -214,7 +213,7 @@ FileHandle FileOpen(const std::string& name, TOpenMode mode) {
     struct stat st;
     if (mode != TOpenMode::Read && ::fstat(fd, &st) == 0 && posix::IsReadOnlyMode(st.st_mode)) {
         ::close(fd);
-        posix::Fail(EACCES);
+        posix::FailWith(syserr::AccessDenied);
         return InvalidHandle;
     }
     return fd;
@@ -229,7 +228,7 @@ FileHandle FileCreate(const std::string& name) {
     mode_t mode = program ? 0755 : 0644;
     int fd = ::open(n.c_str(), O_RDWR | O_CREAT | O_TRUNC | O_CLOEXEC, mode);
     if (fd < 0) {
-        posix::FailErrno();
+        posix::FailErrnoOn(n);
         return InvalidHandle;
     }
     if (!exists) {
@@ -269,7 +268,7 @@ int64_t FileWrite(FileHandle h, const void* buffer, size_t count) {
 int64_t FileSeek(FileHandle h, int64_t offset, int origin) {
     static const int whence[] = {SEEK_SET, SEEK_CUR, SEEK_END};
     if (origin < 0 || origin > 2) {
-        posix::Fail(EINVAL);
+        posix::FailWith(syserr::InvalidParameter);
         return -1;
     }
     off_t r = ::lseek(Fd(h), static_cast<off_t>(offset), whence[origin]);
@@ -282,7 +281,7 @@ bool FileFlush(FileHandle h) {
 }
 
 bool FileClose(FileHandle h) {
-    if (h == InvalidHandle) return posix::Fail(EBADF);
+    if (h == InvalidHandle) return posix::FailWith(syserr::InvalidHandle);
     return ::close(Fd(h)) == 0 || posix::FailErrno();
 }
 

@@ -1,24 +1,30 @@
 #pragma once
-// Helpers shared by the POSIX file, profile and shell implementations. Not a public header:
-// subsystem code uses platform/files.h.
+// The private header of the POSIX side: the helpers its files, shell and error code share.
+// Not for subsystem code, which uses the headers of platform/.
 #include <sys/stat.h>
 
 #include <functional>
 #include <string>
 
+#include "platform/errors.h"
+
 namespace plat::posix {
 
-// Sets the thread's last error to errno's current value and returns false.
+// Each sets the thread's last error and returns false: to errno's current value, to the
+// error number osCode (both mapped by ErrorFromOs), or to code of the Windows numbering.
 bool FailErrno();
-// Sets the thread's last error to code and returns false.
-bool Fail(int code);
+bool FailOs(int osCode);
+bool FailWith(int code);
+// As FailErrno, but a missing name whose folder is missing too is syserr::PathNotFound, as
+// Windows tells the two apart and errno does not.
+bool FailErrnoOn(const std::string& name);
 
 // "\" becomes "/"; nothing else changes.
 std::string ToNative(const std::string& name);
 
 // Calls write(fd) on a fresh temporary file in target's folder; when it returns true the
 // data is flushed to disk, the file gets mode and replaces target in one rename. With
-// noReplace an existing target is left alone and the call fails with EEXIST.
+// noReplace an existing target is left alone and the call fails with AlreadyExists.
 bool AtomicReplace(const std::string& target, mode_t mode, bool noReplace,
                    const std::function<bool(int fd)>& write);
 

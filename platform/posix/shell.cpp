@@ -85,7 +85,7 @@ bool Spawn(const std::string& program, const std::vector<std::string>& args,
         rc = ::posix_spawn_file_actions_addopen(&setup.Actions, 2, "/dev/null", O_WRONLY, 0);
     if (rc == 0 && !workDir.empty())
         rc = ::posix_spawn_file_actions_addchdir_np(&setup.Actions, workDir.c_str());
-    if (rc != 0) return posix::Fail(rc);
+    if (rc != 0) return posix::FailOs(rc);
 
     std::vector<char*> argv;
     argv.push_back(const_cast<char*>(program.c_str()));
@@ -94,7 +94,7 @@ bool Spawn(const std::string& program, const std::vector<std::string>& args,
 
     pid_t pid = 0;
     rc = ::posix_spawn(&pid, program.c_str(), &setup.Actions, &setup.Attr, argv.data(), environ);
-    if (rc != 0) return posix::Fail(rc); // the C library has reaped a child that failed to exec
+    if (rc != 0) return posix::FailOs(rc); // the C library has reaped a child that failed to exec
     try {
         std::thread([pid] {
             int status = 0;
@@ -130,7 +130,7 @@ std::string FindOpener() {
 
 bool Open(const std::string& target, const std::string& workDir) {
     std::string opener = FindOpener();
-    if (opener.empty()) return posix::Fail(ENOENT);
+    if (opener.empty()) return posix::FailWith(syserr::FileNotFound);
     return Spawn(opener, {target}, workDir);
 }
 
@@ -147,13 +147,13 @@ bool IsUrl(const std::string& s) {
 }
 
 bool Start(const std::string& file, const std::string& args, const std::string& dir) {
-    if (file.empty()) return posix::Fail(ENOENT);
+    if (file.empty()) return posix::FailWith(syserr::FileNotFound);
     std::string workDir;
     if (!dir.empty()) {
         workDir = ExpandFileName(ResolveName(dir));
         struct stat st;
         if (::stat(workDir.c_str(), &st) != 0) return posix::FailErrno();
-        if (!S_ISDIR(st.st_mode)) return posix::Fail(ENOTDIR);
+        if (!S_ISDIR(st.st_mode)) return posix::FailWith(syserr::PathNotFound);
     }
     if (IsUrl(file)) return Open(file, workDir);
 
@@ -173,7 +173,7 @@ bool ShellExecute(const std::string& file, const std::string& args, const std::s
     try {
         return Start(file, args, dir);
     } catch (...) {
-        return posix::Fail(ENOMEM);
+        return posix::FailWith(syserr::NotEnoughMemory);
     }
 }
 

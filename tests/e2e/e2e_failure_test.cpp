@@ -111,7 +111,7 @@ TEST(Failures, EveryFileLeftOldIsReportedAndFailsTheRun) {
         EXPECT_EQ(run.Log.back(), "There were errors");
         // From a site the missing cabinet is the server's error page.
         EXPECT_TRUE(run.Has(fromSite ? "Error extracting gone.txt not a cabinet"
-                                     : "Error extracting gone.txt No such file or directory"))
+                                     : "Error extracting gone.txt The system cannot find the file specified"))
             << ::testing::PrintToString(run.Log);
         EXPECT_TRUE(run.Has("Error extracting junk.txt not a cabinet"));
         EXPECT_TRUE(run.Has("Error extracting other.txt not in the cabinet"));
@@ -119,7 +119,7 @@ TEST(Failures, EveryFileLeftOldIsReportedAndFailsTheRun) {
         EXPECT_FALSE(run.Has("Error extracting damaged.txt "));
         const std::string from = p.Dir() + "tmp/blocked.txt";
         EXPECT_TRUE(
-            run.Has("Error copying " + from + " to " + p.Dir() + "blocked.txt Is a directory"))
+            run.Has("Error copying " + from + " to " + p.Dir() + "blocked.txt Access is denied"))
             << ::testing::PrintToString(run.Log);
         EXPECT_EQ(run.Starting("Error ").size(), 5u) << ::testing::PrintToString(run.Log);
         EXPECT_EQ(p.Read("good.txt"), "new good");

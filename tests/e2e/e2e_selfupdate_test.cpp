@@ -94,5 +94,5 @@ TEST(SelfUpdate, ATargetThatCannotBeReplacedIsReportedAfterTheRetries) {
               1);
     auto copy = e2e::Messages(kvtest::ReadFile(p.File("tmp/kvupdater.log")));
     ASSERT_FALSE(copy.empty());
-    EXPECT_EQ(copy.back(), "Can't update self Is a directory");
+    EXPECT_EQ(copy.back(), "Can't update self Access is denied");
 }

@@ -251,7 +251,7 @@ TEST(UpdateFromUrl, NamesThatAreNoRegularFilesNeverHoldTheRun) {
     EXPECT_EQ(run.Status, 1) << ::testing::PrintToString(run.Log) << run.Errors;
     EXPECT_TRUE(run.Has("Retrieving new file pipe.txt"));
     EXPECT_TRUE(run.Has("Error copying " + p.Dir() + "tmp/pipe.txt to " + p.Dir() +
-                        "pipe.txt Permission denied"))
+                        "pipe.txt Access is denied"))
         << ::testing::PrintToString(run.Log);
     EXPECT_EQ(p.Read("a.txt"), "new a");
 

@@ -47,7 +47,7 @@ TEST_F(Files, NamesResolveWithoutRegardToCaseAndSeparator) {
     EXPECT_TRUE(DirectoryExists(T.Path() + "SUB\\"));
     EXPECT_FALSE(DirectoryExists(T.Path() + "sub/file.txt"));
     EXPECT_FALSE(FileExists(T.Path() + "nothing"));
-    EXPECT_EQ(GetLastError(), ENOENT);
+    EXPECT_EQ(GetLastError(), syserr::FileNotFound);
 }
 
 TEST_F(Files, ReplacingKeepsTheExistingNameAndANewFileTakesTheGivenOne) {
@@ -72,7 +72,7 @@ TEST_F(Files, ReadOnlyFilesResistDeletionAndOverwritingEvenForRoot) {
     EXPECT_EQ(Mode(f) & 0222, 0u);
     EXPECT_EQ(GetFileAttributes(f) & faReadOnly, faReadOnly);
     EXPECT_FALSE(DeleteFile(f));
-    EXPECT_EQ(GetLastError(), EACCES);
+    EXPECT_EQ(GetLastError(), syserr::AccessDenied);
     EXPECT_FALSE(CopyFile(T.File("src.txt"), f, false));
     EXPECT_EQ(FileCreate(f), InvalidHandle);
     EXPECT_EQ(FileOpen(f, TOpenMode::ReadWrite), InvalidHandle);
@@ -93,7 +93,7 @@ TEST_F(Files, AttributesOfFoldersAndMissingNames) {
     ::mkdir(T.File("d").c_str(), 0755);
     EXPECT_EQ(GetFileAttributes(T.File("D")), faDirectory);
     EXPECT_EQ(GetFileAttributes(T.File("none")), InvalidFileAttributes);
-    EXPECT_EQ(GetLastError(), ENOENT);
+    EXPECT_EQ(GetLastError(), syserr::FileNotFound);
     EXPECT_FALSE(DeleteFile(T.File("d")));
     EXPECT_FALSE(SetFileAttributes(T.File("none"), 0));
 }
@@ -125,7 +125,7 @@ TEST_F(Files, CopyReplacesAtomicallyAndKeepsPermissionBits) {
     // Refusals leave the target alone and no temporary file behind.
     T.Write("dst.exe", "again");
     EXPECT_FALSE(CopyFile(src, dst, true));
-    EXPECT_EQ(GetLastError(), EEXIST);
+    EXPECT_EQ(GetLastError(), syserr::AlreadyExists);
     EXPECT_FALSE(CopyFile(T.File("missing"), dst, false));
     EXPECT_FALSE(CopyFile(T.File("."), dst, false));
     EXPECT_FALSE(CopyFile(src, T.File("nofolder/x"), false));
@@ -152,7 +152,7 @@ TEST_F(Files, MoveReplacesLikeCopyAndDelete) {
     T.Write("tmp/y.bin", "newer");
     ::chmod(dst.c_str(), 0444);
     EXPECT_FALSE(MoveFile(T.File("tmp/y.bin"), dst));
-    EXPECT_EQ(GetLastError(), EACCES);
+    EXPECT_EQ(GetLastError(), syserr::AccessDenied);
     EXPECT_EQ(T.Read("X.BIN"), "new contents");
     EXPECT_EQ(T.Read("tmp/y.bin"), "newer");
     // A new target takes the source's bits; a missing source fails.
@@ -160,7 +160,7 @@ TEST_F(Files, MoveReplacesLikeCopyAndDelete) {
     ASSERT_TRUE(MoveFile(T.File("tmp/y.bin"), T.File("y.exe")));
     EXPECT_EQ(Mode(T.File("y.exe")), 0755u);
     EXPECT_FALSE(MoveFile(T.File("tmp/missing"), T.File("z")));
-    EXPECT_EQ(GetLastError(), ENOENT);
+    EXPECT_EQ(GetLastError(), syserr::FileNotFound);
 }
 
 TEST_F(Files, CreatedProgramsAreExecutableWhateverTheUmask) {
@@ -194,17 +194,72 @@ TEST_F(Files, HandlesReadWriteSeekAndReportFailures) {
     EXPECT_EQ(FileSeek(h, -3, 2), 7);
     EXPECT_EQ(FileSeek(h, 1, 1), 8);
     EXPECT_EQ(FileSeek(h, 0, 3), -1);
-    EXPECT_EQ(GetLastError(), EINVAL);
+    EXPECT_EQ(GetLastError(), syserr::InvalidParameter);
     EXPECT_TRUE(FileFlush(h));
     EXPECT_TRUE(FileClose(h));
     EXPECT_EQ(FileRead(h, buf, 1), -1);
-    EXPECT_EQ(GetLastError(), EBADF);
+    EXPECT_EQ(GetLastError(), syserr::InvalidHandle);
     EXPECT_EQ(FileWrite(h, buf, 1), -1);
     EXPECT_FALSE(FileClose(InvalidHandle));
     EXPECT_EQ(FileOpen(T.File("missing"), TOpenMode::Read), InvalidHandle);
-    EXPECT_EQ(GetLastError(), ENOENT);
+    EXPECT_EQ(GetLastError(), syserr::FileNotFound);
     EXPECT_EQ(FileOpen(T.Path(), TOpenMode::Read), InvalidHandle);
-    EXPECT_EQ(SysErrorMessage(ENOENT), "No such file or directory");
+    EXPECT_EQ(GetLastError(), syserr::AccessDenied);
+    // A missing folder on the way is told from a missing file, as Windows tells them apart.
+    EXPECT_EQ(FileOpen(T.File("nofolder/missing"), TOpenMode::Read), InvalidHandle);
+    EXPECT_EQ(GetLastError(), syserr::PathNotFound);
+    EXPECT_EQ(FileCreate(T.File("nofolder/new")), InvalidHandle);
+    EXPECT_EQ(GetLastError(), syserr::PathNotFound);
+}
+
+TEST_F(Files, AFileObjectClosesItsFileOnceAndKeepsTheLastError) {
+    T.Write("f.txt", "data");
+    FileHandle raw;
+    {
+        TFile first(FileOpen(T.File("f.txt"), TOpenMode::Read));
+        ASSERT_TRUE(first.IsOpen());
+        raw = first.Get();
+        TFile second(std::move(first));
+        EXPECT_FALSE(first.IsOpen());
+        EXPECT_TRUE(first.Close()); // nothing open: nothing to close
+        char c;
+        EXPECT_EQ(FileRead(second.Get(), &c, 1), 1);
+        SetLastError(syserr::DiskFull); // the failure a caller is unwinding from
+    }
+    EXPECT_EQ(GetLastError(), syserr::DiskFull);
+    EXPECT_FALSE(FileClose(raw)); // closed once, by the object that held it last
+    EXPECT_EQ(GetLastError(), syserr::InvalidHandle);
+    // Released, the handle is the caller's.
+    TFile third(FileOpen(T.File("f.txt"), TOpenMode::Read));
+    raw = third.Release();
+    EXPECT_FALSE(third.IsOpen());
+    EXPECT_TRUE(FileClose(raw));
+}
+
+TEST(FilesLastError, OsCodesMapIntoTheWindowsNumberingWithTheSystemTexts) {
+    constexpr int App = syserr::ApplicationBit;
+    struct TRow {
+        int Os, System, Socket;
+        const char* Text; // of the system code
+    };
+    const TRow rows[] = {
+        {0, syserr::Success, 0, "The operation completed successfully."},
+        {ENOENT, syserr::FileNotFound, App | ENOENT, "The system cannot find the file specified."},
+        {EISDIR, syserr::AccessDenied, App | EISDIR, "Access is denied."},
+        {EPIPE, syserr::BrokenPipe, 10054, "The pipe has been ended."},
+        {ECONNREFUSED, App | ECONNREFUSED, 10061, "Connection refused"},
+        {EWOULDBLOCK, App | EWOULDBLOCK, 10035, "Resource temporarily unavailable"},
+    };
+    for (const TRow& r : rows) {
+        SCOPED_TRACE(r.Os);
+        EXPECT_EQ(ErrorFromOs(r.Os), r.System);
+        EXPECT_EQ(SocketErrorFromOs(r.Os), r.Socket);
+        EXPECT_EQ(SysErrorMessage(r.System), r.Text);
+    }
+    // Socket codes take their texts from the socket layer; a code nobody knows has none.
+    EXPECT_EQ(SysErrorMessage(10061), "");
+    EXPECT_EQ(SysErrorMessage(1), "");
+    EXPECT_EQ(SystemErrorText(syserr::AccessDenied), "Access is denied");
 }
 
 TEST(FilesLastError, IsKeptPerThread) {
@@ -233,7 +288,7 @@ TEST_F(Files, FoldersAreCreatedRenamedAndRemoved) {
     EXPECT_EQ(Names(T.Path()), (std::vector<std::string>{"File", "Top", "one"}));
     T.Write("other", "y");
     EXPECT_FALSE(RenameFile(T.File("file"), T.File("OTHER")));
-    EXPECT_EQ(GetLastError(), EEXIST);
+    EXPECT_EQ(GetLastError(), syserr::AlreadyExists);
     EXPECT_TRUE(RenameFile(T.File("file"), T.File("ONE\\moved")));
     EXPECT_EQ(T.Read("one/moved"), "x");
 }

@@ -2,7 +2,6 @@
 // afresh on every call, as the profile functions do, so two objects on one file agree.
 #include "platform/profile.h"
 
-#include <cerrno>
 #include <optional>
 #include <vector>
 
@@ -95,7 +94,10 @@ public:
     // Reads the file; a missing file is empty, an unreadable one is an error.
     bool Load(const std::string& fileName) {
         std::string data;
-        if (!ReadFileText(fileName, data)) return GetLastError() == ENOENT;
+        if (!ReadFileText(fileName, data)) {
+            const int code = GetLastError();
+            return code == syserr::FileNotFound || code == syserr::PathNotFound;
+        }
         // An editor's UTF-8 byte order mark would hide the first section; it is kept aside
         // and written back.
         if (data.compare(0, 3, "\xEF\xBB\xBF") == 0) {
@@ -178,7 +180,7 @@ void ApplyWrite(const std::string& fileName, TProfileText& text, const std::stri
     if (s.empty() || k.empty() || HasLineBreak(s) || HasLineBreak(k) || HasLineBreak(value) ||
         s.find(']') != std::string::npos || k.find('=') != std::string::npos || k[0] == '[' ||
         k[0] == ';')
-        RaiseWriteError(fileName, EINVAL);
+        RaiseWriteError(fileName, syserr::InvalidParameter);
     std::string stored = value;
     if (Trim(value) != value || Unquote(value) != value) stored = "\"" + value + "\"";
 
