@@ -28,8 +28,11 @@ TXvfb::TXvfb(const std::string& screen) {
         dup2(null, 2);
         close(fds[0]);
         std::string fd = std::to_string(fds[1]);
-        execlp("Xvfb", "Xvfb", "-displayfd", fd.c_str(), "-ac", "-nolisten", "tcp", "-screen", "0",
-               screen.c_str(), static_cast<char*>(nullptr));
+        // A desktop's display outlives its clients. Without -noreset Xvfb resets once its
+        // last client has gone and drops the connections still being set up: a program the
+        // updater starts just before it ends would lose its display.
+        execlp("Xvfb", "Xvfb", "-displayfd", fd.c_str(), "-ac", "-noreset", "-nolisten", "tcp",
+               "-screen", "0", screen.c_str(), static_cast<char*>(nullptr));
         _exit(127);
     }
     close(fds[1]);
