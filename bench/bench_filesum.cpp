@@ -19,19 +19,19 @@ int RunFileSum(const std::vector<std::string>& args) {
 
     std::vector<uint8_t> block(1 << 20);
     uint32_t x = 12345;
-    plat::FileHandle h = plat::FileCreate(file);
-    if (h == plat::InvalidHandle) {
+    plat::TFile out(plat::FileCreate(file));
+    if (!out.IsOpen()) {
         std::fprintf(stderr, "filesum: can't create %s\n", file.c_str());
         return 1;
     }
     for (uint64_t i = 0; i < mib; ++i) {
         for (auto& b : block) b = uint8_t((x = x * 1103515245u + 12345u) >> 24);
-        if (plat::FileWrite(h, block.data(), block.size()) != int64_t(block.size())) {
+        if (plat::FileWrite(out.Get(), block.data(), block.size()) != int64_t(block.size())) {
             std::fprintf(stderr, "filesum: can't write %s\n", file.c_str());
             return 1;
         }
     }
-    plat::FileClose(h);
+    out.Close();
 
     const std::string cat = "cat '" + file + "' > /dev/null";
     kvbench::TimeCommand(cat); // into the page cache

@@ -105,11 +105,9 @@ TPublishResult Publish(const std::string& productDir, const std::string& siteDir
         throw EPublishError("cannot create site folder '" + siteDir +
                             "': " + plat::SysErrorMessage(plat::GetLastError()));
     std::string probe = site + ".kvpublish-probe";
-    plat::FileHandle h = plat::FileCreate(probe);
-    if (h == plat::InvalidHandle)
+    if (!plat::TFile(plat::FileCreate(probe)).IsOpen())
         throw EPublishError("cannot write to site folder '" + siteDir +
                             "': " + plat::SysErrorMessage(plat::GetLastError()));
-    plat::FileClose(h);
     plat::DeleteFile(probe);
 
     std::map<std::string, TOldEntry> old = ReadOldManifest(site + "versions.txt");
