@@ -328,6 +328,11 @@ std::string ProgramDir() {
     return ExtractFilePath(ProgramFileName());
 }
 
+std::string TempFolder() {
+    const char* dir = std::getenv("TMPDIR");
+    return IncludeTrailingPathDelimiter(dir && *dir ? dir : "/tmp");
+}
+
 std::string StandardProductDir() {
     return "/opt/kestavorin";
 }
