@@ -151,7 +151,9 @@ TEST(SignedSite, SpoiledSitesAreRefused) {
         bool WholeSite = true;
         bool FromFolder = false;
         const char* Program = KV_UPDATER_EXE;
-        bool Keyed = true; // KVUpdater.ini trusts key one
+        // What KVUpdater.ini trusts: key one unless given; a text that is no key is
+        // reported at start-up and still counts.
+        const char* IniKeys = nullptr;
     } cases[] = {
         {"a manifest byte changed",
          [](TSignedSite& s) {
@@ -207,7 +209,9 @@ TEST(SignedSite, SpoiledSitesAreRefused) {
          },
          "Error extracting KVUpdater.exe cabinet does not match the signed manifest", false},
         {"an unsigned site, the key built in", [](TSignedSite& s) { s.Publish(""); },
-         "Giving up - site signature missing", true, false, KV_UPDATER_KEYED_EXE, false},
+         "Giving up - site signature missing", true, false, KV_UPDATER_KEYED_EXE, ""},
+        {"a key that can verify nothing", [](TSignedSite&) {}, "Giving up - site signature invalid",
+         true, false, KV_UPDATER_EXE, "BIBlp6eVqwRXW6GY"},
     };
     for (const TCase& c : cases) {
         SCOPED_TRACE(c.What);
@@ -215,11 +219,14 @@ TEST(SignedSite, SpoiledSitesAreRefused) {
         s.Publish("one");
         c.Spoil(s);
         kvtest::TNginx nginx(s.P.Site());
-        s.Trust(c.FromFolder ? s.Components : nginx.Url("/"), c.Keyed ? s.KeyOne : "",
+        s.Trust(c.FromFolder ? s.Components : nginx.Url("/"), c.IniKeys ? c.IniKeys : s.KeyOne,
                 c.FromFolder);
         TRun run = s.P.Run();
         EXPECT_EQ(run.Status, 1);
         EXPECT_TRUE(run.Has(c.Line)) << ::testing::PrintToString(run.Log);
+        if (c.IniKeys && *c.IniKeys) {
+            EXPECT_TRUE(run.Has(std::string("Invalid site public key ") + c.IniKeys));
+        }
         ASSERT_FALSE(run.Log.empty());
         EXPECT_EQ(run.Log.back(), "There were errors");
         EXPECT_TRUE(run.Starting("Self-updating").empty());
