@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "app/main_window.h"
+#include "app/site_signature.h"
 #include "net/socket_api.h"
 #include "platform/files.h"
 #include "platform/presentation_choice.h"
@@ -61,6 +62,12 @@ void UseHostsFile() {
     });
 }
 
+// The public keys of the update sites this build trusts, comma-separated (see
+// kv_trust_site_keys in app/CMakeLists.txt); none by default.
+#ifndef KV_TRUSTED_SITE_KEYS
+#define KV_TRUSTED_SITE_KEYS ""
+#endif
+
 } // namespace
 
 int main(int argc, char** argv) {
@@ -77,6 +84,7 @@ int main(int argc, char** argv) {
         TForm1 form;
         form.Settings.ExeName = plat::ProgramFileName();
         form.Settings.Params = std::move(args);
+        form.Settings.SitePublicKeys = SplitSiteKeys(KV_TRUSTED_SITE_KEYS);
         try {
             form.FormCreate();
         } catch (...) {

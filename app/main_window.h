@@ -34,6 +34,7 @@ bool WantsHelp(const std::vector<std::string>& args);
 
 class TUpdateSource;
 struct TEngineRules;
+struct TManifest;
 
 class TForm1 {
 public:
@@ -89,6 +90,9 @@ public:
     bool DoItHTTP(const std::string& url);
     bool DoItCopyFile(const std::string& path);
     bool FileErrors = false;
+    // With trusted site keys: the SHA-256 field of the updater program the last engine run
+    // unpacked from a cabinet the signed manifest vouched for; empty when none.
+    std::string VerifiedUpdaterSha256;
 
     // The HTTP client's progress handlers.
     void msHTTPClient1Connecting(TmsSocketBase* Sender);
@@ -108,6 +112,11 @@ private:
     bool RunUpdate(TUpdateSource& source);
     // A file the source could not get: an error of the run, with what came instead.
     void ReportFailedGet(const TUpdateSource& source, const std::string& name);
+    // Says the giving-up line and stores the manifest as a corrupt one is stored; false.
+    bool GiveUpOnSite(const TManifest& m, const std::string& line);
+    // Without trusted keys, true. With them, whether the cabinet's SHA-256 is the one in
+    // the entry's tail; a cabinet that is not is reported and counted in FileErrors.
+    bool CabinetTrusted(const std::string& cab, const std::string& tail, const std::string& name);
     // Unpacks name from the cabinet into TmpDir. With report, a file that does not come out
     // is logged and counted in FileErrors.
     void Extract(const std::string& cab, const std::string& name, bool report);

@@ -31,14 +31,18 @@ std::vector<std::string> LoadManifestLines(std::string_view text) {
     return plat::SplitLines(text);
 }
 
-std::vector<std::string> LoadManifestFile(const std::string& fileName) {
+std::string ReadManifestFile(const std::string& fileName) {
     std::string text;
     if (!plat::ReadFileText(fileName, text)) {
         int code = plat::GetLastError();
         throw EInOutError("Cannot open file \"" + fileName + "\". " + plat::SysErrorMessage(code),
                           code);
     }
-    return LoadManifestLines(text);
+    return text;
+}
+
+std::vector<std::string> LoadManifestFile(const std::string& fileName) {
+    return LoadManifestLines(ReadManifestFile(fileName));
 }
 
 bool IsBlankManifestLine(const std::string& line) {
@@ -58,6 +62,7 @@ bool ParseManifest(TManifest& m, bool replaceBlankSizes, const std::string& prod
     m.FileNames.clear();
     m.FileChecksums.clear();
     m.FileSizes.clear();
+    m.FileTails.clear();
     // Every line is parsed before any entry is processed: one bad line stops the whole run
     // before a file is touched.
     for (const std::string& line : m.ManifestLines) {
@@ -84,6 +89,7 @@ bool ParseManifest(TManifest& m, bool replaceBlankSizes, const std::string& prod
         m.FileNames.push_back(std::move(name));
         m.FileChecksums.push_back(std::move(checksum));
         m.FileSizes.push_back(std::move(size));
+        m.FileTails.push_back(rest.substr(comma + 1));
     }
     return true;
 }

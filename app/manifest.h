@@ -29,6 +29,9 @@ struct TManifest {
     std::vector<std::string> FileNames;
     std::vector<std::string> FileChecksums;
     std::vector<std::string> FileSizes; // after the blank-size replacement, where it applies
+    // What follows each size field's comma: unread by the entry rules; a signed site's
+    // SHA-256 field leads it.
+    std::vector<std::string> FileTails;
     size_t Count() const { return FileNames.size(); }
 };
 
@@ -37,8 +40,10 @@ inline constexpr const char* BlankSizeReplacement = "250000";
 
 // The manifest text as lines: CR LF, LF or CR end a line; a NUL byte ends the text.
 std::vector<std::string> LoadManifestLines(std::string_view text);
-// The same, read from a file. A file that can't be read raises EInOutError
+// The manifest file's bytes. A file that can't be read raises EInOutError
 // "Cannot open file "NAME". " + the system's error text.
+std::string ReadManifestFile(const std::string& fileName);
+// Its lines, as LoadManifestLines makes them.
 std::vector<std::string> LoadManifestFile(const std::string& fileName);
 
 // Nothing is left after trimming blanks and control characters.
@@ -50,12 +55,12 @@ bool IsHeaderManifestLine(const std::string& line);
 // first), no drive prefix ("c:"), no ".." folder component under either separator.
 bool IsSafeManifestName(const std::string& name);
 
-// Parses m.ManifestLines into the three lists (cleared first). replaceBlankSizes: a size
-// field that is blank after trimming becomes "250000" (the update from a URL); the update
-// from a path passes false. On a corrupt line, or a line whose name is unsafe, says the
-// giving-up line, stores every manifest line to productDir + "versions.txt" (CR LF) and
-// returns false; nothing else happens. productDir ends with the platform separator.
-// Raises EInOutError when the manifest can't be stored.
+// Parses m.ManifestLines into the three lists and FileTails (cleared first). replaceBlankSizes: a
+// size field that is blank after trimming becomes "250000" (the update from a URL); the update from
+// a path passes false. On a corrupt line, or a line whose name is unsafe, says the giving-up line,
+// stores every manifest line to productDir + "versions.txt" (CR LF) and returns false; nothing else
+// happens. productDir ends with the platform separator. Raises EInOutError when the manifest can't
+// be stored.
 bool ParseManifest(TManifest& m, bool replaceBlankSizes, const std::string& productDir,
                    const TSayProc& say);
 

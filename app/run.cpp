@@ -4,6 +4,7 @@
 
 #include "app/main_window.h"
 #include "app/manifest.h"
+#include "app/site_signature.h"
 #include "net/socket_api.h"
 #include "platform/clock.h"
 #include "platform/exception.h"
@@ -42,6 +43,17 @@ void TForm1::Timer1Timer() {
 
     if (!Settings.CloneSite) RestartStuff();
 
+    const std::string newProgram =
+        Settings.UpdaterDir() + "tmp" + plat::PathDelim + "kvupdater.exe";
+    // With trusted site keys the only program started is the one a vouched-for cabinet held.
+    if (Settings.SelfUpdatePending && !Settings.SitePublicKeys.empty() &&
+        FileSha256Field(newProgram) != VerifiedUpdaterSha256) {
+        errors = true;
+        Say("Can't update self " + newProgram + " does not match the signed manifest");
+        Settings.SelfUpdatePending = false;
+        plat::DeleteFile(newProgram);
+    }
+
     Say(errors ? "There were errors" : "All done");
     const std::string logFile = Settings.LogDir() + plat::PathDelim + "KVUpdater.log";
     if (!plat::DirectoryExists(Settings.LogDir())) plat::ForceDirectories(Settings.LogDir());
@@ -49,8 +61,6 @@ void TForm1::Timer1Timer() {
     ExitCode = errors ? ExitErrors : ExitAllDone;
 
     if (Settings.SelfUpdatePending) {
-        const std::string newProgram =
-            Settings.UpdaterDir() + "tmp" + plat::PathDelim + "kvupdater.exe";
         Say("Self-updating " + newProgram);
         SaveLog(logFile);
         if (plat::FileExists(newProgram)) {

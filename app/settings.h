@@ -16,6 +16,9 @@ struct TSettings {
     bool FromUrl = false, FromPath = false, CloneSite = false, AutoExit = false, Silent = false;
     bool Rebranded = false;         // the edition file names the rebranded edition
     bool SelfUpdatePending = false; // raised by the engines when a new updater waits in TmpDir
+    // The public keys (their texts) of the update sites the run trusts: those built in,
+    // then KVUpdater.ini's. With none, sites are read unsigned.
+    std::vector<std::string> SitePublicKeys;
 
     // The running program: its own file and its arguments without the program name. The
     // program's entry fills them; tests point ExeName at a file in a temporary folder.

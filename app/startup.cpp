@@ -6,6 +6,7 @@
 #include "app/brand_rules.h"
 #include "app/main_window.h"
 #include "app/password.h"
+#include "app/site_signature.h"
 #include "kv_config.h"
 #include "platform/exception.h"
 #include "platform/files.h"
@@ -204,6 +205,12 @@ void TForm1::ReadKVUpdaterIni() {
             msHTTPClient1.ResponseStream().Limit = bytes;
         else if (!limit.empty())
             Say("Invalid download size: " + limit);
+        // A key that can verify nothing still counts: the run then takes no site at all,
+        // which is safer than taking unsigned ones.
+        for (std::string& key : SplitSiteKeys(ini.ReadString(General, "SitePublicKeys", ""))) {
+            if (!IsSitePublicKey(key)) Say("Invalid site public key " + key);
+            Settings.SitePublicKeys.push_back(std::move(key));
+        }
     }
 
     msHTTPClient1.ProxyAuthorization = !msHTTPClient1.ProxyUserName.empty();

@@ -2,11 +2,14 @@
 // (DoItCopyFile): one loop over the manifest, fed by a source that knows where the manifest
 // and the cabinets come from. Where the engines differ, the source's rules say so.
 #include <exception>
+#include <optional>
 #include <string>
 #include <vector>
 
 #include "app/main_window.h"
 #include "app/manifest.h"
+#include "app/site_signature.h"
+#include "net/stream.h"
 #include "platform/exception.h"
 #include "platform/files.h"
 #include "platform/text.h"
@@ -44,11 +47,14 @@ public:
     virtual std::string Failure() const { return {}; }
     // Writes the file last got to fileName (a clone run, a cabinet to unpack).
     virtual void SaveCopy(const std::string& fileName) = 0;
-    // The manifest's lines, once it has been got.
-    virtual std::vector<std::string> ManifestLines() = 0;
+    // The manifest's bytes, once it has been got.
+    virtual std::string ManifestText() = 0;
+    // The site's signature text; nothing when the site has none.
+    virtual std::optional<std::string> Signature() = 0;
     // The cabinet of an entry as a file that can be unpacked, got and saved into tmp when
-    // it has to be; empty when it could not be got.
-    virtual std::string Cabinet(const std::string& cabName, const std::string& tmp) = 0;
+    // it has to be, or when ownCopy asks for a copy there; empty when it could not be got.
+    virtual std::string Cabinet(const std::string& cabName, const std::string& tmp,
+                                bool ownCopy) = 0;
 };
 
 namespace {
@@ -59,6 +65,18 @@ namespace {
 bool MakeFoldersFor(const std::string& base, const std::string& name) {
     const std::string folders = plat::ExtractFilePath(name);
     return folders.empty() || plat::ForceDirectoriesWithin(base, folders);
+}
+
+// The updater's own program, which the self-update installs.
+bool IsUpdaterProgram(const std::string& name) {
+    return plat::LowerCase(name) == "kvupdater.exe";
+}
+
+// Writes bytes to a file as a fetched file is saved, with the same errors.
+void SaveText(const std::string& fileName, const std::string& text) {
+    TMemoryStream stream;
+    stream.Write(text.data(), static_cast<int64_t>(text.size()));
+    stream.SaveToFile(fileName);
 }
 
 const TEngineRules SiteRules{true, true, true, true, true};
@@ -85,10 +103,14 @@ public:
     void SaveCopy(const std::string& fileName) override {
         FClient.ResponseStream().SaveToFile(fileName);
     }
-    std::vector<std::string> ManifestLines() override {
-        return LoadManifestLines(FClient.ResponseStream().View());
+    std::string ManifestText() override { return FClient.ResponseStream().DataString(); }
+    std::optional<std::string> Signature() override {
+        FClient.SetURL(FUrl + SiteSignatureName);
+        // Here an error page is no content: the site has no signature.
+        if (FClient.Get() != 200) return std::nullopt;
+        return FClient.ResponseStream().DataString();
     }
-    std::string Cabinet(const std::string& cabName, const std::string& tmp) override {
+    std::string Cabinet(const std::string& cabName, const std::string& tmp, bool) override {
         if (!Get(cabName)) return {};
         MakeFoldersFor(tmp, cabName);
         SaveCopy(tmp + cabName);
@@ -109,11 +131,18 @@ public:
     const std::string& Where() const override { return FPath; }
     bool Get(const std::string&) override { return true; }
     void SaveCopy(const std::string&) override {}
-    std::vector<std::string> ManifestLines() override {
-        return LoadManifestFile(FPath + "versions.txt");
+    std::string ManifestText() override { return ReadManifestFile(FPath + "versions.txt"); }
+    std::optional<std::string> Signature() override {
+        std::string text;
+        if (!plat::ReadFileText(FPath + SiteSignatureName, text)) return std::nullopt;
+        return text;
     }
-    std::string Cabinet(const std::string& cabName, const std::string&) override {
-        return FPath + cabName;
+    std::string Cabinet(const std::string& cabName, const std::string& tmp, bool ownCopy) override {
+        if (!ownCopy) return FPath + cabName;
+        // A copy the run alone holds: it can't change between its check and its unpacking.
+        MakeFoldersFor(tmp, cabName);
+        plat::CopyFile(FPath + cabName, tmp + cabName, false);
+        return tmp + cabName;
     }
 
 private:
@@ -140,6 +169,7 @@ bool TForm1::RunUpdate(TUpdateSource& source) {
     const bool cloneSite = Settings.CloneSite && rules.ClonesSite;
     const TSayProc say = [this](const std::string& text) { Say(text); };
     FileErrors = false;
+    VerifiedUpdaterSha256.clear();
     if (!plat::DirectoryExists(tmp)) plat::ForceDirectories(tmp);
     Say("Contacting download site ...(" + source.Where() + ")");
     if (!rules.ManifestIsDownloaded) Say("Checking versions...");
@@ -148,13 +178,33 @@ bool TForm1::RunUpdate(TUpdateSource& source) {
     if (rules.ManifestIsDownloaded) ProgressBar1.StepIt();
     if (!manifestCame) ReportFailedGet(source, "versions.txt");
     TManifest m;
-    if (cloneSite && manifestCame) source.SaveCopy(Settings.ClonePath + "versions.txt");
-    m.ManifestLines = source.ManifestLines();
+    const std::string manifest = source.ManifestText();
+    // With a trusted key nothing unsigned is taken; a clone of a signed site is signed too.
+    const bool keyed = !Settings.SitePublicKeys.empty();
+    std::optional<std::string> signature;
+    if (manifestCame && (keyed || cloneSite)) signature = source.Signature();
+    const char* refusal = nullptr;
+    if (keyed && !signature)
+        refusal = "Giving up - site signature missing";
+    else if (keyed && !SiteSignatureValid(Settings.SitePublicKeys, manifest, *signature))
+        refusal = "Giving up - site signature invalid";
+    if (cloneSite && manifestCame && !refusal) {
+        SaveText(Settings.ClonePath + "versions.txt", manifest);
+        if (signature)
+            SaveText(Settings.ClonePath + SiteSignatureName, *signature);
+        else if (plat::FileExists(Settings.ClonePath + SiteSignatureName))
+            plat::DeleteFile(Settings.ClonePath + SiteSignatureName);
+    }
+    m.ManifestLines = LoadManifestLines(manifest);
     if (rules.ManifestIsDownloaded) Say("Checking versions...");
+    if (refusal) return GiveUpOnSite(m, refusal);
     // An error page is still read as a manifest, so one without commas gives up as ever;
     // one that reads as a manifest is not one either.
     if (!ParseManifest(m, rules.ReplacesBlankSizes, Settings.ProductDir, say) || !manifestCame)
         return false;
+    for (size_t i = 0; keyed && i < m.Count(); ++i)
+        if (Sha256Field(m.FileTails[i]).empty())
+            return GiveUpOnSite(m, "Giving up - line corrupt for SHA-256 - " + m.FileTails[i]);
 
     for (size_t i = 0; i < m.Count(); ++i) {
         const TManifestEntry e = PrepareEntry(m, i, Settings.ProductDir);
@@ -164,6 +214,8 @@ bool TForm1::RunUpdate(TUpdateSource& source) {
             if (source.Get(e.CabName)) {
                 MakeFoldersFor(Settings.ClonePath, e.CabName);
                 source.SaveCopy(Settings.ClonePath + e.CabName);
+                if (!CabinetTrusted(Settings.ClonePath + e.CabName, m.FileTails[i], name))
+                    plat::DeleteFile(Settings.ClonePath + e.CabName);
             } else {
                 ReportFailedGet(source, e.CabName);
             }
@@ -173,15 +225,20 @@ bool TForm1::RunUpdate(TUpdateSource& source) {
         const TEntryStatus status = ClassifyEntry(e);
         Say(EntryStatusLine(status, name));
         if (status != TEntryStatus::Unchanged) {
-            const std::string cab = source.Cabinet(e.CabName, tmp);
+            const bool ownCopy = rules.FetchesCabinets || keyed;
+            const std::string cab = source.Cabinet(e.CabName, tmp, ownCopy);
             if (cab.empty()) {
                 ReportFailedGet(source, e.CabName);
             } else {
-                // A clone run from a folder installs nothing, so a file that does not come
-                // out is no error of it.
-                Extract(cab, name, !Settings.CloneSite);
-                if (rules.FetchesCabinets && !plat::DeleteFile(cab) &&
-                    status == TEntryStatus::Changed)
+                if (CabinetTrusted(cab, m.FileTails[i], name)) {
+                    // A clone run from a folder installs nothing, so a file that does not
+                    // come out is no error of it.
+                    Extract(cab, name, !Settings.CloneSite);
+                    if (keyed && IsUpdaterProgram(name))
+                        VerifiedUpdaterSha256 = FileSha256Field(tmp + name);
+                }
+                if (ownCopy && !plat::DeleteFile(cab) && status == TEntryStatus::Changed &&
+                    rules.FetchesCabinets)
                     Say("Error deleting " + cab + " " + SystemErrorText());
             }
         }
@@ -196,6 +253,23 @@ bool TForm1::RunUpdate(TUpdateSource& source) {
 void TForm1::ReportFailedGet(const TUpdateSource& source, const std::string& name) {
     FileErrors = true;
     Say("Error retrieving " + name + " " + source.Failure());
+}
+
+bool TForm1::GiveUpOnSite(const TManifest& m, const std::string& line) {
+    Say(line);
+    StoreManifest(m.ManifestLines, Settings.ProductDir);
+    return false;
+}
+
+bool TForm1::CabinetTrusted(const std::string& cab, const std::string& tail,
+                            const std::string& name) {
+    if (Settings.SitePublicKeys.empty()) return true;
+    const std::string actual = FileSha256Field(cab);
+    if (!actual.empty() && actual == Sha256Field(tail)) return true;
+    FileErrors = true;
+    Say("Error extracting " + name + " " +
+        (actual.empty() ? SystemErrorText() : "cabinet does not match the signed manifest"));
+    return false;
 }
 
 void TForm1::Extract(const std::string& cab, const std::string& name, bool report) {
@@ -214,7 +288,7 @@ void TForm1::Install(const std::string& name, const TEngineRules& rules) {
     try {
         // The running updater can't replace itself: its new program stays in TmpDir and the
         // self-update at the end of the run does it.
-        if (plat::LowerCase(name) == "kvupdater.exe") {
+        if (IsUpdaterProgram(name)) {
             Settings.SelfUpdatePending = true;
             return;
         }

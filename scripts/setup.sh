@@ -8,6 +8,7 @@ packages=(
   libxcb1-dev libxcb-res0-dev
   qt6-base-dev qt6-svg-dev qt6-qpa-plugins
   libgtest-dev libgmock-dev libbenchmark-dev
+  libssl-dev openssl
   nginx-light tinyproxy xvfb xauth xfonts-base fonts-dejavu-core cabextract curl binutils
 )
 missing=()

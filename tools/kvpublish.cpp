@@ -6,11 +6,13 @@
 #include "kv_config.h"
 #include "platform/terminal.h"
 #include "tools/publish.h"
+#include "tools/site_signing.h"
 
 namespace {
 
 const char Usage[] =
     "Usage: kvpublish [OPTION]... PRODUCT_FOLDER SITE_FOLDER\n"
+    "  or:  kvpublish --new-key KEY_FILE | --public-key KEY_FILE\n"
     "Publish the files of PRODUCT_FOLDER as an update site in SITE_FOLDER: one cabinet\n"
     "per file (NAME.EXT becomes NAME.cab, holding the file under its own name) and the\n"
     "manifest versions.txt listing every file with its checksum and size.\n"
@@ -21,8 +23,18 @@ const char Usage[] =
     "  -c, --compression=TYPE  mszip (the default) or none\n"
     "  -f, --force             rebuild every cabinet\n"
     "  -q, --quiet             print nothing but errors\n"
+    "      --sign-key=KEY_FILE sign the site with the private key in KEY_FILE: every\n"
+    "                          manifest entry gets its cabinet's SHA-256 and\n"
+    "                          versions.sig the manifest's signature; without it an\n"
+    "                          earlier versions.sig is removed\n"
+    "      --new-key=KEY_FILE  make a new key pair, write its private key to KEY_FILE\n"
+    "                          (readable by its owner only, never replaced) and print\n"
+    "                          the public key\n"
+    "      --public-key=KEY_FILE  print the public key of the private key in KEY_FILE\n"
     "      --help              display this help and exit\n"
     "      --version           output version information and exit\n"
+    "\n"
+    "A public key is printed as one line, as updaters are given it to trust.\n"
     "\n"
     "Exit status: 0 on success, 1 when publishing failed, 2 for a wrong command line.\n";
 
@@ -54,12 +66,21 @@ void DrawProgress(size_t index, size_t count, const std::string& name) {
     std::fflush(stderr);
 }
 
+// "--name" (its value the next argument) or "--name=VALUE" (value set here).
+bool KeyOption(const std::string& arg, const std::string& name, std::string& value) {
+    if (arg == name) return true;
+    if (arg.rfind(name + "=", 0) != 0) return false;
+    value = arg.substr(name.size() + 1);
+    return true;
+}
+
 } // namespace
 
 int main(int argc, char** argv) {
     TPublishOptions options;
     bool quiet = false;
     std::vector<std::string> operands;
+    std::string signKey, newKey, publicKey;
     bool optionsDone = false;
     for (int i = 1; i < argc; ++i) {
         std::string a = argv[i];
@@ -77,6 +98,13 @@ int main(int argc, char** argv) {
             quiet = true;
         } else if (a == "-f" || a == "--force") {
             options.Force = true;
+        } else if (KeyOption(a, "--sign-key", signKey) || KeyOption(a, "--new-key", newKey) ||
+                   KeyOption(a, "--public-key", publicKey)) {
+            std::string& value = a.rfind("--sign-key", 0) == 0  ? signKey
+                                 : a.rfind("--new-key", 0) == 0 ? newKey
+                                                                : publicKey;
+            if (a.find('=') == std::string::npos && i + 1 < argc) value = argv[++i];
+            if (value.empty()) return BadUsage("option '" + a + "' requires a key file");
         } else if (a == "-c" || a == "--compression" || a.rfind("--compression=", 0) == 0 ||
                    (a.rfind("-c", 0) == 0 && a.size() > 2)) {
             std::string value;
@@ -94,13 +122,25 @@ int main(int argc, char** argv) {
             return BadUsage("unrecognized option '" + a + "'");
         }
     }
+    if (!newKey.empty() || !publicKey.empty()) {
+        if (!operands.empty()) return BadUsage("extra operand '" + operands[0] + "'");
+        if (!newKey.empty() && !publicKey.empty())
+            return BadUsage("--new-key and --public-key can't be given together");
+        return newKey.empty() ? PublicKeyCommand(publicKey) : NewKeyCommand(newKey);
+    }
     if (operands.size() < 2) return BadUsage("missing operand");
     if (operands.size() > 2) return BadUsage("extra operand '" + operands[2] + "'");
 
     bool bar = !quiet && plat::StderrIsTerminal();
     if (bar) options.OnFile = DrawProgress;
     try {
+        // A key that can't sign fails the run before the site changes.
+        if (!signKey.empty()) CheckSigningKey(signKey);
         TPublishResult r = Publish(operands[0], operands[1], options);
+        if (!signKey.empty())
+            SignSite(operands[1], signKey);
+        else
+            RemoveSiteSignature(operands[1]);
         if (bar) {
             DrawProgress(r.Files, r.Files, "");
             std::fputc('\n', stderr);

@@ -81,10 +81,10 @@ std::string FileSumText(const std::string& data) {
     return std::to_string(static_cast<int32_t>(sum));
 }
 
-TProduct::TProduct(const std::string& languageDat)
+TProduct::TProduct(const std::string& languageDat, const std::string& program)
     : FRootPath(std::filesystem::canonical(FRoot.Path()).string() + "/") {
     kvtest::RunCommand("mkdir -p " + Quote(Dir()) + " " + Quote(Site()) + " && cp " +
-                       Quote(KV_UPDATER_EXE) + " " + Quote(Dir() + "KVUpdater.exe"));
+                       Quote(program) + " " + Quote(Dir() + "KVUpdater.exe"));
     Write("language.dat", languageDat);
 }
 

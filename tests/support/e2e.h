@@ -35,9 +35,11 @@ std::string FileSumText(const std::string& data); // the manifest's checksum of 
 // folder for whatever a test needs.
 class TProduct {
 public:
-    // Copies the built updater into the product folder and puts an empty "language.dat"
-    // beside it, so that the folder is the product folder whatever the machine holds.
-    explicit TProduct(const std::string& languageDat = "");
+    // Copies the built updater (or another build of it) into the product folder and puts
+    // an empty "language.dat" beside it, so that the folder is the product folder whatever
+    // the machine holds.
+    explicit TProduct(const std::string& languageDat = "",
+                      const std::string& program = KV_UPDATER_EXE);
     const std::string& Root() const { return FRootPath; }
     std::string Dir() const { return Root() + "product/"; }
     std::string Site() const { return Root() + "site/"; }
