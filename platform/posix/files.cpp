@@ -13,6 +13,7 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "kv_config.h"
 #include "platform/posix/files_posix.h"
 #include "platform/text.h"
 
@@ -328,8 +329,10 @@ std::string ProgramDir() {
     return ExtractFilePath(ProgramFileName());
 }
 
+// The folder the packages install the updater into (/opt/kestavorin unless the build says
+// otherwise).
 std::string StandardProductDir() {
-    return "/opt/kestavorin";
+    return KV_PRODUCT_DIR;
 }
 
 bool FindEntry(const std::string& name, TDirEntry& entry) {
