@@ -23,12 +23,8 @@ const std::map<std::string, std::string> Tree = {
     {"my plugins/empty.cfg", ""},
 };
 
-struct TFrom {
-    const char* What;
-    bool Http;
-};
-
-class TreeInstall : public ::testing::TestWithParam<TFrom> {};
+// The parameter: from the site over HTTP (true) or from a folder holding it.
+class TreeInstall : public ::testing::TestWithParam<bool> {};
 
 TEST_P(TreeInstall, EveryFileLandsInItsFolder) {
     TProduct p;
@@ -36,7 +32,7 @@ TEST_P(TreeInstall, EveryFileLandsInItsFolder) {
     e2e::Publish(p.Root() + "release", p.Site() + "components");
 
     std::unique_ptr<kvtest::TNginx> nginx;
-    if (GetParam().Http) {
+    if (GetParam()) {
         nginx = std::make_unique<kvtest::TNginx>(p.Site());
         p.UseUrl(nginx->Url("/"));
     } else {
@@ -55,8 +51,7 @@ TEST_P(TreeInstall, EveryFileLandsInItsFolder) {
     EXPECT_EQ(run.Starting("Ok - ").size(), Tree.size()) << ::testing::PrintToString(run.Log);
 }
 
-INSTANTIATE_TEST_SUITE_P(From, TreeInstall,
-                         ::testing::Values(TFrom{"Url", true}, TFrom{"Folder", false}),
-                         [](const auto& info) { return std::string(info.param.What); });
+INSTANTIATE_TEST_SUITE_P(From, TreeInstall, ::testing::Bool(),
+                         [](const auto& info) { return info.param ? "Url" : "Folder"; });
 
 } // namespace
