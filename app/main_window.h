@@ -106,6 +106,8 @@ private:
     void AssignProxy(const std::string& text);
     // The one loop of both engines.
     bool RunUpdate(TUpdateSource& source);
+    // A file the source could not get: an error of the run, with what came instead.
+    void ReportFailedGet(const TUpdateSource& source, const std::string& name);
     // Unpacks name from the cabinet into TmpDir. With report, a file that does not come out
     // is logged and counted in FileErrors.
     void Extract(const std::string& cab, const std::string& name, bool report);

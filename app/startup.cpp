@@ -1,5 +1,6 @@
 // Start-up: the product folder, the two initialisation files, the switches, the edition,
 // the download URL, the first log lines and the armed timer.
+#include <charconv>
 #include <string>
 
 #include "app/brand_rules.h"
@@ -194,6 +195,15 @@ void TForm1::ReadKVUpdaterIni() {
         Settings.ClonePath = ini.ReadString(General, "CloneToPath", "");
         Settings.AutoExit = ini.ReadBool(General, "AutoExit", false);
         Settings.Silent = ini.ReadBool(General, "Silent", false);
+        // The largest answer a fetch takes, in bytes: a site can't fill the disk past it.
+        const std::string limit = plat::Trim(ini.ReadString(General, "MaxDownloadSize", ""));
+        int64_t bytes = 0;
+        auto [end, error] = std::from_chars(limit.data(), limit.data() + limit.size(), bytes);
+        if (!limit.empty() && error == std::errc() && end == limit.data() + limit.size() &&
+            bytes > 0)
+            msHTTPClient1.ResponseStream().Limit = bytes;
+        else if (!limit.empty())
+            Say("Invalid download size: " + limit);
     }
 
     msHTTPClient1.ProxyAuthorization = !msHTTPClient1.ProxyUserName.empty();

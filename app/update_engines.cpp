@@ -38,14 +38,16 @@ public:
     virtual const TEngineRules& Rules() const = 0;
     // The url or folder the log names.
     virtual const std::string& Where() const = 0;
-    // Brings the file to where SaveCopy and ManifestLines read it.
-    virtual void Get(const std::string& name) = 0;
+    // Brings the file to where SaveCopy and ManifestLines read it. False when what came
+    // is no content (an error or redirect answer): Failure() then says what came instead.
+    virtual bool Get(const std::string& name) = 0;
+    virtual std::string Failure() const { return {}; }
     // Writes the file last got to fileName (a clone run, a cabinet to unpack).
     virtual void SaveCopy(const std::string& fileName) = 0;
     // The manifest's lines, once it has been got.
     virtual std::vector<std::string> ManifestLines() = 0;
     // The cabinet of an entry as a file that can be unpacked, got and saved into tmp when
-    // it has to be.
+    // it has to be; empty when it could not be got.
     virtual std::string Cabinet(const std::string& cabName, const std::string& tmp) = 0;
 };
 
@@ -68,10 +70,17 @@ public:
     TSiteSource(TmsHTTPClient& client, const std::string& url) : FClient(client), FUrl(url) {}
     const TEngineRules& Rules() const override { return SiteRules; }
     const std::string& Where() const override { return FUrl; }
-    void Get(const std::string& name) override {
+    bool Get(const std::string& name) override {
         FClient.SetURL(FUrl + name);
-        FClient.Get(); // the status is not looked at: an error page is content too
+        FStatus = FClient.Get();
         FClient.ResponseStream().SetPosition(0);
+        // Only a success answer is the file: an error page, a redirect or an answer without
+        // a status line is never installed, cloned or taken for an empty manifest.
+        return FStatus >= 200 && FStatus <= 299;
+    }
+    std::string Failure() const override {
+        const TmsHeaders& head = FClient.Headers();
+        return FStatus == -1 || head.empty() || head[0].empty() ? "no status line" : head[0];
     }
     void SaveCopy(const std::string& fileName) override {
         FClient.ResponseStream().SaveToFile(fileName);
@@ -80,7 +89,7 @@ public:
         return LoadManifestLines(FClient.ResponseStream().View());
     }
     std::string Cabinet(const std::string& cabName, const std::string& tmp) override {
-        Get(cabName);
+        if (!Get(cabName)) return {};
         MakeFoldersFor(tmp, cabName);
         SaveCopy(tmp + cabName);
         return tmp + cabName;
@@ -89,6 +98,7 @@ public:
 private:
     TmsHTTPClient& FClient;
     std::string FUrl;
+    int32_t FStatus = -1;
 };
 
 // A folder holding the site's files: nothing is fetched, everything is read in place.
@@ -97,7 +107,7 @@ public:
     explicit TFolderSource(const std::string& path) : FPath(path) {}
     const TEngineRules& Rules() const override { return FolderRules; }
     const std::string& Where() const override { return FPath; }
-    void Get(const std::string&) override {}
+    bool Get(const std::string&) override { return true; }
     void SaveCopy(const std::string&) override {}
     std::vector<std::string> ManifestLines() override {
         return LoadManifestFile(FPath + "versions.txt");
@@ -113,6 +123,8 @@ private:
 } // namespace
 
 bool TForm1::DoItHTTP(const std::string& url) {
+    // A body too long for memory continues in the updater's own working folder.
+    msHTTPClient1.ResponseStream().SpillFolder = Settings.TmpDir();
     TSiteSource site(msHTTPClient1, url);
     return RunUpdate(site);
 }
@@ -132,22 +144,29 @@ bool TForm1::RunUpdate(TUpdateSource& source) {
     Say("Contacting download site ...(" + source.Where() + ")");
     if (!rules.ManifestIsDownloaded) Say("Checking versions...");
 
-    source.Get("versions.txt");
+    const bool manifestCame = source.Get("versions.txt");
     if (rules.ManifestIsDownloaded) ProgressBar1.StepIt();
+    if (!manifestCame) ReportFailedGet(source, "versions.txt");
     TManifest m;
-    if (cloneSite) source.SaveCopy(Settings.ClonePath + "versions.txt");
+    if (cloneSite && manifestCame) source.SaveCopy(Settings.ClonePath + "versions.txt");
     m.ManifestLines = source.ManifestLines();
     if (rules.ManifestIsDownloaded) Say("Checking versions...");
-    if (!ParseManifest(m, rules.ReplacesBlankSizes, Settings.ProductDir, say)) return false;
+    // An error page is still read as a manifest, so one without commas gives up as ever;
+    // one that reads as a manifest is not one either.
+    if (!ParseManifest(m, rules.ReplacesBlankSizes, Settings.ProductDir, say) || !manifestCame)
+        return false;
 
     for (size_t i = 0; i < m.Count(); ++i) {
         const TManifestEntry e = PrepareEntry(m, i, Settings.ProductDir);
         const std::string& name = e.Name;
         if (cloneSite) {
             Say("Retrieving file " + e.CabName);
-            source.Get(e.CabName);
-            MakeFoldersFor(Settings.ClonePath, e.CabName);
-            source.SaveCopy(Settings.ClonePath + e.CabName);
+            if (source.Get(e.CabName)) {
+                MakeFoldersFor(Settings.ClonePath, e.CabName);
+                source.SaveCopy(Settings.ClonePath + e.CabName);
+            } else {
+                ReportFailedGet(source, e.CabName);
+            }
             ProgressBar1.StepIt();
             continue;
         }
@@ -155,11 +174,16 @@ bool TForm1::RunUpdate(TUpdateSource& source) {
         Say(EntryStatusLine(status, name));
         if (status != TEntryStatus::Unchanged) {
             const std::string cab = source.Cabinet(e.CabName, tmp);
-            // A clone run from a folder installs nothing, so a file that does not come out
-            // is no error of it.
-            Extract(cab, name, !Settings.CloneSite);
-            if (rules.FetchesCabinets && !plat::DeleteFile(cab) && status == TEntryStatus::Changed)
-                Say("Error deleting " + cab + " " + SystemErrorText());
+            if (cab.empty()) {
+                ReportFailedGet(source, e.CabName);
+            } else {
+                // A clone run from a folder installs nothing, so a file that does not come
+                // out is no error of it.
+                Extract(cab, name, !Settings.CloneSite);
+                if (rules.FetchesCabinets && !plat::DeleteFile(cab) &&
+                    status == TEntryStatus::Changed)
+                    Say("Error deleting " + cab + " " + SystemErrorText());
+            }
         }
         // Also for an unchanged entry: a file an earlier run left in TmpDir is installed.
         if (!Settings.CloneSite && plat::FileExists(tmp + name)) Install(name, rules);
@@ -167,6 +191,11 @@ bool TForm1::RunUpdate(TUpdateSource& source) {
     }
     ProgressBar1.SetPosition(ProgressBar1.Max);
     return true;
+}
+
+void TForm1::ReportFailedGet(const TUpdateSource& source, const std::string& name) {
+    FileErrors = true;
+    Say("Error retrieving " + name + " " + source.Failure());
 }
 
 void TForm1::Extract(const std::string& cab, const std::string& name, bool report) {

@@ -83,10 +83,15 @@ int32_t TmsHTTPClient::Get() {
         if (OnSendingRequest) OnSendingRequest(this);
         SendRequest("GET");
         if (OnRequestSent) OnRequestSent(this);
+        Bounds.SetDeadline(TimeOut());
         status = ReadHeaders();
+        Bounds.Clear();
+        Bounds.SetRateFloor(MinBodyBytes, MinBodyWindow);
         ReadBody();
+        Bounds.Clear();
     } catch (...) {
         // An error out of Disconnect replaces the one on its way out.
+        Bounds.Clear();
         StopTimeCounter();
         Disconnect();
         throw;
@@ -138,15 +143,16 @@ int32_t TmsHTTPClient::ReadHeaders() {
 void TmsHTTPClient::ReadBody() {
     // The memory of the last body is kept for this one: a body of about the same size
     // arrives without the cost of fresh pages. What is left over is given back below.
-    FResponseStream.SetSize(0);
+    FResponseStream.Clear();
     if (plat::LowerCase(FieldValue(FHeaders, "Transfer-Encoding")) == "chunked") {
         ReceiveChunked(FResponseStream);
     } else {
         // Not a number, or out of range: read until the server closes.
         int32_t length = plat::TryDecimalToInt(FieldValue(FHeaders, "Content-Length")).value_or(-1);
+        // An announced length past the limit fails before a byte of it is read.
+        if (length > FResponseStream.Limit) throw EmsBodyTooLargeError(FResponseStream.Limit);
         ReceiveStream(FResponseStream, length, 0);
     }
-    if (FResponseStream.Capacity() > FResponseStream.Size() + FResponseStream.Size() / 8 + 65536)
-        FResponseStream.ShrinkToFit();
+    FResponseStream.Trim();
     FResponseStream.SetPosition(0);
 }

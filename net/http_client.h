@@ -32,14 +32,21 @@ public:
 
     TmsNotifyEvent OnSendingRequest, OnRequestSent;
 
+    // A body must bring at least MinBodyBytes in every MinBodyWindow seconds; the head must
+    // arrive whole within TimeOut seconds. Either failing is a time-out.
+    int64_t MinBodyBytes = 1024;
+    int32_t MinBodyWindow = 60;
+
     // Sends one GET for URL and reads the response. Returns the status code, -1 when the
     // status line holds none. Raises EWinsockError, EmsTimedOutError, EmsCanceledError,
     // EmsTooMuchDataError or Exception "Error receiving the stream"; a failure while the
-    // body is read leaves the bytes received so far in ResponseStream.
+    // body is read leaves the bytes received so far in ResponseStream. A body longer than
+    // ResponseStream().Limit raises EmsBodyTooLargeError.
     int32_t Get();
 
-    // The body of the last response; position 0 after a successful Get.
-    TMemoryStream& ResponseStream() { return FResponseStream; }
+    // The body of the last response; position 0 after a successful Get. Its SpillFolder
+    // and Limit are the caller's to set.
+    TBodyStream& ResponseStream() { return FResponseStream; }
 
 protected:
     void SendRequest(const std::string& method);
@@ -49,5 +56,5 @@ protected:
 private:
     std::string FURL, FPath = "/";
     TmsHeaders FHeaders;
-    TMemoryStream FResponseStream;
+    TBodyStream FResponseStream;
 };

@@ -1,5 +1,6 @@
 #pragma once
 // Message texts of the internet components.
+#include <cstdint>
 #include <string>
 
 inline constexpr const char* sTimedOut = "Operation timed out";
@@ -12,5 +13,7 @@ inline constexpr const char* sParagraphTooLarge = "Paragraph is too large";
 inline constexpr const char* sInvalidCharacter = "Invalid Character";
 inline constexpr const char* sWinsockErrorNo = "Winsock error no ";
 
+// "Response larger than " + limit + " bytes".
+std::string BodyTooLargeText(int64_t limit);
 // "Function " + name + " not found".
 std::string FunctionNotFoundText(const std::string& name);

@@ -15,7 +15,6 @@ namespace {
 constexpr int LineBufferSize = 4096;
 constexpr int MaxLineBytes = 4094; // a line this long, its line end included, is too much
 constexpr size_t MaxNameLength = 255;
-constexpr int64_t MinReserve = 64 * 1024;
 
 TmsWinsock& Winsock() {
     return TmsWinsock::Instance();
@@ -62,17 +61,6 @@ bool ParseChunkSize(const std::string& text, int32_t& size) {
     }
     size = static_cast<int32_t>(value);
     return true;
-}
-
-// Room for the next block of a memory stream: at most twice what it already holds plus a
-// block, and never past the announced end, so an announced length that never arrives costs
-// nothing.
-void ReserveFor(TMemoryStream& stream, int64_t want, int64_t end) {
-    int64_t position = stream.Position();
-    if (position + want <= stream.Capacity()) return;
-    int64_t target = std::max({position + want, stream.Capacity() * 2, MinReserve});
-    if (end > 0) target = std::min(target, std::max(end, position + want));
-    stream.Reserve(target);
 }
 
 } // namespace
@@ -125,7 +113,12 @@ void TmsSocketBase::ResetTimeCounter() {
 }
 
 bool TmsSocketBase::TimedOut() const {
-    return FTimeCounter && FTimeCounter->TimedOut();
+    return FTimeCounter && (FTimeCounter->TimedOut() || Bounds.Exceeded());
+}
+
+void TmsSocketBase::NoteReceived(int64_t bytes) {
+    ResetTimeCounter();
+    Bounds.Note(bytes);
 }
 
 // ---- TmsSocket
@@ -262,7 +255,7 @@ std::string TmsSocket::ReceiveLine() {
         if (Canceled) throw EmsCanceledError();
         if (r > 0) {
             received += r;
-            ResetTimeCounter();
+            NoteReceived(r);
             bool complete = buffer[received - 1] == '\n';
             if (received >= MaxLineBytes) throw EmsTooMuchDataError();
             if (!FBlocking) plat::Presentation().ProcessMessages();
@@ -287,12 +280,15 @@ std::string TmsSocket::ReceiveLine() {
 }
 
 void TmsSocket::ReceiveStream(TStream& stream, int32_t expected, int64_t start) {
+    ReceiveInto(stream, expected, start, 0);
+}
+
+void TmsSocket::ReceiveInto(TStream& stream, int32_t expected, int64_t start, int64_t base) {
     auto& ws = Winsock();
     stream.SetPosition(start);
     if (expected == 0) expected = -1;
     const int32_t block = std::max(BufferSize, 1);
-    auto* memory = dynamic_cast<TMemoryStream*>(&stream);
-    std::vector<char> buffer(memory ? 0 : static_cast<size_t>(block));
+    std::vector<char> buffer;
     int64_t received = 0;
     {
         TCounterGuard guard(*this);
@@ -301,25 +297,25 @@ void TmsSocket::ReceiveStream(TStream& stream, int32_t expected, int64_t start) 
             int32_t want = block;
             if (expected > 0)
                 want = static_cast<int32_t>(std::min<int64_t>(want, expected - received));
-            char* target = buffer.data();
-            if (memory) {
-                // Straight into the stream: no copy per block.
-                ReserveFor(*memory, want, expected > 0 ? start + expected : -1);
-                target = memory->WritableTail(want);
+            // Straight into the stream where it can take the bytes: no copy per block.
+            char* target = stream.ReceiveTail(want, expected > 0 ? start + expected : -1);
+            if (!target) {
+                buffer.resize(static_cast<size_t>(block));
+                target = buffer.data();
             }
             int r = ws.Recv(FSocket, target, want);
             FLastResult = r;
             if (r > 0) {
-                if (memory)
-                    memory->Commit(r);
-                else
+                if (target == buffer.data())
                     stream.Write(buffer.data(), r);
+                else
+                    stream.Commit(r);
             }
             if (Canceled) throw EmsCanceledError();
             if (r > 0) {
                 received += r;
-                ResetTimeCounter();
-                int64_t position = stream.Position();
+                NoteReceived(r);
+                int64_t position = stream.Position() - base;
                 FireProgress(expected > 0 ? Percent(position, expected) : -1,
                              static_cast<int32_t>(position), -1);
                 if (!FBlocking) plat::Presentation().ProcessMessages();
@@ -343,16 +339,11 @@ void TmsSocket::ReceiveChunked(TStream& stream) {
     do {
         if (!ParseChunkSize(plat::Trim(ReceiveLine()), size))
             throw Exception(sErrorReceivingStream);
+        // Each chunk goes straight to the end of the body (what did arrive of a broken one
+        // stays there), with its progress counted within the chunk.
         if (size != 0) {
-            TMemoryStream chunk;
-            try {
-                ReceiveStream(chunk, size, 0);
-            } catch (...) {
-                // What did arrive of a broken chunk stays with the body.
-                stream.Write(chunk.Memory(), chunk.Size());
-                throw;
-            }
-            stream.Write(chunk.Memory(), chunk.Size());
+            const int64_t end = stream.Position();
+            ReceiveInto(stream, size, end, end);
         }
         ReceiveLine(); // the line end after the data, or the body's last line
     } while (size != 0);

@@ -41,6 +41,7 @@ public:
     void StartTimeCounter();
     void StopTimeCounter();
     void ResetTimeCounter();
+    // Also true when a bound of Bounds is exceeded: it ends a wait as a time-out does.
     bool TimedOut() const;
     bool HasTimeCounter() const { return FTimeCounter != nullptr; }
 
@@ -48,10 +49,16 @@ public:
     int32_t LastResult() const { return FLastResult; }
     uint16_t LastError() const { return FLastError; }
 
+    // Bounds on the current phase beyond the inactivity time-out (non-blocking mode only).
+    TTransferBounds Bounds;
+
     // A socket notification: for WM_ASYNCSELECT the word is (error << 16) | event.
     virtual void HandleSocketNotification(uint32_t message, uint32_t word) = 0;
 
 protected:
+    // Bytes arrived: the inactivity counter starts again and the bounds count them.
+    void NoteReceived(int64_t bytes);
+
     int32_t FTimeOut = 60;
     bool FBlocking = false;
     std::unique_ptr<TmsTimeCounter> FTimeCounter;
@@ -112,6 +119,8 @@ protected:
     // Ends a wait: stops the counter, then raises for a time-out or a cancel.
     void EndWait();
     void FireProgress(int32_t perc, int32_t byteCount, int32_t lineCount);
+    // ReceiveStream with the progress counted from base.
+    void ReceiveInto(TStream& stream, int32_t expected, int64_t start, int64_t base);
 
     bool FConnected = false, FClosedByPeer = false;
     uint32_t FEventMask = 0;       // notifications asked for (AsyncSelect)

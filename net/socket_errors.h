@@ -95,6 +95,12 @@ public:
     EmsTooMuchDataError() : Exception(sTooMuchData) {}
 };
 
+// A response body longer than the client takes (its Limit in bytes).
+class EmsBodyTooLargeError : public Exception {
+public:
+    explicit EmsBodyTooLargeError(int64_t limit) : Exception(BodyTooLargeText(limit)) {}
+};
+
 // Socket library errors. ErrorCode is the Windows Sockets error number when the error came
 // from a code (RaiseSocketError), 0 for the binding's own messages.
 class EWinsockError : public Exception {

@@ -5,8 +5,42 @@
 #include <cstring>
 #include <new>
 
+#include "net/socket_errors.h"
+#include "platform/clock.h"
 #include "platform/exception.h"
 #include "platform/files.h"
+#include "platform/text.h"
+
+namespace {
+
+constexpr int64_t MinReserve = 64 * 1024;
+constexpr int64_t CopyBlock = 64 * 1024;
+
+[[noreturn]] void RaiseFileError(const char* what, const std::string& fileName) {
+    int code = plat::GetLastError();
+    throw EInOutError(what + ("\"" + fileName + "\". ") + plat::SysErrorMessage(code), code);
+}
+
+plat::TFile CreateForSave(const std::string& fileName) {
+    plat::TFile file(plat::FileCreate(fileName));
+    if (!file.IsOpen()) RaiseFileError("Cannot create file ", fileName);
+    return file;
+}
+
+void WriteAll(plat::TFile& file, const char* data, int64_t size, const std::string& fileName) {
+    int64_t done = 0;
+    while (done < size) {
+        int64_t n = plat::FileWrite(file.Get(), data + done, static_cast<size_t>(size - done));
+        if (n <= 0) RaiseFileError("Write error on ", fileName);
+        done += n;
+    }
+}
+
+void CloseSaved(plat::TFile& file, const std::string& fileName) {
+    if (!file.Close()) RaiseFileError("Write error on ", fileName);
+}
+
+} // namespace
 
 int64_t TStream::Size() {
     int64_t position = Seek(0, TSeekOrigin::Current);
@@ -111,6 +145,17 @@ char* TMemoryStream::WritableTail(int64_t count) {
     return FData + FPosition;
 }
 
+char* TMemoryStream::ReceiveTail(int64_t count, int64_t end) {
+    // At most twice what the stream holds plus the block, and never past the announced end,
+    // so an announced length that never arrives costs nothing.
+    if (FPosition + count > FCapacity) {
+        int64_t target = std::max({FPosition + count, FCapacity * 2, MinReserve});
+        if (end > 0) target = std::min(target, std::max(end, FPosition + count));
+        Reserve(target);
+    }
+    return WritableTail(count);
+}
+
 void TMemoryStream::Commit(int64_t count) {
     if (count <= 0) return;
     FPosition += count;
@@ -118,27 +163,9 @@ void TMemoryStream::Commit(int64_t count) {
 }
 
 void TMemoryStream::SaveToFile(const std::string& fileName) const {
-    plat::TFile file(plat::FileCreate(fileName));
-    if (!file.IsOpen()) {
-        int code = plat::GetLastError();
-        throw EInOutError("Cannot create file \"" + fileName + "\". " + plat::SysErrorMessage(code),
-                          code);
-    }
-    int64_t done = 0;
-    while (done < FSize) {
-        int64_t n = plat::FileWrite(file.Get(), FData + done, static_cast<size_t>(FSize - done));
-        if (n <= 0) {
-            int code = plat::GetLastError();
-            throw EInOutError("Write error on \"" + fileName + "\". " + plat::SysErrorMessage(code),
-                              code);
-        }
-        done += n;
-    }
-    if (!file.Close()) {
-        int code = plat::GetLastError();
-        throw EInOutError("Write error on \"" + fileName + "\". " + plat::SysErrorMessage(code),
-                          code);
-    }
+    plat::TFile file = CreateForSave(fileName);
+    WriteAll(file, FData, FSize, fileName);
+    CloseSaved(file, fileName);
 }
 
 void TMemoryStream::LoadFromFile(const std::string& fileName) {
@@ -161,4 +188,129 @@ void TMemoryStream::LoadFromFile(const std::string& fileName) {
         Write(buffer, n);
     }
     FPosition = 0;
+}
+
+// ---- TBodyStream
+
+TBodyStream::~TBodyStream() {
+    Clear();
+}
+
+void TBodyStream::CheckLimit(int64_t end) const {
+    if (end > Limit) throw EmsBodyTooLargeError(Limit);
+}
+
+int64_t TBodyStream::Read(void* buffer, int64_t count) {
+    if (!Spilled()) {
+        FMemory.SetPosition(FPosition);
+        int64_t n = FMemory.Read(buffer, count);
+        FPosition += n;
+        return n;
+    }
+    if (count <= 0 || FPosition >= FSize) return 0;
+    if (plat::FileSeek(FFile.Get(), FPosition, 0) < 0) RaiseFileError("Read error on ", FFileName);
+    int64_t n = plat::FileRead(FFile.Get(), buffer,
+                               static_cast<size_t>(std::min(count, FSize - FPosition)));
+    if (n < 0) RaiseFileError("Read error on ", FFileName);
+    FPosition += n;
+    return n;
+}
+
+int64_t TBodyStream::Write(const void* buffer, int64_t count) {
+    if (count <= 0) return 0;
+    CheckLimit(FPosition + count);
+    if (!Spilled() && FPosition + count > SpillSize) Spill();
+    if (!Spilled()) {
+        FMemory.SetPosition(FPosition);
+        FMemory.Write(buffer, count);
+    } else {
+        if (plat::FileSeek(FFile.Get(), FPosition, 0) < 0)
+            RaiseFileError("Write error on ", FFileName);
+        WriteAll(FFile, static_cast<const char*>(buffer), count, FFileName);
+    }
+    FPosition += count;
+    FSize = std::max(FSize, FPosition);
+    return count;
+}
+
+int64_t TBodyStream::Seek(int64_t offset, TSeekOrigin origin) {
+    int64_t base = origin == TSeekOrigin::Beginning ? 0
+                   : origin == TSeekOrigin::Current ? FPosition
+                                                    : FSize;
+    FPosition = std::max<int64_t>(0, base + offset);
+    return FPosition;
+}
+
+char* TBodyStream::ReceiveTail(int64_t count, int64_t end) {
+    // Straight into memory while the body fits there; past that the bytes go through Write.
+    if (Spilled() || FPosition + count > SpillSize) return nullptr;
+    FMemory.SetPosition(FPosition);
+    return FMemory.ReceiveTail(count, end > 0 ? std::min(end, SpillSize) : SpillSize);
+}
+
+void TBodyStream::Commit(int64_t count) {
+    if (count <= 0) return;
+    CheckLimit(FPosition + count);
+    FMemory.Commit(count);
+    FPosition += count;
+    FSize = std::max(FSize, FPosition);
+}
+
+void TBodyStream::Clear() {
+    FMemory.SetSize(0);
+    FLoaded = std::string();
+    FSize = FPosition = 0;
+    FFile.Close();
+    if (!FFileName.empty()) plat::DeleteFile(FFileName);
+    FFileName.clear();
+}
+
+void TBodyStream::Trim() {
+    if (Spilled() || FMemory.Capacity() > FSize + FSize / 8 + MinReserve) FMemory.ShrinkToFit();
+}
+
+void TBodyStream::Spill() {
+    static unsigned counter = 0;
+    const std::string folder = SpillFolder.empty() ? plat::TempFolder() : SpillFolder;
+    const std::string name = folder + "~body" + std::to_string(plat::MonotonicMs()) + "-" +
+                             std::to_string(++counter) + ".tmp";
+    plat::TFile file(plat::FileCreate(name));
+    if (!file.IsOpen()) RaiseFileError("Cannot create file ", name);
+    // Where the system lets an open file lose its name, it goes at once: a run that is
+    // killed leaves nothing behind.
+    FFileName = plat::DeleteFile(name) ? std::string() : name;
+    WriteAll(file, FMemory.Memory(), FMemory.Size(), name);
+    FFile = std::move(file);
+    FMemory.Clear();
+}
+
+std::string_view TBodyStream::View() {
+    if (!Spilled()) return FMemory.View();
+    FLoaded.resize(static_cast<size_t>(FSize));
+    const int64_t position = FPosition;
+    FPosition = 0;
+    int64_t done = 0;
+    while (done < FSize) {
+        int64_t n = Read(FLoaded.data() + done, FSize - done);
+        if (n <= 0) break;
+        done += n;
+    }
+    FPosition = position;
+    FLoaded.resize(static_cast<size_t>(done));
+    return FLoaded;
+}
+
+void TBodyStream::SaveToFile(const std::string& fileName) {
+    plat::TFile file = CreateForSave(fileName);
+    if (!Spilled()) {
+        WriteAll(file, FMemory.Memory(), FMemory.Size(), fileName);
+    } else {
+        std::string block(static_cast<size_t>(CopyBlock), '\0');
+        const int64_t position = FPosition;
+        FPosition = 0;
+        for (int64_t n; (n = Read(block.data(), CopyBlock)) > 0;)
+            WriteAll(file, block.data(), n, fileName);
+        FPosition = position;
+    }
+    CloseSaved(file, fileName);
 }

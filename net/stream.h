@@ -6,6 +6,8 @@
 #include <string>
 #include <string_view>
 
+#include "platform/files.h"
+
 enum class TSeekOrigin { Beginning, Current, End };
 
 class TStream {
@@ -23,6 +25,13 @@ public:
     int64_t Size();
     // Copies count bytes from source's position (count 0: the whole source from its start).
     int64_t CopyFrom(TStream& source, int64_t count);
+
+    // Room for up to count bytes at the position to receive into without a copy, or null
+    // when the stream takes bytes only through Write. end, when above 0, is where the
+    // content is announced to end: no room is reserved past it.
+    virtual char* ReceiveTail(int64_t /*count*/, int64_t /*end*/) { return nullptr; }
+    // Takes n of the bytes placed at ReceiveTail as written.
+    virtual void Commit(int64_t /*n*/) {}
 };
 
 // A stream held in memory, in one contiguous block.
@@ -36,6 +45,8 @@ public:
     int64_t Read(void* buffer, int64_t count) override;
     int64_t Write(const void* buffer, int64_t count) override;
     int64_t Seek(int64_t offset, TSeekOrigin origin) override;
+    char* ReceiveTail(int64_t count, int64_t end) override;
+    void Commit(int64_t count) override;
 
     // Releases the memory; size and position become 0.
     void Clear();
@@ -62,10 +73,56 @@ public:
     // Room for count more bytes at the position without copying: returns where they go.
     // Commit(n) then takes n of them (n <= count) as written.
     char* WritableTail(int64_t count);
-    void Commit(int64_t count);
 
 private:
     void Grow(int64_t needed);
     char* FData = nullptr;
     int64_t FSize = 0, FCapacity = 0, FPosition = 0;
+};
+
+// A response body: in memory up to SpillSize bytes, past that in a file of its own in
+// SpillFolder, so that a body of any length costs bounded memory. A body that would grow
+// past Limit raises EmsBodyTooLargeError instead.
+class TBodyStream : public TStream {
+public:
+    static constexpr int64_t DefaultSpillSize = 16 << 20;
+    static constexpr int64_t DefaultLimit = int64_t{2} << 30;
+
+    TBodyStream() = default;
+    ~TBodyStream() override;
+    TBodyStream(const TBodyStream&) = delete;
+    TBodyStream& operator=(const TBodyStream&) = delete;
+
+    int64_t SpillSize = DefaultSpillSize;
+    int64_t Limit = DefaultLimit;
+    std::string SpillFolder; // with a trailing separator; empty: the system's temporary folder
+
+    int64_t Read(void* buffer, int64_t count) override;
+    int64_t Write(const void* buffer, int64_t count) override;
+    int64_t Seek(int64_t offset, TSeekOrigin origin) override;
+    char* ReceiveTail(int64_t count, int64_t end) override;
+    void Commit(int64_t count) override;
+
+    // Empties the stream and removes its file; the memory stays for the next body.
+    void Clear();
+    bool Spilled() const { return FFile.IsOpen(); }
+    // Gives back memory beyond what the content needs, when that is much.
+    void Trim();
+    int64_t Capacity() const { return FMemory.Capacity(); }
+
+    // The whole content, independent of the position. A spilled body is read into memory
+    // for it: for content that is wanted as text (a manifest), never for a cabinet.
+    std::string_view View();
+    std::string DataString() { return std::string(View()); }
+    // Writes the whole content to a new or truncated file, with TMemoryStream's errors.
+    void SaveToFile(const std::string& fileName);
+
+private:
+    void CheckLimit(int64_t end) const;
+    void Spill();
+    TMemoryStream FMemory;
+    plat::TFile FFile;
+    std::string FFileName; // to remove at the end where the system kept the name
+    int64_t FSize = 0, FPosition = 0;
+    std::string FLoaded;
 };

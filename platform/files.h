@@ -76,6 +76,8 @@ std::string ProgramFileName(); // full name of the running program's file
 std::string ProgramDir();      // its folder, with a trailing separator
 // The folder the product is installed in as standard, without a trailing separator.
 std::string StandardProductDir();
+// The system's folder for temporary files, with a trailing separator.
+std::string TempFolder();
 
 // A point in time in universal time.
 struct TUnixTime {

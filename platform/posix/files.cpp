@@ -329,6 +329,11 @@ std::string ProgramDir() {
     return ExtractFilePath(ProgramFileName());
 }
 
+std::string TempFolder() {
+    const char* dir = std::getenv("TMPDIR");
+    return IncludeTrailingPathDelimiter(dir && *dir ? dir : "/tmp");
+}
+
 // The folder the packages install the updater into (/opt/kestavorin unless the build says
 // otherwise).
 std::string StandardProductDir() {

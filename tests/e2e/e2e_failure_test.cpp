@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 #include <netinet/in.h>
 #include <poll.h>
+#include <sys/resource.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -19,11 +20,13 @@ using e2e::TRun;
 namespace {
 
 // A server that answers each request path with fixed raw bytes and then closes: for what
-// nginx can't be made to do, such as a body cut short.
+// nginx can't be made to do, such as a body cut short. The answer for endlessPath goes on
+// with bytes for as long as the client takes them.
 class TScriptedServer {
 public:
-    explicit TScriptedServer(std::map<std::string, std::string> responses)
-        : FResponses(std::move(responses)) {
+    explicit TScriptedServer(std::map<std::string, std::string> responses,
+                             std::string endlessPath = "")
+        : FResponses(std::move(responses)), FEndless(std::move(endlessPath)) {
         FListener = socket(AF_INET, SOCK_STREAM, 0);
         sockaddr_in a{};
         a.sin_family = AF_INET;
@@ -65,11 +68,15 @@ private:
             std::string response = it != FResponses.end()
                                        ? it->second
                                        : "HTTP/1.1 404 Not Found\r\nContent-Length: 0\r\n\r\n";
-            send(c, response.data(), response.size(), MSG_NOSIGNAL);
+            ssize_t sent = send(c, response.data(), response.size(), MSG_NOSIGNAL);
+            const std::string block(64 << 10, 'x');
+            while (path == FEndless && sent > 0 && !FStop)
+                sent = send(c, block.data(), block.size(), MSG_NOSIGNAL);
             close(c);
         }
     }
     std::map<std::string, std::string> FResponses;
+    std::string FEndless;
     int FListener = -1;
     int FPort = 0;
     std::atomic<bool> FStop{false};
@@ -109,9 +116,10 @@ TEST(Failures, EveryFileLeftOldIsReportedAndFailsTheRun) {
         TRun run = p.Run();
         EXPECT_EQ(run.Status, 1) << ::testing::PrintToString(run.Log);
         EXPECT_EQ(run.Log.back(), "There were errors");
-        // From a site the missing cabinet is the server's error page.
-        EXPECT_TRUE(run.Has(fromSite ? "Error extracting gone.txt not a cabinet"
-                                     : "Error extracting gone.txt The system cannot find the file specified"))
+        // From a site the missing cabinet is the server's error answer, never unpacked.
+        EXPECT_TRUE(run.Has(
+            fromSite ? "Error retrieving gone.cab HTTP/1.1 404 Not Found"
+                     : "Error extracting gone.txt The system cannot find the file specified"))
             << ::testing::PrintToString(run.Log);
         EXPECT_TRUE(run.Has("Error extracting junk.txt not a cabinet"));
         EXPECT_TRUE(run.Has("Error extracting other.txt not in the cabinet"));
@@ -161,4 +169,82 @@ TEST(Failures, UnwritableLogFolderIsReportedByTheErrorHandler) {
     EXPECT_EQ(p.Read("a.txt"), "new a");
     EXPECT_EQ(run.Status, 1);
     EXPECT_NE(run.Errors.find("KVUpdater.log"), std::string::npos) << run.Errors;
+}
+
+// An answer that is not a success (a redirect, an error status, no status line at all) is
+// never a manifest, a cabinet or a clone's file, whatever its body holds: the run names
+// what came and ends with errors. A redirect is not followed.
+TEST(Failures, AnswersThatAreNotContentAreNeverTaken) {
+    TProduct p;
+    kvtest::WriteFile(p.Root() + "src/a.txt", "new a");
+    e2e::Publish(p.Root() + "src", p.Site() + "components");
+    const std::string manifest = kvtest::ReadFile(p.Site() + "components/versions.txt");
+    const std::string cabinet = kvtest::ReadFile(p.Site() + "components/a.cab");
+    auto answer = [](const std::string& status, const std::string& body) {
+        return "HTTP/1.1 " + status + "\r\nContent-Length: " + std::to_string(body.size()) +
+               "\r\n\r\n" + body;
+    };
+    const std::string found = "HTTP/1.1 302 Found\r\nLocation: /site/components/real.txt\r\n"
+                              "Content-Length: 0\r\n\r\n";
+    struct TCase {
+        const char* Name;
+        std::string Manifest, Cabinet;
+        const char* Line;
+    } cases[] = {
+        {"redirected manifest", found, "", "Error retrieving versions.txt HTTP/1.1 302 Found"},
+        {"manifest without status line", "", "", "Error retrieving versions.txt no status line"},
+        {"error page that reads as a manifest", answer("500 Internal Server Error", manifest), "",
+         "Error retrieving versions.txt HTTP/1.1 500 Internal Server Error"},
+        {"real cabinet under an error status", Ok(manifest), answer("503 Busy", cabinet),
+         "Error retrieving a.cab HTTP/1.1 503 Busy"},
+    };
+    for (bool clone : {false, true}) {
+        for (const TCase& c : cases) {
+            SCOPED_TRACE(std::string(c.Name) + (clone ? ", clone run" : ""));
+            p.Write("a.txt", "old a");
+            const std::string cloneDir = p.Root() + "clone/";
+            kvtest::RunCommand("rm -rf " + e2e::Quote(cloneDir) + " && mkdir " +
+                               e2e::Quote(cloneDir));
+            // A clone run asks for the site folder with a "\" after it, sent as "/".
+            std::map<std::string, std::string> answers;
+            for (std::string folder : {"/site/components/", "/site/components//"}) {
+                answers[folder + "versions.txt"] = c.Manifest;
+                answers[folder + "a.cab"] = c.Cabinet;
+                answers[folder + "real.txt"] = Ok(manifest);
+            }
+            TScriptedServer server(answers);
+            p.UseUrl(server.Url("/site/"));
+            TRun run = clone ? p.Run({"/CloneToPath", cloneDir}) : p.Run();
+            EXPECT_EQ(run.Status, 1);
+            EXPECT_TRUE(run.Has(c.Line)) << ::testing::PrintToString(run.Log);
+            EXPECT_EQ(run.Log.back(), "There were errors");
+            EXPECT_EQ(p.Read("a.txt"), "old a");
+            std::string cloned;
+            kvtest::RunCommand("ls " + e2e::Quote(cloneDir), &cloned);
+            EXPECT_EQ(cloned, clone && !c.Cabinet.empty() ? "versions.txt\n" : "");
+        }
+    }
+}
+
+// A body longer than memory should hold continues in a file in tmp, and one past the
+// configured limit ends the run; the run's memory stays bounded and no file is left.
+TEST(Failures, AnEndlessBodyCostsBoundedMemoryAndStopsAtTheLimit) {
+    TProduct p;
+    TScriptedServer server({{"/site/components/versions.txt", Ok("a.txt,1,10,\r\n")},
+                            {"/site/components/a.cab", "HTTP/1.1 200 OK\r\n\r\n"}},
+                           "/site/components/a.cab");
+    p.WriteIni("[General]\r\nUpdateFromUrl=" + server.Url("/site/") +
+               "\r\nMaxDownloadSize=50000000\r\nAutoExit=1\r\n");
+    TRun run = p.Run();
+    rusage usage{};
+    getrusage(RUSAGE_CHILDREN, &usage);
+    EXPECT_EQ(run.Status, 1);
+    EXPECT_TRUE(run.Has("Unexpected error Response larger than 50000000 bytes"))
+        << ::testing::PrintToString(run.Log);
+#ifndef __SANITIZE_ADDRESS__ // the sanitizer's shadow and quarantine are no measure
+    EXPECT_LT(usage.ru_maxrss, 64 << 10); // KiB
+#endif
+    std::string left;
+    kvtest::RunCommand("ls -A " + e2e::Quote(p.Dir() + "tmp"), &left);
+    EXPECT_EQ(left, "");
 }

@@ -2,7 +2,12 @@
 // scripted server for what nginx won't do.
 #include <gtest/gtest.h>
 
+#include <sys/socket.h>
+
+#include <chrono>
+#include <cstdio>
 #include <memory>
+#include <thread>
 
 #include "net/http_client.h"
 #include "platform/ui.h"
@@ -277,6 +282,100 @@ TEST(HttpResponse, SilentServerTimesOut) {
     c.SetURL(a.Server.Url("/"));
     EXPECT_EQ(MessageOf<EmsTimedOutError>([&] { c.Get(); }), "Operation timed out");
     EXPECT_EQ(c.Socket(), INVALID_SOCKET);
+}
+
+// A body past SpillSize goes on in a file (unnamed at once, so nothing is left behind),
+// byte for byte; one past Limit fails, however it is framed, and an announced length past
+// it fails before a byte is read.
+TEST(HttpResponse, BodySpillsToAFileAndStopsAtTheLimit) {
+    kvtest::TTempDir spill;
+    std::string body;
+    for (int i = 0; body.size() < 6000; ++i) body += std::to_string(i) + ",";
+    auto counted = [](const std::string& b) {
+        return "HTTP/1.1 200 OK\r\nContent-Length: " + std::to_string(b.size()) + "\r\n\r\n" + b;
+    };
+    auto chunked = [](const std::string& b) {
+        char size[16];
+        std::snprintf(size, sizeof size, "%zx", b.size() - 10);
+        return "HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n\r\na\r\n" + b.substr(0, 10) +
+               "\r\n" + size + "\r\n" + b.substr(10) + "\r\n0\r\n\r\n";
+    };
+    auto untilClose = [](const std::string& b) { return "HTTP/1.1 200 OK\r\n\r\n" + b; };
+    const std::string tooLarge = "Response larger than 5000 bytes";
+    struct TCase {
+        size_t Size;
+        bool Spilled;
+        const char* Error;
+    } cases[] = {{1000, false, ""}, {1001, true, ""}, {5000, true, ""}, {5001, true, "limit"}};
+    const std::pair<const char*, std::string (*)(const std::string&)> frames[] = {
+        {"counted", +counted}, {"chunked", +chunked}, {"until close", +untilClose}};
+    for (auto [name, frame] : frames) {
+        for (const TCase& t : cases) {
+            SCOPED_TRACE(std::string(name) + " " + std::to_string(t.Size));
+            const std::string b = body.substr(0, t.Size);
+            TAnswer a(frame(b));
+            TmsHTTPClient c;
+            c.ResponseStream().SpillSize = 1000;
+            c.ResponseStream().Limit = 5000;
+            c.ResponseStream().SpillFolder = spill.Path();
+            c.SetURL(a.Server.Url("/"));
+            if (*t.Error) {
+                EXPECT_EQ(MessageOf<EmsBodyTooLargeError>([&] { c.Get(); }), tooLarge);
+                continue;
+            }
+            EXPECT_EQ(c.Get(), 200);
+            EXPECT_EQ(c.ResponseStream().Spilled(), t.Spilled);
+            EXPECT_EQ(c.ResponseStream().Capacity() == 0, t.Spilled);
+            EXPECT_EQ(kvtest::RunCommand("test -z \"$(ls -A " + spill.Path() + ")\""), 0);
+            c.ResponseStream().SaveToFile(spill.File("saved"));
+            EXPECT_EQ(spill.Read("saved"), b);
+            EXPECT_EQ(c.ResponseStream().DataString(), b);
+            kvtest::RunCommand("rm " + spill.File("saved"));
+        }
+    }
+    TAnswer announced("HTTP/1.1 200 OK\r\nContent-Length: 5001\r\n\r\n", true);
+    TmsHTTPClient c;
+    c.ResponseStream().Limit = 5000;
+    c.SetURL(announced.Server.Url("/"));
+    EXPECT_EQ(MessageOf<EmsBodyTooLargeError>([&] { c.Get(); }), tooLarge);
+}
+
+// Bytes now and then keep the inactivity time-out from ending a Get, but not for ever: the
+// head must arrive within the time-out, and a body must bring its floor of bytes in every
+// window. A body just above the floor is read whole.
+TEST(HttpResponse, SlowServersAreBounded) {
+    auto trickle = [](std::string head, int pieces, size_t piece, int pauseMs) {
+        return [=](int fd, const std::string&) {
+            SendAll(fd, head);
+            for (int i = 0; i < pieces; ++i) {
+                std::this_thread::sleep_for(std::chrono::milliseconds(pauseMs));
+                if (send(fd, std::string(piece, 'x').data(), piece, MSG_NOSIGNAL) <= 0) return;
+            }
+        };
+    };
+    struct TCase {
+        const char* Name;
+        TScriptServer::TScript Script;
+        bool TimesOut;
+    } cases[] = {
+        {"head a byte at a time", trickle("HTTP/1.1 200 OK\r\nX-Slow: ", 100, 1, 100), true},
+        {"body below the floor", trickle("HTTP/1.1 200 OK\r\n\r\n", 40, 100, 300), true},
+        {"body above the floor",
+         trickle("HTTP/1.1 200 OK\r\nContent-Length: 12000\r\n\r\n", 24, 500, 200), false},
+    };
+    for (const TCase& t : cases) {
+        SCOPED_TRACE(t.Name);
+        TScriptServer server(t.Script);
+        TmsHTTPClient c;
+        c.SetTimeOut(2);
+        c.MinBodyBytes = 1024;
+        c.MinBodyWindow = 2;
+        c.SetURL(server.Url("/"));
+        if (t.TimesOut)
+            EXPECT_EQ(MessageOf<EmsTimedOutError>([&] { c.Get(); }), "Operation timed out");
+        else
+            EXPECT_EQ(c.ResponseStream().Size(), c.Get() == 200 ? 12000 : -1);
+    }
 }
 
 TEST(HttpResponse, FailedConnectLeavesTheLastResponse) {
