@@ -30,6 +30,24 @@ std::string WithSlashes(std::string text, size_t from) {
     return text;
 }
 
+// A request line holds no blank, control or 8-bit byte: a name with one ("my plugins\\a.dll")
+// is sent %-escaped, as browsers send it, and servers hand it back to the name on disk.
+// "%" itself stays as written, so a URL that is already escaped reaches the server as it is.
+std::string ForRequestLine(const std::string& target) {
+    static const char Hex[] = "0123456789ABCDEF";
+    std::string out;
+    for (unsigned char c : target) {
+        if (c > ' ' && c < 0x7F) {
+            out += static_cast<char>(c);
+        } else {
+            out += '%';
+            out += Hex[c >> 4];
+            out += Hex[c & 15];
+        }
+    }
+    return out;
+}
+
 void WriteLine(TMemoryStream& stream, const std::string& line) {
     stream.Write(line.data(), static_cast<int64_t>(line.size()));
     stream.Write("\r\n", 2);
@@ -91,7 +109,7 @@ void TmsHTTPClient::SendRequest(const std::string& method) {
         if (target.find('/', 7) == std::string::npos) target += '/';
     }
     TMemoryStream head;
-    WriteLine(head, method + " " + target + " HTTP/1.1");
+    WriteLine(head, method + " " + ForRequestLine(target) + " HTTP/1.1");
     WriteLine(head, "Host: " + Host());
     WriteLine(head, "Accept: */*");
     if (Authorization)

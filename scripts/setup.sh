@@ -10,6 +10,7 @@ packages=(
   libgtest-dev libgmock-dev libbenchmark-dev
   libssl-dev openssl
   nginx-light tinyproxy xvfb xauth xfonts-base fonts-dejavu-core cabextract curl binutils
+  dpkg-dev file xz-utils lintian man-db systemd
 )
 missing=()
 for p in "${packages[@]}"; do

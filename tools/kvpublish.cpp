@@ -16,7 +16,10 @@ const char Usage[] =
     "Publish the files of PRODUCT_FOLDER as an update site in SITE_FOLDER: one cabinet\n"
     "per file (NAME.EXT becomes NAME.cab, holding the file under its own name) and the\n"
     "manifest versions.txt listing every file with its checksum and size.\n"
-    "Only the files directly in PRODUCT_FOLDER are published; folders are left out.\n"
+    "Files in folders are published too: their names carry the folders, separated by\n"
+    "\"\\\", and their cabinets lie in the matching folders of the site. FIFOs, sockets,\n"
+    "devices and symbolic links that lead out of PRODUCT_FOLDER are left out with a\n"
+    "line on standard error. Names that differ only in letter case are refused.\n"
     "Publishing again rewrites only the cabinets whose file changed, and removes the\n"
     "cabinets of files that are gone.\n"
     "\n"
@@ -56,13 +59,17 @@ bool ParseCompression(const std::string& value, TCompressionType& type) {
     return true;
 }
 
+// Less work than this (16 MiB, or 256 files) ends before a bar would tell anything.
+constexpr uint64_t LongWork = 16 << 20;
+
 // A one-line bar redrawn in place on standard error.
-void DrawProgress(size_t index, size_t count, const std::string& name) {
-    constexpr size_t Width = 30;
-    size_t filled = count ? index * Width / count : Width;
-    std::string shown = name.size() > 40 ? name.substr(0, 37) + "..." : name;
-    std::fprintf(stderr, "\r[%s%s] %zu/%zu %-40s", std::string(filled, '#').c_str(),
-                 std::string(Width - filled, ' ').c_str(), index, count, shown.c_str());
+void DrawProgress(uint64_t done, uint64_t total, const std::string& name) {
+    constexpr uint64_t Width = 30;
+    uint64_t filled = total ? done * Width / total : Width;
+    unsigned percent = static_cast<unsigned>(total ? done * 100 / total : 100);
+    std::string shown = name.size() > 40 ? "..." + name.substr(name.size() - 37) : name;
+    std::fprintf(stderr, "\r[%s%s] %3u%% %-40s", std::string(filled, '#').c_str(),
+                 std::string(Width - filled, ' ').c_str(), percent, shown.c_str());
     std::fflush(stderr);
 }
 
@@ -131,8 +138,16 @@ int main(int argc, char** argv) {
     if (operands.size() < 2) return BadUsage("missing operand");
     if (operands.size() > 2) return BadUsage("extra operand '" + operands[2] + "'");
 
-    bool bar = !quiet && plat::StderrIsTerminal();
-    if (bar) options.OnFile = DrawProgress;
+    // The first call, before any file, tells how long the work is.
+    bool bar = false, terminal = !quiet && plat::StderrIsTerminal();
+    options.OnSkip = [&](const std::string& name, const std::string& reason) {
+        if (bar) std::fputc('\n', stderr);
+        std::fprintf(stderr, "kvpublish: skipping '%s': %s\n", name.c_str(), reason.c_str());
+    };
+    options.OnProgress = [&](uint64_t done, uint64_t total, const std::string& name) {
+        if (done == 0 && name.empty()) bar = terminal && total >= LongWork;
+        if (bar) DrawProgress(done, total, name);
+    };
     try {
         // A key that can't sign fails the run before the site changes.
         if (!signKey.empty()) CheckSigningKey(signKey);
@@ -141,10 +156,8 @@ int main(int argc, char** argv) {
             SignSite(operands[1], signKey);
         else
             RemoveSiteSignature(operands[1]);
-        if (bar) {
-            DrawProgress(r.Files, r.Files, "");
-            std::fputc('\n', stderr);
-        }
+        if (bar) std::fputc('
+', stderr);
         if (!quiet)
             std::printf("kvpublish: %zu files, %zu cabinets written, %zu unchanged, %zu removed\n",
                         r.Files, r.Written, r.Unchanged, r.Removed);

@@ -13,6 +13,7 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "kv_config.h"
 #include "platform/posix/files_posix.h"
 #include "platform/text.h"
 
@@ -333,8 +334,10 @@ std::string TempFolder() {
     return IncludeTrailingPathDelimiter(dir && *dir ? dir : "/tmp");
 }
 
+// The folder the packages install the updater into (/opt/kestavorin unless the build says
+// otherwise).
 std::string StandardProductDir() {
-    return "/opt/kestavorin";
+    return KV_PRODUCT_DIR;
 }
 
 bool FindEntry(const std::string& name, TDirEntry& entry) {

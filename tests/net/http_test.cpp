@@ -399,6 +399,7 @@ protected:
             Dir->Write("files/f" + std::to_string(size), kvtest::RandomBytes(size, uint32_t(size)));
         Dir->Write("components/versions.txt", "versions\r\n");
         Dir->Write("components/sub/a.cab", "cabinet");
+        Dir->Write("components/my plugins/b \xE9.cab", "blank and 8-bit");
         Server = new kvtest::TNginx(Dir->Path());
     }
     static void TearDownTestSuite() {
@@ -459,6 +460,17 @@ TEST_F(NginxSite, BackslashPathsFindTheFiles) {
     EXPECT_EQ(c.Get(), 200);
     EXPECT_EQ(c.ResponseStream().DataString(), "cabinet");
     EXPECT_EQ(c.URL(), Server->Url("/components\\sub\\a.cab"));
+}
+
+TEST_F(NginxSite, NamesWithBlanksAndEightBitBytesFindTheFiles) {
+    // Sent escaped; a URL that is escaped already goes as it is.
+    for (const char* path :
+         {"/components\\my plugins\\b \xE9.cab", "/components/my%20plugins/b%20%E9.cab"}) {
+        TmsHTTPClient c;
+        c.SetURL(Server->Url(path));
+        EXPECT_EQ(c.Get(), 200) << path;
+        EXPECT_EQ(c.ResponseStream().DataString(), "blank and 8-bit") << path;
+    }
 }
 
 TEST_F(NginxSite, CancelFromAHandlerEndsTheGet) {

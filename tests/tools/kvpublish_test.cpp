@@ -2,6 +2,7 @@
 // own manifest parse, ExtractFile and cabextract.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <map>
 #include <unistd.h>
@@ -15,6 +16,12 @@
 namespace fs = std::filesystem;
 
 namespace {
+
+// An entry name's path on disk.
+std::string Disk(std::string name) {
+    std::replace(name.begin(), name.end(), '\\', '/');
+    return name;
+}
 
 class PublishTest : public ::testing::Test {
 protected:
@@ -46,9 +53,9 @@ TEST_F(PublishTest, SiteIsReadByTheUpdaterAndByCabextract) {
         // Its byte sum passes 2^31: the manifest gives it as a negative number.
         {"ones.bin", std::string(9000000, '\xFF')},
         {" spaced name.txt", "blank in front"},
+        {"sub folder\\deeper\\n.txt", "nested"},
     };
-    for (auto& [name, data] : files) Dir.Write("product/" + name, data);
-    Dir.Write("product/subfolder/ignored.txt", "not published");
+    for (auto& [name, data] : files) Dir.Write("product/" + Disk(name), data);
     ASSERT_EQ(Publish(), 0) << Err;
     EXPECT_EQ(Err, ""); // no terminal, no bar
 
@@ -59,7 +66,7 @@ TEST_F(PublishTest, SiteIsReadByTheUpdaterAndByCabextract) {
     int32_t onesSum = static_cast<int32_t>(9000000u * 255u - 1u);
     EXPECT_NE(manifest.find("\r\nones.bin," + std::to_string(onesSum) + ",9000000,\r\n"),
               std::string::npos);
-    EXPECT_EQ(manifest.find("ignored"), std::string::npos);
+    EXPECT_NE(manifest.find("\r\nsub folder\\deeper\\n.txt,"), std::string::npos);
 
     TManifest m;
     m.ManifestLines = LoadManifestLines(manifest);
@@ -74,12 +81,12 @@ TEST_F(PublishTest, SiteIsReadByTheUpdaterAndByCabextract) {
         SCOPED_TRACE(name);
         ASSERT_TRUE(files.count(name));
         EXPECT_EQ(static_cast<uint32_t>(plat::StrToInt(m.FileChecksums[i])),
-                  FileSum(Dir.File("product/" + name)));
+                  FileSum(Dir.File("product/" + Disk(name))));
         EXPECT_EQ(plat::StrToInt(m.FileSizes[i]), static_cast<int32_t>(files[name].size()));
-        std::string cabFile = Dir.File("site/" + CabinetName(name));
+        std::string cabFile = Dir.File("site/" + Disk(CabinetName(name)));
         cab.CABFile = cabFile;
         ASSERT_TRUE(cab.ExtractFile(name));
-        EXPECT_TRUE(Dir.Read("tmp/" + name) == files[name]);
+        EXPECT_TRUE(Dir.Read("tmp/" + Disk(name)) == files[name]);
         std::string viaCabextract;
         ASSERT_EQ(kvtest::RunCommand("cabextract -q -p '" + cabFile + "'", &viaCabextract), 0);
         EXPECT_TRUE(viaCabextract == files[name]);
@@ -164,15 +171,8 @@ TEST_F(PublishTest, FailuresGiveAMessageAndAnExitStatus) {
     EXPECT_EQ(Run("'" + Dir.File("product") + "' '" + Dir.File("file/site") + "'"), 1);
     EXPECT_NE(Err.find("site folder"), std::string::npos) << Err;
 
-    // A file that can't be read (even by root: the memory file of the reading process).
-    fs::create_symlink("/proc/self/mem", Dir.File("product/mem.bin"));
-    EXPECT_EQ(Publish(), 1);
-    EXPECT_NE(Err.find("mem.bin"), std::string::npos) << Err;
-    EXPECT_FALSE(fs::exists(Dir.File("site/versions.txt")));
-    fs::remove(Dir.File("product/mem.bin"));
-
-    // Names the manifest can't carry, and two files that would share one cabinet.
-    for (const char* bad : {"a,b.txt", "file name.txt", "a.exe"}) {
+    // Names the manifest or a URL can't carry, and two files that would share one cabinet.
+    for (const char* bad : {"a,b.txt", "file name.txt", "a.exe", "50%.txt", "what?.txt"}) {
         SCOPED_TRACE(bad);
         Dir.Write(std::string("product/") + bad, "x");
         EXPECT_EQ(Publish(), 1);
@@ -184,17 +184,129 @@ TEST_F(PublishTest, FailuresGiveAMessageAndAnExitStatus) {
     EXPECT_EQ(Run("'" + Dir.File("product") + "' '" + Dir.File("product/") + "'"), 1);
 }
 
-TEST_F(PublishTest, ProgressBarOnATerminalOnly) {
-    for (int i = 0; i < 3; ++i) Dir.Write("product/f" + std::to_string(i) + ".txt", "x");
-    // script gives the tool a terminal for its standard streams.
-    std::string cmd =
-        std::string(KVPUBLISH) + " '" + Dir.File("product") + "' '" + Dir.File("site") + "'";
-    std::string shown;
-    ASSERT_EQ(kvtest::RunCommand("script -qec \"" + cmd + "\" /dev/null", &shown), 0) << shown;
-    EXPECT_NE(shown.find("] 3/3"), std::string::npos) << shown;
-    EXPECT_NE(shown.find("[##########"), std::string::npos) << shown;
-    ASSERT_EQ(kvtest::RunCommand("script -qec \"" + cmd + " --quiet\" /dev/null", &shown), 0);
-    EXPECT_EQ(shown, "");
+TEST_F(PublishTest, ProgressBarOnATerminalAndForLongWorkOnly) {
+    struct {
+        const char* What;
+        size_t Files, Size;
+        const char* Options;
+        bool Bar;
+    } cases[] = {
+        // The work of a file is its size and 64 KiB; the bar is for 16 MiB of work or more.
+        {"one byte short", 1, (16u << 20) - 65536 - 1, "", false},
+        {"at the bound", 1, (16u << 20) - 65536, "", true},
+        {"255 files", 255, 0, "", false},
+        {"256 files", 256, 0, "", true},
+        {"quiet", 256, 0, "--quiet", false},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.What);
+        fs::remove_all(Dir.File("product"));
+        fs::remove_all(Dir.File("site"));
+        for (size_t i = 0; i < c.Files; ++i)
+            Dir.Write("product/f" + std::to_string(i), std::string(c.Size, 'x'));
+        // script gives the tool a terminal for its standard streams.
+        std::string cmd = std::string(KVPUBLISH) + " " + c.Options + " '" + Dir.File("product") +
+                          "' '" + Dir.File("site") + "'";
+        std::string shown;
+        ASSERT_EQ(kvtest::RunCommand("script -qec \"" + cmd + "\" /dev/null", &shown), 0) << shown;
+        bool empty = shown.find("[" + std::string(30, ' ') + "]   0% ") != std::string::npos;
+        bool full = shown.find("[" + std::string(30, '#') + "] 100% ") != std::string::npos;
+        EXPECT_EQ(empty, c.Bar) << shown;
+        EXPECT_EQ(full, c.Bar) << shown;
+        EXPECT_EQ(shown.find('%') != std::string::npos, c.Bar) << shown;
+    }
+    // Without a terminal there is no bar.
+    ASSERT_EQ(Publish("--force"), 0);
+    EXPECT_EQ(Err, "");
+}
+
+TEST_F(PublishTest, FoldersArePublishedAndWhatIsNoFileIsSkippedWithALine) {
+    Dir.Write("product/top.txt", "top");
+    Dir.Write("product/data/sigs/main.dat", "main");
+    Dir.Write("product/my plugins/a plugin.dll", "plugin");
+    Dir.Write("outside.txt", "not the product's");
+    ASSERT_EQ(kvtest::RunCommand("cd '" + Dir.File("product") +
+                                 "' && mkfifo pipe && ln -s ../outside.txt out.lnk"
+                                 " && ln -s nowhere dangling && ln -s ../.. data/sigs/up"
+                                 " && ln -s top.txt in.lnk && ln -s data linked"),
+              0);
+    // The site inside the product folder is left out too.
+    ASSERT_EQ(Run("'" + Dir.File("product") + "' '" + Dir.File("product/site") + "'"), 0) << Err;
+    EXPECT_EQ(Err,
+              "kvpublish: skipping 'dangling': a symbolic link to nothing\n"
+              "kvpublish: skipping 'data\\sigs\\up': a symbolic link to a folder that holds it\n"
+              "kvpublish: skipping 'linked\\sigs\\up': a symbolic link to a folder that holds it\n"
+              "kvpublish: skipping 'out.lnk': a symbolic link that leads out of the product "
+              "folder\n"
+              "kvpublish: skipping 'pipe': a FIFO\n");
+    std::vector<std::string> names;
+    for (const std::string& line : plat::SplitLines(Dir.Read("product/site/versions.txt")))
+        if (!IsHeaderManifestLine(line) && !line.empty())
+            names.push_back(line.substr(0, line.find(',')));
+    EXPECT_EQ(names,
+              (std::vector<std::string>{"data\\sigs\\main.dat", "in.lnk", "linked\\sigs\\main.dat",
+                                        "my plugins\\a plugin.dll", "top.txt"}));
+    TCABFile cab;
+    cab.CABFile = Dir.File("product/site/my plugins/a plugin.cab");
+    ASSERT_TRUE(cab.ReadContents());
+    ASSERT_EQ(cab.CABFileContents.Items.size(), 1u);
+    EXPECT_EQ(cab.CABFileContents[0].RelPath + cab.CABFileContents[0].Name,
+              "my plugins\\a plugin.dll");
+
+    // Again: nothing is rewritten; the site is byte for byte what it was.
+    std::string before;
+    const std::string listing = "cd '" + Dir.File("product/site") +
+                                "' && find . -type f -printf '%p %T@\\n' | sort && cat $(find . "
+                                "-type f | sort) | md5sum";
+    ASSERT_EQ(kvtest::RunCommand(listing, &before), 0);
+    ASSERT_EQ(Run("'" + Dir.File("product") + "' '" + Dir.File("product/site") + "'"), 0) << Err;
+    EXPECT_NE(Out.find("5 files, 0 cabinets written, 5 unchanged, 0 removed"), std::string::npos)
+        << Out;
+    std::string after;
+    ASSERT_EQ(kvtest::RunCommand(listing, &after), 0);
+    EXPECT_EQ(after, before);
+
+    // A file gone from a folder takes the site folders that held only its cabinet with it.
+    fs::remove_all(Dir.File("product/data"));
+    fs::remove(Dir.File("product/linked"));
+    ASSERT_EQ(Run("'" + Dir.File("product") + "' '" + Dir.File("product/site") + "'"), 0) << Err;
+    EXPECT_FALSE(fs::exists(Dir.File("product/site/data")));
+    EXPECT_FALSE(fs::exists(Dir.File("product/site/linked")));
+    EXPECT_TRUE(fs::exists(Dir.File("product/site/my plugins/a plugin.cab")));
+}
+
+TEST_F(PublishTest, NamesOneSiteCouldNotTellApartAreRefused) {
+    struct {
+        std::vector<std::string> Files;
+        std::string Message;
+    } cases[] = {
+        {{"Readme.txt", "readme.txt"},
+         "'Readme.txt' and 'readme.txt' differ only in letter case: the updater could not tell "
+         "them apart"},
+        {{"Data/x.txt", "data/y.txt"},
+         "'Data' and 'data' differ only in letter case: the updater could not tell them apart"},
+        {{"Data/x.txt", "data.txt"}, ""}, // no clash: "Data" and "data.txt" differ
+        {{"a/b.txt", "a/b.dll"}, "'a\\b.dll' and 'a\\b.txt' would share the cabinet 'a\\b.cab'"},
+        {{"data.txt", "data.cab/x.txt"},
+         "cannot publish 'data.cab\\x.txt': the site folder of its cabinet, 'data.cab', would be "
+         "named like a site file"},
+        {{"versions.txt/x.txt"},
+         "cannot publish 'versions.txt\\x.txt': the site folder of its cabinet, 'versions.txt', "
+         "would be named like a site file"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.Files[0] + " " + (c.Files.size() > 1 ? c.Files[1] : ""));
+        fs::remove_all(Dir.File("product"));
+        fs::remove_all(Dir.File("site"));
+        for (const std::string& f : c.Files) Dir.Write("product/" + f, f);
+        if (c.Message.empty()) {
+            EXPECT_EQ(Publish(), 0) << Err;
+            continue;
+        }
+        EXPECT_EQ(Publish(), 1);
+        EXPECT_EQ(Err, "kvpublish: " + c.Message + "\n");
+        EXPECT_FALSE(fs::exists(Dir.File("site")));
+    }
 }
 
 TEST_F(PublishTest, CommandLine) {
