@@ -156,8 +156,7 @@ int main(int argc, char** argv) {
             SignSite(operands[1], signKey);
         else
             RemoveSiteSignature(operands[1]);
-        if (bar) std::fputc('
-', stderr);
+        if (bar) std::fputc('\n', stderr);
         if (!quiet)
             std::printf("kvpublish: %zu files, %zu cabinets written, %zu unchanged, %zu removed\n",
                         r.Files, r.Written, r.Unchanged, r.Removed);
