@@ -9,7 +9,7 @@ packages=(
   qt6-base-dev qt6-svg-dev qt6-qpa-plugins
   libgtest-dev libgmock-dev libbenchmark-dev
   libssl-dev openssl
-  nginx-light tinyproxy xvfb xauth xfonts-base fonts-dejavu-core cabextract curl binutils
+  nginx-light tinyproxy xvfb xauth xfonts-base fonts-dejavu-core cabextract curl binutils strace
   dpkg-dev file xz-utils lintian man-db systemd
 )
 missing=()
