@@ -138,7 +138,7 @@ bool TForm1::RunUpdate(TUpdateSource& source) {
     if (cloneSite) source.SaveCopy(Settings.ClonePath + "versions.txt");
     m.ManifestLines = source.ManifestLines();
     if (rules.ManifestIsDownloaded) Say("Checking versions...");
-    if (!ParseManifest(m, rules.ReplacesBlankSizes, Settings.ProductDir, say)) return false;
+    if (!ParseManifest(m, rules.ReplacesBlankSizes, Settings.ProductDir, say, tmp)) return false;
 
     for (size_t i = 0; i < m.Count(); ++i) {
         const TManifestEntry e = PrepareEntry(m, i, Settings.ProductDir);
@@ -154,7 +154,15 @@ bool TForm1::RunUpdate(TUpdateSource& source) {
         const TEntryStatus status = ClassifyEntry(e);
         Say(EntryStatusLine(status, name));
         if (status != TEntryStatus::Unchanged) {
-            const std::string cab = source.Cabinet(e.CabName, tmp);
+            std::string cab;
+            try {
+                cab = source.Cabinet(e.CabName, tmp);
+            } catch (...) {
+                // A cabinet cut short by a failed write (a full disk, a size limit) is no
+                // cabinet: it goes before the failure ends the run.
+                if (rules.FetchesCabinets) plat::DeleteFile(tmp + e.CabName);
+                throw;
+            }
             // A clone run from a folder installs nothing, so a file that does not come out
             // is no error of it.
             Extract(cab, name, !Settings.CloneSite);
@@ -189,17 +197,20 @@ void TForm1::Install(const std::string& name, const TEngineRules& rules) {
             Settings.SelfUpdatePending = true;
             return;
         }
-        if (rules.GuardsEachInstallStep) {
+        // The folders come first: a folder level that leads out of the product folder
+        // stops the step before the attribute step could act out there.
+        bool placed = MakeFoldersFor(Settings.ProductDir, name);
+        if (placed && rules.GuardsEachInstallStep) {
             try {
                 ClearAttributes(to);
             } catch (const std::exception& e) {
                 Say("Error clearing attributes " + to + " " + ExceptionMessage(e));
             }
-        } else {
+        } else if (placed) {
             ClearAttributes(to);
         }
         // A move has the outcome of a copy and the deletion below, without copying.
-        if (!MakeFoldersFor(Settings.ProductDir, name) || !plat::MoveFile(from, to)) {
+        if (!placed || !plat::MoveFile(from, to)) {
             FileErrors = true;
             Say("Error copying " + from + " to " + to + " " + SystemErrorText());
         }
