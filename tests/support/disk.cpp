@@ -40,7 +40,9 @@ bool TTmpfs::SetReadOnly(bool readOnly) {
 bool TTmpfs::Fill(uint64_t leaveFree) {
     uint64_t free = FreeBytes();
     if (free <= leaveFree) return true;
-    int fd = ::open((FDir + "/.filler").c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0644);
+    const std::string folder = FDir + "/.filler";
+    if (::mkdir(folder.c_str(), 0755) != 0 && errno != EEXIST) return false;
+    int fd = ::open((folder + "/filler").c_str(), O_WRONLY | O_CREAT | O_CLOEXEC, 0644);
     if (fd < 0) return false;
     struct stat st;
     bool ok = ::fstat(fd, &st) == 0 &&

@@ -21,7 +21,8 @@ public:
     uint64_t FreeBytes() const;
     // The file system turns read-only, or writable again, under whoever uses it.
     bool SetReadOnly(bool readOnly);
-    // Takes all but about leaveFree bytes with a file of its own.
+    // Takes all but about leaveFree bytes with a file of its own, in a folder of its own
+    // (".filler/"), so that filling opens nothing a TOpenHook on dir waits for.
     bool Fill(uint64_t leaveFree);
 
 private:
