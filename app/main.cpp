@@ -76,6 +76,7 @@ int main(int argc, char** argv) {
         std::fputs(SwitchHelp().c_str(), stdout);
         return 0;
     }
+    plat::ReportFileSizeLimitAsError();
     UseHostsFile();
     plat::SetPresentation(ChoosePresentation(argc, argv, args));
     plat::TPresentation& presentation = plat::Presentation();

@@ -57,8 +57,50 @@ bool IsSafeManifestName(const std::string& name) {
     return plat::IsSafeRelativeName(name);
 }
 
+namespace {
+
+// The levels of a name as the file system would take them: no empty or "." levels, and
+// none of the blanks and full stops that Windows drops from the end of a level.
+std::vector<std::string> NameLevels(const std::string& name) {
+    std::vector<std::string> levels;
+    size_t pos = 0;
+    while (pos <= name.size()) {
+        size_t end = name.find_first_of("\\/", pos);
+        if (end == std::string::npos) end = name.size();
+        std::string level = name.substr(pos, end - pos);
+        while (!level.empty() && (level.back() == ' ' || level.back() == '.')) level.pop_back();
+        if (!level.empty()) levels.push_back(std::move(level));
+        pos = end + 1;
+    }
+    return levels;
+}
+
+// Whether the levels of name begin with those of folder.
+bool StartsWithLevels(const std::vector<std::string>& name,
+                      const std::vector<std::string>& folder) {
+    if (folder.empty() || name.size() < folder.size()) return false;
+    for (size_t i = 0; i < folder.size(); ++i)
+        if (!plat::SameText(name[i], folder[i])) return false;
+    return true;
+}
+
+} // namespace
+
+bool IsOwnWorkingName(const std::string& name, const std::string& productDir,
+                      const std::string& tmpDir) {
+    const std::vector<std::string> levels = NameLevels(name);
+    if (StartsWithLevels(levels, {"logs"})) return true;
+    if (tmpDir.empty()) return false;
+    const std::string product =
+        plat::IncludeTrailingPathDelimiter(plat::ExpandFileName(productDir));
+    const std::string tmp = plat::ExpandFileName(tmpDir);
+    if (tmp.size() <= product.size() || !plat::SameText(tmp.substr(0, product.size()), product))
+        return false;
+    return StartsWithLevels(levels, NameLevels(tmp.substr(product.size())));
+}
+
 bool ParseManifest(TManifest& m, bool replaceBlankSizes, const std::string& productDir,
-                   const TSayProc& say) {
+                   const TSayProc& say, const std::string& tmpDir) {
     m.FileNames.clear();
     m.FileChecksums.clear();
     m.FileSizes.clear();
@@ -83,8 +125,10 @@ bool ParseManifest(TManifest& m, bool replaceBlankSizes, const std::string& prod
             return GiveUp(m, "Giving up - line corrupt for size - ", rest, productDir, say);
         std::string size = rest.substr(0, comma);
         if (replaceBlankSizes && plat::Trim(size).empty()) size = BlankSizeReplacement;
-        // A name that leads out of the product folder would have the update write there.
-        if (!IsSafeManifestName(name))
+        // A name that leads out of the product folder would have the update write there;
+        // one of the updater's own folders would break its later runs.
+        if (!IsSafeManifestName(name) || IsOwnWorkingName(name, productDir, tmpDir) ||
+            !plat::FoldersStayWithin(productDir, plat::ExtractFilePath(name)))
             return GiveUp(m, "Giving up - unsafe file name - ", line, productDir, say);
         m.FileNames.push_back(std::move(name));
         m.FileChecksums.push_back(std::move(checksum));

@@ -55,14 +55,22 @@ bool IsHeaderManifestLine(const std::string& line);
 // first), no drive prefix ("c:"), no ".." folder component under either separator.
 bool IsSafeManifestName(const std::string& name);
 
+// Whether name is, or lies under, one of the updater's own working folders in productDir:
+// "logs", and the staging folder tmpDir when it lies in productDir. Letter case, "\" or
+// "/", "." levels and the blanks and full stops that end a level on Windows do not matter.
+bool IsOwnWorkingName(const std::string& name, const std::string& productDir,
+                      const std::string& tmpDir);
+
 // Parses m.ManifestLines into the three lists and FileTails (cleared first). replaceBlankSizes: a
 // size field that is blank after trimming becomes "250000" (the update from a URL); the update from
 // a path passes false. On a corrupt line, or a line whose name is unsafe, says the giving-up line,
 // stores every manifest line to productDir + "versions.txt" (CR LF) and returns false; nothing else
-// happens. productDir ends with the platform separator. Raises EInOutError when the manifest can't
-// be stored.
+// happens. productDir ends with the platform separator. Unsafe besides the names IsSafeManifestName
+// refuses: one of the updater's own working names (IsOwnWorkingName, with the staging folder
+// tmpDir), and one whose folder part leads out of productDir through a symbolic link. Raises
+// EInOutError when the manifest can't be stored.
 bool ParseManifest(TManifest& m, bool replaceBlankSizes, const std::string& productDir,
-                   const TSayProc& say);
+                   const TSayProc& say, const std::string& tmpDir = {});
 
 // Writes every line, each ended by CR LF, as productDir + "versions.txt", replacing it
 // atomically. Raises EInOutError when it can't be written.
@@ -108,5 +116,6 @@ uint32_t FileSum(const std::string& path);
 uint32_t ByteSum(const void* data, size_t size, uint32_t start = EmptySum);
 
 // Clears the read-only, system and hidden attributes of an existing file and keeps the
-// others; does nothing for a missing file. Reports nothing.
+// others; does nothing for a missing file. Reports nothing. A name that is a symbolic link
+// is the link's: what it points to keeps its attributes.
 void ClearAttributes(const std::string& path);

@@ -299,7 +299,7 @@ void TForm1::ReadLanguageFile() {
     const std::string name = Settings.ProductDir + "language.dat";
     if (!plat::FileExists(name)) return;
     std::string text;
-    if (!plat::ReadFileText(name, text)) {
+    if (!plat::ReadFileText(name, text, plat::SmallFileMaxBytes)) {
         int code = plat::GetLastError();
         throw EInOutError("Cannot open file \"" + name + "\". " + plat::SysErrorMessage(code),
                           code);

@@ -200,7 +200,7 @@ bool TForm1::RunUpdate(TUpdateSource& source) {
     if (refusal) return GiveUpOnSite(m, refusal);
     // An error page is still read as a manifest, so one without commas gives up as ever;
     // one that reads as a manifest is not one either.
-    if (!ParseManifest(m, rules.ReplacesBlankSizes, Settings.ProductDir, say) || !manifestCame)
+    if (!ParseManifest(m, rules.ReplacesBlankSizes, Settings.ProductDir, say, tmp) || !manifestCame)
         return false;
     for (size_t i = 0; keyed && i < m.Count(); ++i)
         if (Sha256Field(m.FileTails[i]).empty())
@@ -226,7 +226,15 @@ bool TForm1::RunUpdate(TUpdateSource& source) {
         Say(EntryStatusLine(status, name));
         if (status != TEntryStatus::Unchanged) {
             const bool ownCopy = rules.FetchesCabinets || keyed;
-            const std::string cab = source.Cabinet(e.CabName, tmp, ownCopy);
+            std::string cab;
+            try {
+                cab = source.Cabinet(e.CabName, tmp, ownCopy);
+            } catch (...) {
+                // A cabinet cut short by a failed write (a full disk, a size limit) is no
+                // cabinet: it goes before the failure ends the run.
+                if (ownCopy) plat::DeleteFile(tmp + e.CabName);
+                throw;
+            }
             if (cab.empty()) {
                 ReportFailedGet(source, e.CabName);
             } else {
@@ -292,17 +300,20 @@ void TForm1::Install(const std::string& name, const TEngineRules& rules) {
             Settings.SelfUpdatePending = true;
             return;
         }
-        if (rules.GuardsEachInstallStep) {
+        // The folders come first: a folder level that leads out of the product folder
+        // stops the step before the attribute step could act out there.
+        bool placed = MakeFoldersFor(Settings.ProductDir, name);
+        if (placed && rules.GuardsEachInstallStep) {
             try {
                 ClearAttributes(to);
             } catch (const std::exception& e) {
                 Say("Error clearing attributes " + to + " " + ExceptionMessage(e));
             }
-        } else {
+        } else if (placed) {
             ClearAttributes(to);
         }
         // A move has the outcome of a copy and the deletion below, without copying.
-        if (!MakeFoldersFor(Settings.ProductDir, name) || !plat::MoveFile(from, to)) {
+        if (!placed || !plat::MoveFile(from, to)) {
             FileErrors = true;
             Say("Error copying " + from + " to " + to + " " + SystemErrorText());
         }

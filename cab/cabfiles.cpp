@@ -160,6 +160,17 @@ struct TCABFileAccess {
             return plat::InvalidHandle;
         }
 
+        // A cabinet may declare far more than the entry needs (a bomb of a few megabytes
+        // unpacks to gigabytes): an entry that would not leave the margin free is refused
+        // before a byte of it is written.
+        uint64_t freeBytes = 0;
+        if (plat::GetDiskFreeSpace(t.empty() ? "." : t, freeBytes) &&
+            static_cast<uint32_t>(n.cb) + UnpackDiskMargin > freeBytes) {
+            plat::SetLastError(plat::syserr::DiskFull);
+            if (CurrentWalk) CurrentWalk->Failed();
+            return plat::InvalidHandle;
+        }
+
         bool allow = true;
         if (plat::FileExists(dest)) {
             if (c->OnOverWriteFile) c->OnOverWriteFile(c, dest, allow);
@@ -245,7 +256,10 @@ struct TCABFileAccess {
         fdi::TFDICabinetInfo info;
         int isCab = 0;
         plat::TFile cabinet(plat::FileOpen(c->CABFile, plat::TOpenMode::Read));
-        if (cabinet.IsOpen()) isCab = isCabinet(ctx, cabinet.Get(), &info);
+        if (cabinet.IsOpen())
+            isCab = isCabinet(ctx, cabinet.Get(), &info);
+        else if (CurrentWalk) // gone since the check above
+            CurrentWalk->Failed();
         cabinet.Close(); // the library opens the cabinet again for the copy
         if (isCab) {
             failure = "damaged cabinet";

@@ -10,6 +10,10 @@
 
 class TCABFile;
 
+// What an unpacked entry must leave free on its file system: the run still has a log to
+// save and files to move. An entry whose declared size would eat into it is refused.
+inline constexpr uint64_t UnpackDiskMargin = uint64_t(1) << 20;
+
 // Compression for building cabinets; extraction does not read it.
 enum TCompressionType { typNone, typMSZIP, typLZX };
 // LZX window setting for building cabinets; extraction does not read it.
@@ -74,8 +78,10 @@ public:
     // Unpacks the entry whose stored name equals name (ASCII case ignored) from CABFile
     // into TargetPath, under its stored name. True when the cabinet was opened, recognised
     // and read through, whether or not the entry was there; false on every failure.
-    // Entries whose stored name is absolute or climbs out with ".." are skipped.
-    // Raises nothing.
+    // Entries whose stored name is absolute or climbs out with ".." are skipped. An entry
+    // whose declared size, with UnpackDiskMargin, exceeds the free space of TargetPath's
+    // file system is refused before anything is written (ExtractFailure then gives the
+    // disk-full text), and no more than the declared size is ever written. Raises nothing.
     bool ExtractFile(const std::string& name);
     // Why the last ExtractFile brought no file out: the system error text of the failure
     // when there was one, else a plain reason ("not in the cabinet", "not a cabinet",

@@ -45,8 +45,9 @@ struct TContext {
     TERF* Erf;
     mspack_system System;
     mscab_decompressor* Decompressor = nullptr;
-    FHandle Borrowed = 0; // FDIIsCabinet's handle
-    FHandle Output = 0;   // the handle of the entry being unpacked
+    FHandle Borrowed = 0;    // FDIIsCabinet's handle
+    FHandle Output = 0;      // the handle of the entry being unpacked
+    uint64_t OutputLeft = 0; // what the cabinet declared for it and is not yet written
 };
 
 // Names that stand for a handle we already hold rather than a file to open. They start
@@ -133,6 +134,11 @@ int SysRead(mspack_file* f, void* buffer, int bytes) {
 int SysWrite(mspack_file* f, void* buffer, int bytes) {
     auto* file = static_cast<TFile*>(f);
     if (bytes < 0) return -1;
+    // Never more than the cabinet declared for the entry, whatever its data says.
+    if (file->Kind == TFileKind::Output) {
+        if (static_cast<uint64_t>(bytes) > file->Context->OutputLeft) return -1;
+        file->Context->OutputLeft -= static_cast<uint64_t>(bytes);
+    }
     int32_t n = file->Context->Write(file->Handle, buffer, static_cast<uint32_t>(bytes));
     return n != bytes ? -1 : n;
 }
@@ -302,6 +308,7 @@ int Copy(HFDI hfdi, const char* pszCabinet, const char* pszCabPath, int /*flags*
             break;
         }
         ctx->Output = hf;
+        ctx->OutputLeft = f->length;
         int err = d->extract(d, f, OutputName);
         if (err != MSPACK_ERR_OK) {
             // The entry's handle must not leak; its owner gets no close-file for it.

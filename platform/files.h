@@ -49,6 +49,10 @@ bool ForceDirectories(const std::string& dir); // creates every missing level
 // A level that is a symbolic link leading out of base is never followed: the call fails
 // there (access denied), as it does for a level that is a file.
 bool ForceDirectoriesWithin(const std::string& base, const std::string& dir);
+// Whether each level of the relative folder dir that exists under base stays inside base.
+// A level that is a symbolic link leading out of base does not: false, access denied.
+// Missing levels and levels that are files end the check with true; nothing is created.
+bool FoldersStayWithin(const std::string& base, const std::string& dir);
 bool CreateDir(const std::string& dir);   // one level
 bool DeleteFile(const std::string& name); // fails on a read-only file, even as root
 bool RemoveDir(const std::string& dir);   // an empty folder
@@ -56,7 +60,8 @@ bool RenameFile(const std::string& from, const std::string& to);
 
 // Copies src over dst. With failIfExists false an existing dst is replaced atomically
 // (temporary file in dst's folder, flushed, renamed over dst); a read-only dst makes the
-// copy fail. dst keeps its permission bits; a new dst takes src's.
+// copy fail. dst keeps its permission bits; a new dst takes src's. A dst that is a
+// symbolic link is replaced as a name: the link goes, what it points to stays untouched.
 bool CopyFile(const std::string& src, const std::string& dst, bool failIfExists);
 
 // Moves src over dst with the outcome of CopyFile(src, dst, false) followed by
@@ -66,7 +71,9 @@ bool CopyFile(const std::string& src, const std::string& dst, bool failIfExists)
 bool MoveFile(const std::string& src, const std::string& dst);
 
 // Attributes: read-only is the absence of the owner's write permission; hidden and
-// system have no meaning here and are ignored when written.
+// system have no meaning here and are ignored when written. A symbolic link has attributes
+// of its own, as on Windows: never read-only, and writing them changes nothing, least of
+// all the file it points to.
 uint32_t GetFileAttributes(const std::string& name);
 bool SetFileAttributes(const std::string& name, uint32_t attributes);
 
@@ -104,7 +111,8 @@ constexpr FileHandle InvalidHandle = -1;
 enum class TOpenMode { Read, Write, ReadWrite };
 FileHandle FileOpen(const std::string& name, TOpenMode mode);
 // Creates or truncates. A name ending in ".exe" (any case) is created executable, any
-// other 0644. An existing read-only file is not truncated: the call fails.
+// other 0644. An existing read-only file is not truncated: the call fails. A symbolic link
+// under the name is replaced by the new file, never followed.
 FileHandle FileCreate(const std::string& name);
 int64_t FileRead(FileHandle h, void* buffer, size_t count);        // -1 on failure
 int64_t FileWrite(FileHandle h, const void* buffer, size_t count); // -1 on failure
@@ -155,9 +163,20 @@ private:
     FileHandle FHandle = InvalidHandle;
 };
 
-// Whole-file helpers. ReadFileText fails for a missing or unreadable file;
-// WriteFileAtomic replaces the file atomically, creating it when missing.
-bool ReadFileText(const std::string& name, std::string& data);
+// The free bytes an unprivileged writer may still use on the file system of dir.
+bool GetDiskFreeSpace(const std::string& dir, uint64_t& freeBytes);
+
+// Called once as the program starts: a write past the process's file size limit then
+// fails with FileTooLarge, as any failed write does, instead of ending the process.
+void ReportFileSizeLimitAsError();
+
+// Whole-file helpers. ReadFileText fails for a missing or unreadable file and reads at
+// most maxBytes of it; WriteFileAtomic replaces the file atomically, creating it when
+// missing.
+bool ReadFileText(const std::string& name, std::string& data, size_t maxBytes = SIZE_MAX);
+// How much is read of a file that is small by nature (an initialisation file,
+// "language.dat"): a longer one, or one that never ends, counts as what fits.
+constexpr size_t SmallFileMaxBytes = size_t(1) << 20;
 bool WriteFileAtomic(const std::string& name, const std::string& data);
 
 } // namespace plat

@@ -94,10 +94,12 @@ public:
     // Reads the file; a missing file is empty, an unreadable one is an error.
     bool Load(const std::string& fileName) {
         std::string data;
-        if (!ReadFileText(fileName, data)) {
+        if (!ReadFileText(fileName, data, SmallFileMaxBytes + 1)) {
             const int code = GetLastError();
             return code == syserr::FileNotFound || code == syserr::PathNotFound;
         }
+        Cut = data.size() > SmallFileMaxBytes;
+        if (Cut) data.resize(SmallFileMaxBytes);
         // An editor's UTF-8 byte order mark would hide the first section; it is kept aside
         // and written back.
         if (data.compare(0, 3, "\xEF\xBB\xBF") == 0) {
@@ -126,6 +128,7 @@ public:
     }
 
     std::vector<TLine> Lines;
+    bool Cut = false; // longer than a profile file is read: only its start is in Lines
     std::string Bom;
     std::string Eol = "\r\n"; // a new file gets CR LF; an existing one keeps its own ends
 };
@@ -234,6 +237,8 @@ bool ApplyDelete(TProfileText& text, const std::string& section, const std::stri
 TProfileText LoadForWrite(const std::string& fileName) {
     TProfileText text;
     if (!text.Load(ResolveName(fileName))) RaiseWriteError(fileName, GetLastError());
+    // Written back, a cut file would lose all that was not read.
+    if (text.Cut) RaiseWriteError(fileName, syserr::FileTooLarge);
     return text;
 }
 

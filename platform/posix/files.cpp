@@ -176,8 +176,16 @@ bool ForceDirectories(const std::string& dir) {
            posix::FailErrno();
 }
 
-bool ForceDirectoriesWithin(const std::string& base, const std::string& dir) {
-    if (!DirectoryExists(base) && !ForceDirectories(base)) return false;
+namespace {
+
+// Walks the levels of the relative folder dir under base, making missing ones when create
+// is set. A level that is a symbolic link is followed only while it stays inside base.
+// Without create the walk ends, content, at the first level that is missing or no folder.
+bool WalkWithin(const std::string& base, const std::string& dir, bool create) {
+    if (!DirectoryExists(base)) {
+        if (!create) return true;
+        if (!ForceDirectories(base)) return false;
+    }
     char* real = ::realpath(ResolveName(base).c_str(), nullptr);
     if (!real) return posix::FailErrno();
     const std::string root = real;
@@ -196,13 +204,13 @@ bool ForceDirectoriesWithin(const std::string& base, const std::string& dir) {
         struct stat st;
         if (::lstat(level.c_str(), &st) != 0) {
             if (errno != ENOENT) return posix::FailErrno();
+            if (!create) return true;
             if (::mkdir(level.c_str(), 0755) == 0) continue;
             if (errno != EEXIST || ::lstat(level.c_str(), &st) != 0) return posix::FailErrno();
         }
         if (S_ISLNK(st.st_mode)) {
-            // A link is followed only while it stays inside base.
             char* target = ::realpath(level.c_str(), nullptr);
-            if (!target) return posix::FailErrno();
+            if (!target) return create ? posix::FailErrno() : true; // a dangling link
             const std::string t = target;
             std::free(target);
             const bool inside =
@@ -211,9 +219,19 @@ bool ForceDirectoriesWithin(const std::string& base, const std::string& dir) {
             if (!inside) return posix::FailWith(syserr::AccessDenied);
             if (::stat(level.c_str(), &st) != 0) return posix::FailErrno();
         }
-        if (!S_ISDIR(st.st_mode)) return posix::FailWith(syserr::PathNotFound);
+        if (!S_ISDIR(st.st_mode)) return !create || posix::FailWith(syserr::PathNotFound);
     }
     return true;
+}
+
+} // namespace
+
+bool ForceDirectoriesWithin(const std::string& base, const std::string& dir) {
+    return WalkWithin(base, dir, true);
+}
+
+bool FoldersStayWithin(const std::string& base, const std::string& dir) {
+    return WalkWithin(base, dir, false);
 }
 
 bool CreateDir(const std::string& dir) {
@@ -256,12 +274,18 @@ bool RenameFile(const std::string& from, const std::string& to) {
 }
 
 // Read-only folders and files both report faReadOnly; a file that is not read-only reports
-// faArchive, as freshly written files do on Windows. faNormal is never reported.
+// faArchive, as freshly written files do on Windows. faNormal is never reported. A link
+// reports a folder or a file after what it points to, and is never read-only itself.
 uint32_t GetFileAttributes(const std::string& name) {
+    const std::string n = ResolveName(name);
     struct stat st;
-    if (::stat(ResolveName(name).c_str(), &st) != 0) {
+    if (::lstat(n.c_str(), &st) != 0) {
         posix::FailErrno();
         return InvalidFileAttributes;
+    }
+    if (S_ISLNK(st.st_mode)) {
+        struct stat target;
+        return ::stat(n.c_str(), &target) == 0 && S_ISDIR(target.st_mode) ? faDirectory : faArchive;
     }
     uint32_t attributes = S_ISDIR(st.st_mode) ? faDirectory : faArchive;
     if (posix::IsReadOnlyMode(st.st_mode)) attributes |= faReadOnly;
@@ -269,11 +293,13 @@ uint32_t GetFileAttributes(const std::string& name) {
 }
 
 // Setting read-only removes every write bit; clearing it gives the owner write permission
-// back. The other attributes have no POSIX meaning.
+// back. The other attributes have no POSIX meaning. A link has no bits of its own to change,
+// and what it points to is not the name's to change.
 bool SetFileAttributes(const std::string& name, uint32_t attributes) {
     std::string n = ResolveName(name);
     struct stat st;
-    if (::stat(n.c_str(), &st) != 0) return posix::FailErrno();
+    if (::lstat(n.c_str(), &st) != 0) return posix::FailErrno();
+    if (S_ISLNK(st.st_mode)) return true;
     mode_t mode = st.st_mode & 07777;
     mode_t wanted =
         (attributes & faReadOnly) ? mode & ~mode_t(S_IWUSR | S_IWGRP | S_IWOTH) : mode | S_IWUSR;

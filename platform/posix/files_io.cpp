@@ -1,8 +1,11 @@
 // File contents on POSIX: handles, copying, whole-file reads and atomic replacement.
 #include <fcntl.h>
+#include <signal.h>
 #include <sys/stat.h>
+#include <sys/statvfs.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <vector>
@@ -95,11 +98,17 @@ int OpenRegular(const std::string& name, int flags) {
     return fd;
 }
 
-// Checks that name may be replaced: a regular file that is not read-only, or nothing.
-// Fills st when it exists.
+// Checks that name may be replaced: a regular file that is not read-only, a symbolic link
+// (the link is what gets replaced, so what it points to does not matter), or nothing.
+// exists and st tell of a regular file only: a new file or a link's replacement takes the
+// mode it would take where nothing was.
 bool MayReplace(const std::string& name, bool& exists, struct stat& st) {
-    exists = ::stat(name.c_str(), &st) == 0;
+    exists = ::lstat(name.c_str(), &st) == 0;
     if (!exists) return errno == ENOENT || posix::FailErrno();
+    if (S_ISLNK(st.st_mode)) {
+        exists = false;
+        return true;
+    }
     // No folder, FIFO, socket or device is replaced, and root, whom the kernel lets write
     // anything, must still find the read-only attribute holding.
     if (!S_ISREG(st.st_mode) || posix::IsReadOnlyMode(st.st_mode))
@@ -226,7 +235,14 @@ FileHandle FileCreate(const std::string& name) {
     if (!MayReplace(n, exists, st)) return InvalidHandle;
     bool program = EndsText(".exe", n);
     mode_t mode = program ? 0755 : 0644;
-    int fd = ::open(n.c_str(), O_RDWR | O_CREAT | O_TRUNC | O_CLOEXEC, mode);
+    // A link under the name goes first: truncating through it would write where it points.
+    struct stat link;
+    if (!exists && ::lstat(n.c_str(), &link) == 0 && S_ISLNK(link.st_mode) &&
+        ::unlink(n.c_str()) != 0) {
+        posix::FailErrno();
+        return InvalidHandle;
+    }
+    int fd = ::open(n.c_str(), O_RDWR | O_CREAT | O_TRUNC | O_CLOEXEC | O_NOFOLLOW, mode);
     if (fd < 0) {
         posix::FailErrnoOn(n);
         return InvalidHandle;
@@ -298,17 +314,29 @@ void FileAdviseSequential(FileHandle h) {
     ::posix_fadvise(Fd(h), 0, 0, POSIX_FADV_SEQUENTIAL);
 }
 
-bool ReadFileText(const std::string& name, std::string& data) {
+bool GetDiskFreeSpace(const std::string& dir, uint64_t& freeBytes) {
+    struct statvfs st;
+    if (::statvfs(ResolveName(dir).c_str(), &st) != 0) return posix::FailErrno();
+    freeBytes = static_cast<uint64_t>(st.f_bavail) * st.f_frsize;
+    return true;
+}
+
+void ReportFileSizeLimitAsError() {
+    // The write past the limit then fails with EFBIG.
+    ::signal(SIGXFSZ, SIG_IGN);
+}
+
+bool ReadFileText(const std::string& name, std::string& data, size_t maxBytes) {
     data.clear();
     TFdGuard fd(OpenRegular(ResolveName(name), O_RDONLY));
     if (fd.Get() < 0) return false;
     struct stat st;
     if (::fstat(fd.Get(), &st) != 0) return posix::FailErrno();
     std::string text;
-    if (st.st_size > 0) text.reserve(static_cast<size_t>(st.st_size));
+    if (st.st_size > 0) text.reserve(std::min(static_cast<size_t>(st.st_size), maxBytes));
     char buffer[65536];
-    for (;;) {
-        ssize_t n = ::read(fd.Get(), buffer, sizeof buffer);
+    while (text.size() < maxBytes) {
+        ssize_t n = ::read(fd.Get(), buffer, std::min(sizeof buffer, maxBytes - text.size()));
         if (n < 0 && errno == EINTR) continue;
         if (n < 0) return posix::FailErrno();
         if (n == 0) break;

@@ -1,4 +1,6 @@
 #include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include "app/manifest.h"
 #include "platform/exception.h"
@@ -117,6 +119,67 @@ TEST_F(ManifestParse, UnsafeNamesGiveUpWithTheWholeLineAndTouchNothing) {
     }
 }
 
+// The updater's own folders in the product folder are no entry's: a file there would break
+// every later log or stand in the staging folder.
+TEST_F(ManifestParse, OwnWorkingNamesGiveUpLikeUnsafeOnes) {
+    const std::string tmpInside = Dir.Path() + "tmp/";
+    const std::string tmpElsewhere = Dir.Path() + "bin/tmp/";
+    const struct {
+        const char* Name;
+        bool InsideRefused, ElsewhereRefused;
+    } cases[] = {
+        {"logs", true, true},
+        {"LOGS\\KVUpdater.log", true, true},
+        {"logs/x", true, true},
+        {".\\Logs.\\x", true, true},
+        {"logs \\x", true, true},
+        {"tmp", true, false},
+        {"TMP\\kvupdater.exe", true, false},
+        {"tmp//x.cab", true, false},
+        {"bin\\tmp\\x", false, true},
+        {"bin\\x", false, false},
+        {"logsx", false, false},
+        {"logs.txt", false, false},
+        {"tmpfile", false, false},
+        {"x\\logs", false, false},
+    };
+    for (const auto& c : cases) {
+        for (const std::string& tmp : {tmpInside, tmpElsewhere}) {
+            const bool refused = tmp == tmpInside ? c.InsideRefused : c.ElsewhereRefused;
+            SCOPED_TRACE(std::string(c.Name) + " with staging folder " + tmp);
+            EXPECT_EQ(IsOwnWorkingName(c.Name, Dir.Path(), tmp), refused);
+            Log.clear();
+            M.ManifestLines = {std::string(c.Name) + ",1,2,"};
+            EXPECT_EQ(
+                ParseManifest(
+                    M, true, Dir.Path(), [this](const std::string& s) { Log.push_back(s); }, tmp),
+                !refused);
+            const Lines said{"Giving up - unsafe file name - " + std::string(c.Name) + ",1,2,"};
+            EXPECT_EQ(Log, refused ? said : Lines{});
+        }
+    }
+    // A staging folder outside the product folder leaves "tmp" an ordinary name.
+    EXPECT_FALSE(IsOwnWorkingName("tmp\\x", Dir.Path(), "/elsewhere/tmp/"));
+}
+
+// A folder level of an entry that is a symbolic link leading out of the product folder
+// would have the update act out there: such a name is refused before anything is done.
+TEST_F(ManifestParse, FoldersLeadingOutThroughALinkGiveUp) {
+    kvtest::TTempDir outside;
+    outside.Write("sub/.keep", "");
+    ASSERT_EQ(::symlink(outside.Path().c_str(), Dir.File("data").c_str()), 0);
+    Dir.Write("real/sub/.keep", "");
+    ASSERT_EQ(::symlink("real", Dir.File("inward").c_str()), 0);
+    for (const char* line : {"data\\x.dll,1,2,", "DATA/sub/x.dll,1,2,"}) {
+        Log.clear();
+        EXPECT_FALSE(Parse(std::string("good.dll,1,2,\n") + line + "\n", true)) << line;
+        EXPECT_EQ(Log, Lines{"Giving up - unsafe file name - " + std::string(line)});
+    }
+    // A link that stays inside, and the link's own name as a file, are fine.
+    EXPECT_TRUE(Parse("inward\\sub\\x.dll,1,2,\ndata,1,2,\nnew\\x.dll,1,2,\n", true));
+    EXPECT_EQ(M.Count(), 3u);
+}
+
 TEST(ManifestNames, SafeNamesStayInsideTheProductFolder) {
     for (const char* name : {"...", "..a", "a..b", "sub\\x.dll", "sub/x.dll", " a.dll", ".hidden",
                              "a.b..", " ..", "ab:c"})
@@ -210,6 +273,19 @@ TEST(ClearAttributes, MakesAReadOnlyFileReplaceableAndIgnoresMissingFiles) {
     EXPECT_TRUE(plat::DeleteFile(name));
     ClearAttributes(dir.File("missing.dll"));
     EXPECT_FALSE(plat::FileExists(dir.File("missing.dll")));
+}
+
+// A product file that is a link to a read-only file elsewhere: the link is the product's,
+// the file it points to is not, and keeps its mode.
+TEST(ClearAttributes, ActsOnALinkNeverOnWhatItPointsTo) {
+    kvtest::TTempDir dir;
+    const std::string outside = dir.Write("outside/ro.dll", "x");
+    ASSERT_EQ(::chmod(outside.c_str(), 0444), 0);
+    ASSERT_EQ(::symlink(outside.c_str(), dir.File("x.dll").c_str()), 0);
+    ClearAttributes(dir.File("x.dll"));
+    struct stat st;
+    ASSERT_EQ(::stat(outside.c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 07777, 0444u);
 }
 
 } // namespace

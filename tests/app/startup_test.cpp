@@ -2,6 +2,9 @@
 // the initialisation files and the switches give.
 #include <gtest/gtest.h>
 
+#include <unistd.h>
+
+#include <algorithm>
 #include <cstdint>
 
 #include "app/brand_rules.h"
@@ -245,4 +248,20 @@ TEST_F(StartupTest, StaleSelfUpdateCopyIsDeletedAtAStart) {
     Dir.Write("tmp/KVUpdater.exe", "old copy");
     Start({});
     EXPECT_FALSE(Dir.Exists("tmp/KVUpdater.exe"));
+}
+
+// An edition file whose first line never ends is read as its first mebibyte.
+TEST_F(StartupTest, LanguageFileIsReadNoFurtherThanItsFirstMebibyte) {
+    const size_t most = plat::SmallFileMaxBytes;
+    for (size_t length : {most - 1, most, most + 1, most + 5000}) {
+        Dir.Write("language.dat", std::string(length, 'x') + " more");
+        Start({});
+        EXPECT_EQ(S().EditionCode.size(), std::min(length, most)) << length;
+    }
+    // A huge one: a few bytes, then 64 GiB of a hole.
+    Dir.Write("language.dat", "Tolvu");
+    ASSERT_EQ(::truncate(Dir.File("language.dat").c_str(), off_t(64) << 30), 0);
+    Start({});
+    EXPECT_EQ(S().EditionCode, "Tolvu");
+    EXPECT_TRUE(S().Rebranded);
 }

@@ -13,6 +13,7 @@
 #include "platform/files.h"
 #include "platform/ui.h"
 #include "tests/cab/cab_craft.h"
+#include "tests/support/disk.h"
 #include "tests/support/support.h"
 
 namespace fs = std::filesystem;
@@ -253,6 +254,28 @@ TEST_F(ExtractTest, ErrorBoxOnlyWhenTheCallItselfFailed) {
     EXPECT_FALSE(failingWrite());
     EXPECT_EQ(testing::internal::GetCapturedStderr(), "");
     plat::SetPresentation(plat::CreateConsolePresentation());
+}
+
+// A cabinet may declare far more than its few bytes suggest: an entry that would not leave
+// the margin free on the target's file system is refused before a byte of it is written.
+TEST_F(ExtractTest, EntriesThatWouldFillTheDiskAreRefusedBeforeAByteIsWritten) {
+    kvtest::TTmpfs disk(Dir.File("small"), 8 << 20);
+    if (!disk.Ok()) GTEST_SKIP() << "mounting a tmpfs is not permitted here";
+    Cab.TargetPath = Dir.File("small");
+    const uint64_t room = disk.FreeBytes() - UnpackDiskMargin;
+    for (bool fits : {true, false}) {
+        SCOPED_TRACE(fits ? "leaves the margin" : "eats into the margin");
+        // Zeros pack to a few kilobytes.
+        const size_t size = static_cast<size_t>(fits ? room - 4096 : room + 4096);
+        Cab.CABFile = Gcab({{"z.bin", std::string(size, '\0')}}, true, "z.cab");
+        int writes = 0;
+        Cab.OnDecompressProgress = [&](TCABFile*, const std::string&, int, int) { ++writes; };
+        EXPECT_EQ(Cab.ExtractFile("z.bin"), fits);
+        EXPECT_EQ(Cab.ExtractFailure(), fits ? "" : "There is not enough space on the disk");
+        EXPECT_EQ(writes > 0, fits);
+        EXPECT_EQ(fs::exists(Dir.File("small/z.bin")), fits);
+        fs::remove(Dir.File("small/z.bin"));
+    }
 }
 
 TEST_F(ExtractTest, LzxCabinets) {

@@ -12,6 +12,7 @@
 #include <map>
 #include <thread>
 
+#include "tests/support/disk.h"
 #include "tests/support/e2e.h"
 
 using e2e::TProduct;
@@ -241,10 +242,86 @@ TEST(Failures, AnEndlessBodyCostsBoundedMemoryAndStopsAtTheLimit) {
     EXPECT_EQ(run.Status, 1);
     EXPECT_TRUE(run.Has("Unexpected error Response larger than 50000000 bytes"))
         << ::testing::PrintToString(run.Log);
-#ifndef __SANITIZE_ADDRESS__ // the sanitizer's shadow and quarantine are no measure
+#ifndef __SANITIZE_ADDRESS__              // the sanitizer's shadow and quarantine are no measure
     EXPECT_LT(usage.ru_maxrss, 64 << 10); // KiB
 #endif
     std::string left;
     kvtest::RunCommand("ls -A " + e2e::Quote(p.Dir() + "tmp"), &left);
     EXPECT_EQ(left, "");
+}
+
+namespace {
+
+// A product whose site holds a new small file, one that packs small but unpacks big, and
+// one whose cabinet is big; the two big ones are changed.
+struct TBigFiles {
+    TProduct P;
+    TBigFiles(size_t packed, size_t noise) {
+        kvtest::WriteFile(P.Root() + "src/a.txt", "new a");
+        kvtest::WriteFile(P.Root() + "src/big.bin", std::string(packed, 'z'));
+        kvtest::WriteFile(P.Root() + "src/noise.bin", kvtest::RandomBytes(noise, 3));
+        e2e::Publish(P.Root() + "src", P.Site() + "components");
+    }
+    void WriteOld() const {
+        P.Write("big.bin", "old big");
+        P.Write("noise.bin", "old noise");
+    }
+    // What every such run must leave: the small file new, the big ones old and whole,
+    // nothing in the staging folder, no marker, the log saved and ending with errors.
+    void CheckOutcome(const TRun& run) const {
+        EXPECT_EQ(run.Status, 1) << run.Errors;
+        ASSERT_FALSE(run.Log.empty()) << "no log";
+        EXPECT_EQ(run.Log.back(), "There were errors");
+        EXPECT_EQ(P.Read("a.txt"), "new a");
+        EXPECT_EQ(P.Read("big.bin"), "old big");
+        EXPECT_EQ(P.Read("noise.bin"), "old noise");
+        std::string left;
+        kvtest::RunCommand("ls -A " + e2e::Quote(P.File("tmp")), &left);
+        EXPECT_EQ(left, "");
+        EXPECT_FALSE(P.Exists("kvsa.dat"));
+        EXPECT_FALSE(P.Exists("mem_ter"));
+    }
+};
+
+} // namespace
+
+// Under a file size limit a write past it fails like any other write: the process is not
+// killed; the file stays old, the run says why, cleans up, saves its log and fails.
+TEST(Failures, FileSizeLimitFailsTheWriteNotTheProcess) {
+    TBigFiles t(3 << 20, 3 << 20);
+    t.WriteOld();
+    kvtest::TNginx nginx(t.P.Site());
+    t.P.UseUrl(nginx.Url("/"));
+    // The shell's blocks are 512 bytes: a limit of 1 MiB, above the log and the small files.
+    TRun run = t.P.Run({}, "ulimit -f 2048; ");
+    t.CheckOutcome(run);
+    EXPECT_TRUE(run.Has("Error extracting big.bin " +
+                        std::string("The file size exceeds the limit allowed and cannot be saved")))
+        << ::testing::PrintToString(run.Log);
+    // The cabinet that can't be stored ends the run, as a failed save does.
+    EXPECT_EQ(
+        run.Starting("Unexpected error Write error on \"" + t.P.Dir() + "tmp/noise.cab\"").size(),
+        1u)
+        << ::testing::PrintToString(run.Log);
+}
+
+// A product folder on a small disk: an entry whose cabinet declares more than the disk can
+// spare is refused before anything is written, and a cabinet that fills the disk as it is
+// stored ends the run; the old files stay whole and the run fails.
+TEST(Failures, SmallDiskLeavesOldFilesWholeAndFailsTheRun) {
+    TBigFiles t(16 << 20, 6 << 20);
+    kvtest::TTmpfs disk(t.P.Dir(), e2e::ProgramBytes() + (4 << 20));
+    if (!disk.Ok()) GTEST_SKIP() << "mounting a tmpfs is not permitted here";
+    t.P.Populate();
+    t.WriteOld();
+    kvtest::TNginx nginx(t.P.Site());
+    t.P.UseUrl(nginx.Url("/"));
+    TRun run = t.P.Run();
+    t.CheckOutcome(run);
+    EXPECT_TRUE(run.Has("Error extracting big.bin There is not enough space on the disk"))
+        << ::testing::PrintToString(run.Log);
+    auto stored =
+        run.Starting("Unexpected error Write error on \"" + t.P.Dir() + "tmp/noise.cab\"");
+    ASSERT_EQ(stored.size(), 1u) << ::testing::PrintToString(run.Log);
+    EXPECT_NE(stored[0].find("There is not enough space on the disk"), std::string::npos);
 }

@@ -6,11 +6,15 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <filesystem>
 #include <fstream>
+#include <iterator>
 #include <string>
 #include <vector>
 
+#include "cab/cabfiles.h"
+#include "tests/support/disk.h"
 #include "tests/support/e2e.h"
 #include "tests/support/xvfb.h"
 
@@ -104,4 +108,95 @@ TEST(UpdateWithProgramsRunning, WithoutDisplayNothingIsStoppedAndNoMarkerIsLeft)
     EXPECT_TRUE(run.Starting("Restarting ").empty());
     EXPECT_FALSE(p.Exists("kvsa.dat"));
     EXPECT_FALSE(p.Exists("mem_ter"));
+}
+
+// Faults injected at one chosen moment of a real run while a product program runs: the
+// moment is a file being opened in the staging folder, held until the fault is in place.
+// Each fault leaves no torn file and the old file whole; the run reports it and fails,
+// removes its markers and starts the stopped program again.
+TEST(UpdateWithProgramsRunning, FaultsMidRunLeaveOldFilesAndRestartThePrograms) {
+    kvtest::TXvfb display;
+    ASSERT_TRUE(display.Ok()) << "Xvfb did not start";
+    struct TCase {
+        const char* What;
+        const char* ErrorLine; // after the folder names, where it has them
+    };
+    const TCase cases[] = {
+        {"a disk that fills up while a file is unpacked",
+         "Error extracting big.bin There is not enough space on the disk"},
+        {"a product folder that turns read-only as a file is installed",
+         "Error copying TMP/big.bin to PRODUCT/big.bin Access is denied"},
+        {"a cabinet deleted between its fetch and its unpacking",
+         "Error extracting big.bin The system cannot find the file specified"},
+    };
+    for (size_t row = 0; row < std::size(cases); ++row) {
+        const TCase& c = cases[row];
+        SCOPED_TRACE(c.What);
+        e2e::TProduct p;
+        kvtest::WriteFile(p.Root() + "src/a.txt", "new a");
+        kvtest::WriteFile(p.Root() + "src/big.bin", std::string(4 << 20, 'z'));
+        kvtest::WriteFile(p.Root() + "src/c.txt", "new c");
+        e2e::Publish(p.Root() + "src", p.Site() + "components");
+        const uint64_t bigCab = std::filesystem::file_size(p.Site() + "components/big.cab");
+        // The product folder and its staging folder on disks of their own: a fault of the
+        // one leaves the other alone.
+        kvtest::TTmpfs productDisk(p.Dir(), e2e::ProgramBytes() + (8 << 20));
+        if (!productDisk.Ok()) GTEST_SKIP() << "mounting a tmpfs is not permitted here";
+        kvtest::TTmpfs stagingDisk(p.Dir() + "tmp", 16 << 20);
+        ASSERT_TRUE(stagingDisk.Ok());
+        p.Populate();
+        std::filesystem::copy_file(XWINDOW_APP, p.File("KVServer.exe"));
+        chmod(p.File("KVServer.exe").c_str(), 0755);
+        p.Write("big.bin", "old big");
+        p.Write("c.txt", "old c");
+        kvtest::TNginx nginx(p.Site());
+        p.UseUrl(nginx.Url("/"));
+        const std::string ready = p.Root() + "ready";
+        kvtest::TChild program({p.File("KVServer.exe"), "--ready", ready});
+        ASSERT_TRUE(kvtest::WaitUntil([&] { return access(ready.c_str(), F_OK) == 0; }));
+
+        std::atomic<int> faults{0};
+        std::atomic<bool> faultFailed{false};
+        kvtest::TOpenHook hook(p.Dir() + "tmp", [&](const std::string& name, uint64_t size) {
+            bool ok = true;
+            if (row == 0 && name == "~kvpart.big.bin" && faults == 0) {
+                ++faults; // leaves room for the small files, not for this one
+                ok = stagingDisk.Fill(UnpackDiskMargin + (512 << 10));
+            } else if (row == 1 && name == "big.bin" && faults == 0) {
+                ++faults;
+                ok = productDisk.SetReadOnly(true);
+            } else if (row == 1 && name == "c.cab" && faults == 1) {
+                ++faults; // writable again for the rest of the run
+                ok = productDisk.SetReadOnly(false);
+            } else if (row == 2 && name == "big.cab" && size == bigCab && faults == 0) {
+                ++faults; // the opener has its file; every later open finds none
+                ok = unlink((p.Dir() + "tmp/big.cab").c_str()) == 0;
+            }
+            if (!ok) faultFailed = true;
+        });
+        if (!hook.Ok()) GTEST_SKIP() << "fanotify permission events are not available here";
+
+        e2e::TRun run = p.Run({"/silent"});
+        EXPECT_GE(faults.load(), 1) << "the fault never came";
+        EXPECT_FALSE(faultFailed.load());
+        EXPECT_EQ(run.Status, 1) << ::testing::PrintToString(run.Log);
+        ASSERT_FALSE(run.Log.empty());
+        EXPECT_EQ(run.Log.back(), "There were errors");
+        std::string line = c.ErrorLine;
+        for (auto [from, to] :
+             {std::pair{"TMP/", p.Dir() + "tmp/"}, std::pair{"PRODUCT/", p.Dir()}})
+            if (size_t at = line.find(from); at != std::string::npos)
+                line.replace(at, std::string(from).size(), to);
+        EXPECT_TRUE(run.Has(line)) << ::testing::PrintToString(run.Log);
+        EXPECT_EQ(p.Read("a.txt"), "new a");
+        EXPECT_EQ(p.Read("c.txt"), "new c");
+        EXPECT_EQ(p.Read("big.bin"), "old big");
+        for (const char* left :
+             {"tmp/big.bin", "tmp/~kvpart.big.bin", "tmp/big.cab", "kvsa.dat", "mem_ter"})
+            EXPECT_FALSE(p.Exists(left)) << left;
+        EXPECT_TRUE(kvtest::ProcessEnded(program.Pid()));
+        EXPECT_TRUE(kvtest::WaitUntil([&] { return !RunningFrom(p.File("KVServer.exe")).empty(); }))
+            << "the stopped program was not started again";
+        KillAllFrom(p.Dir(), {"KVServer.exe"});
+    }
 }

@@ -2,8 +2,10 @@
 
 #include <gtest/gtest.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <cerrno>
+#include <functional>
 #include <thread>
 
 #include "tests/support/support.h"
@@ -354,4 +356,85 @@ TEST_F(Files, WholeFileHelpers) {
     EXPECT_FALSE(ReadFileText(T.File("missing"), back));
     EXPECT_FALSE(ReadFileText(T.Path(), back));
     EXPECT_FALSE(WriteFileAtomic(T.File("no/folder"), data));
+}
+
+// A name that is a symbolic link is the name's own: its attributes, its replacement and its
+// creation act on the link, and what it points to outside stays as it was.
+TEST_F(Files, LinksAreActedOnAsNamesAndNeverFollowed) {
+    const std::string outside = T.Write("outside/ro.dll", "outside");
+    ::chmod(outside.c_str(), 0444);
+    T.Write("src.dll", "new");
+    T.Write("product/.keep", "");
+    struct TCase {
+        const char* What;
+        std::function<bool(const std::string& link)> Act;
+        bool LinkReplaced; // a regular file stands under the name afterwards
+    };
+    const TCase cases[] = {
+        {"clearing read-only", [](const std::string& l) { return SetFileAttributes(l, 0); }, false},
+        {"setting read-only", [](const std::string& l) { return SetFileAttributes(l, faReadOnly); },
+         false},
+        {"copy over it",
+         [&](const std::string& l) { return CopyFile(T.File("src.dll"), l, false); }, true},
+        {"move over it",
+         [&](const std::string& l) {
+             T.Write("moved.dll", "new");
+             return MoveFile(T.File("moved.dll"), l);
+         },
+         true},
+        {"create it", [](const std::string& l) { return TFile(FileCreate(l)).IsOpen(); }, true},
+        {"write it whole", [](const std::string& l) { return WriteFileAtomic(l, "new"); }, true},
+    };
+    for (const TCase& c : cases) {
+        SCOPED_TRACE(c.What);
+        const std::string link = T.File("product/x.dll");
+        ::unlink(link.c_str());
+        ASSERT_EQ(::symlink(outside.c_str(), link.c_str()), 0);
+        EXPECT_EQ(GetFileAttributes(link), faArchive) << "a link is never read-only";
+        EXPECT_TRUE(c.Act(link));
+        EXPECT_EQ(Mode(outside), 0444u);
+        EXPECT_EQ(kvtest::ReadFile(outside), "outside");
+        struct stat st;
+        ASSERT_EQ(::lstat(link.c_str(), &st), 0);
+        EXPECT_EQ(S_ISREG(st.st_mode), c.LinkReplaced);
+    }
+}
+
+TEST_F(Files, FoldersStayWithinUntilALinkLeadsOut) {
+    T.Write("outside/sub/.keep", "");
+    T.Write("base/real/sub/.keep", "");
+    T.Write("base/file", "");
+    ::symlink("real", T.File("base/inward").c_str());
+    ::symlink(T.File("outside").c_str(), T.File("base/out").c_str());
+    ::symlink("../real/sub", T.File("base/real/up").c_str());
+    ::symlink("../../outside", T.File("base/real/far").c_str());
+    const struct {
+        const char* Dir;
+        bool Within;
+    } cases[] = {{"", true},           {"real\\sub\\", true}, {"missing/x/", true},
+                 {"file/x/", true},    {"inward/sub/", true}, {"real/up/", true},
+                 {"out/", false},      {"OUT\\sub\\", false}, {"real\\far\\", false},
+                 {"inward/../", false}};
+    for (const auto& c : cases) {
+        EXPECT_EQ(FoldersStayWithin(T.File("base/"), c.Dir), c.Within) << c.Dir;
+        if (!c.Within) {
+            EXPECT_EQ(GetLastError(), syserr::AccessDenied) << c.Dir;
+        }
+    }
+    EXPECT_FALSE(::access(T.File("base/missing").c_str(), F_OK) == 0) << "nothing is made";
+}
+
+// A file that never ends, or a huge one, is read no further than asked.
+TEST_F(Files, ReadingStopsAtTheLimit) {
+    const std::string huge = T.Write("huge.ini", "[General]\r\n");
+    ASSERT_EQ(::truncate(huge.c_str(), off_t(64) << 30), 0); // 64 GiB, nearly all a hole
+    std::string back;
+    ASSERT_TRUE(ReadFileText(huge, back, SmallFileMaxBytes));
+    EXPECT_EQ(back.size(), SmallFileMaxBytes);
+    EXPECT_EQ(back.substr(0, 11), "[General]\r\n");
+    T.Write("small", "abc");
+    for (size_t limit : {size_t(2), size_t(3), size_t(4)}) {
+        ASSERT_TRUE(ReadFileText(T.File("small"), back, limit));
+        EXPECT_EQ(back, std::string("abc").substr(0, limit));
+    }
 }

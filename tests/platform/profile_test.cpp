@@ -2,8 +2,10 @@
 
 #include <gtest/gtest.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include "platform/exception.h"
+#include "platform/files.h"
 #include "tests/support/support.h"
 
 using namespace plat;
@@ -145,4 +147,27 @@ TEST_F(Profile, FailuresRaiseAndLeaveTheFileAlone) {
     EXPECT_EQ(T.Read("Conf.ini"), Sample);
     TIniFile nowhere(T.File("no/folder.ini"));
     EXPECT_THROW(nowhere.WriteString("S", "K", "V"), EInOutError);
+}
+
+// A file that goes on past the first mebibyte is read as that mebibyte: a key that starts
+// inside it is seen, one after it is not, and the file, not read whole, is never written.
+TEST_F(Profile, OnlyTheFirstMebibyteIsRead) {
+    const std::string head = "[General]\r\nFirst=1\r\n;";
+    for (size_t pad : {size_t(0), size_t(1)}) {
+        // "Last=1" ends with the mebibyte, or one byte after it; then the file goes on.
+        const size_t fill = SmallFileMaxBytes - head.size() - 8 + pad;
+        const std::string text =
+            head + std::string(fill, 'x') + "\r\nLast=1" + std::string(100, ' ') + "\r\nEnd=1\r\n";
+        const std::string name = T.Write("big.ini", text);
+        TIniFile ini(name);
+        EXPECT_EQ(ini.ReadString("General", "First", ""), "1");
+        EXPECT_EQ(ini.ReadString("General", "Last", "none"), pad ? "" : "1") << pad;
+        EXPECT_EQ(ini.ReadString("General", "End", "none"), "none");
+        EXPECT_THROW(ini.WriteString("General", "Key", "v"), EInOutError);
+        EXPECT_TRUE(T.Read("big.ini") == text);
+    }
+    // One that never ends (64 GiB of a hole after a section) is read as quickly.
+    const std::string endless = T.Write("endless.ini", "[General]\r\nKey=v\r\n");
+    ASSERT_EQ(::truncate(endless.c_str(), off_t(64) << 30), 0);
+    EXPECT_EQ(TIniFile(endless).ReadString("General", "Key", ""), "v");
 }

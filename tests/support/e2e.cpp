@@ -81,11 +81,21 @@ std::string FileSumText(const std::string& data) {
     return std::to_string(static_cast<int32_t>(sum));
 }
 
+uint64_t ProgramBytes() {
+    return std::filesystem::file_size(KV_UPDATER_EXE);
+}
+
 TProduct::TProduct(const std::string& languageDat, const std::string& program)
-    : FRootPath(std::filesystem::canonical(FRoot.Path()).string() + "/") {
-    kvtest::RunCommand("mkdir -p " + Quote(Dir()) + " " + Quote(Site()) + " && cp " +
-                       Quote(program) + " " + Quote(Dir() + "KVUpdater.exe"));
-    Write("language.dat", languageDat);
+    : FRootPath(std::filesystem::canonical(FRoot.Path()).string() + "/"), FLanguageDat(languageDat),
+      FProgram(program) {
+    kvtest::RunCommand("mkdir -p " + Quote(Site()));
+    Populate();
+}
+
+void TProduct::Populate() const {
+    kvtest::RunCommand("mkdir -p " + Quote(Dir()) + " && cp " + Quote(FProgram) + " " +
+                       Quote(Dir() + "KVUpdater.exe"));
+    Write("language.dat", FLanguageDat);
 }
 
 std::string TProduct::Read(const std::string& rel) const {

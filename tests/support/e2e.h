@@ -1,6 +1,7 @@
 #pragma once
 // The built updater run for real: a fresh product folder holding a copy of the program, update
 // sites published with kvpublish, and the log lines a run leaves.
+#include <cstdint>
 #include <string>
 #include <vector>
 
@@ -40,6 +41,9 @@ public:
     // the machine holds.
     explicit TProduct(const std::string& languageDat = "",
                       const std::string& program = KV_UPDATER_EXE);
+    // Puts the program and "language.dat" into the product folder again: after a disk has
+    // been mounted over it, say.
+    void Populate() const;
     const std::string& Root() const { return FRootPath; }
     std::string Dir() const { return Root() + "product/"; }
     std::string Site() const { return Root() + "site/"; }
@@ -62,8 +66,11 @@ public:
 private:
     kvtest::TTempDir FRoot;
     std::string FRootPath; // FRoot's path with every symbolic link resolved
+    std::string FLanguageDat, FProgram;
 };
 
 std::string Quote(const std::string& s);
+// The size of the built updater's file: what a product folder holds before anything else.
+uint64_t ProgramBytes();
 
 } // namespace e2e
