@@ -9,6 +9,7 @@ packages=(
   qt6-base-dev qt6-svg-dev qt6-qpa-plugins
   libgtest-dev libgmock-dev libbenchmark-dev
   nginx-light tinyproxy xvfb xauth xfonts-base fonts-dejavu-core cabextract curl binutils
+  clang libclang-rt-14-dev
 )
 missing=()
 for p in "${packages[@]}"; do

@@ -15,9 +15,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     static const bool silent = (plat::Presentation().SetSilent(), true); // no error boxes
     (void)silent;
     const kvfuzz::TFolder& folder = kvfuzz::Folder();
-    const std::string out = folder.Path() + "out/";
+    // Two levels down, so an entry that climbs out one or two levels shows.
+    const std::string out = folder.Path() + "cab/out/";
     fs::remove_all(out);
-    fs::create_directory(out);
+    fs::create_directories(out);
 
     TCABFile cab;
     cab.CABFile = folder.Put("fuzz.cab", data, size);
@@ -30,9 +31,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         if (cab.ExtractFile(name) && cab.ExtractFailure().empty() && !plat::FileExists(out + name))
             std::abort();
     }
-    for (const fs::directory_entry& e : fs::directory_iterator(folder.Path())) {
-        const std::string leaf = e.path().filename().string();
-        if (leaf != "out" && leaf != "fuzz.cab") std::abort();
+    for (const std::string& level : {folder.Path(), folder.Path() + "cab/"}) {
+        for (const fs::directory_entry& e : fs::directory_iterator(level)) {
+            const std::string leaf = e.path().filename().string();
+            if (leaf != "cab" && leaf != "out" && leaf != "fuzz.cab") std::abort();
+        }
     }
     return 0;
 }
