@@ -74,6 +74,19 @@ bool UnpackDosDateTime(uint16_t date, uint16_t time, plat::TSystemTime& t) {
            t.Second < 60;
 }
 
+// The framework's date-time number of an entry's packed date and time; 0 when they name no
+// moment. The fields' own ranges are checked above, but a day the month does not have
+// (31 June, 29 February 2021) only shows in the encoding.
+double EntryDateTime(uint16_t date, uint16_t time) {
+    plat::TSystemTime t;
+    if (!UnpackDosDateTime(date, time, t)) return 0;
+    try {
+        return plat::EncodeDateTime(t);
+    } catch (const EConvertError&) {
+        return 0;
+    }
+}
+
 void* CabAlloc(uint32_t size) {
     return std::malloc(size ? size : 1);
 }
@@ -140,8 +153,7 @@ struct TCABFileAccess {
             e.Name = stored.substr(FolderPart(stored).size());
             e.RelPath = FolderPart(stored);
             e.EntrySize = n.cb;
-            plat::TSystemTime t;
-            if (UnpackDosDateTime(n.date, n.time, t)) e.EntryDate = plat::EncodeDateTime(t);
+            e.EntryDate = EntryDateTime(n.date, n.time);
             return 0;
         }
         if (!plat::SameText(stored, c->ExtractName)) return 0;

@@ -193,6 +193,14 @@ void TmsSocket::EndWait() {
     if (Canceled) throw EmsCanceledError();
 }
 
+int TmsSocket::RecvBytes(void* buffer, int count) {
+    return Winsock().Recv(FSocket, buffer, count);
+}
+
+int TmsSocket::PeekBytes(void* buffer, int count) {
+    return Winsock().Peek(FSocket, buffer, count);
+}
+
 void TmsSocket::FireProgress(int32_t perc, int32_t byteCount, int32_t lineCount) {
     if (OnTransferProgress) OnTransferProgress(this, perc, byteCount, lineCount);
 }
@@ -244,13 +252,13 @@ std::string TmsSocket::ReceiveLine() {
         // a look at the waiting bytes first tells how far the line goes. The bytes after
         // the line stay with the socket for the body.
         int want = 1;
-        int waiting = ws.Peek(FSocket, buffer + received, MaxLineBytes - received);
+        int waiting = PeekBytes(buffer + received, MaxLineBytes - received);
         if (waiting > 0) {
             const char* start = buffer + received;
             const void* lf = std::memchr(start, '\n', static_cast<size_t>(waiting));
             want = lf ? static_cast<int>(static_cast<const char*>(lf) - start) + 1 : waiting;
         }
-        int r = ws.Recv(FSocket, buffer + received, want);
+        int r = RecvBytes(buffer + received, want);
         FLastResult = r;
         if (Canceled) throw EmsCanceledError();
         if (r > 0) {
@@ -284,7 +292,6 @@ void TmsSocket::ReceiveStream(TStream& stream, int32_t expected, int64_t start) 
 }
 
 void TmsSocket::ReceiveInto(TStream& stream, int32_t expected, int64_t start, int64_t base) {
-    auto& ws = Winsock();
     stream.SetPosition(start);
     if (expected == 0) expected = -1;
     const int32_t block = std::max(BufferSize, 1);
@@ -303,7 +310,7 @@ void TmsSocket::ReceiveInto(TStream& stream, int32_t expected, int64_t start, in
                 buffer.resize(static_cast<size_t>(block));
                 target = buffer.data();
             }
-            int r = ws.Recv(FSocket, target, want);
+            int r = RecvBytes(target, want);
             FLastResult = r;
             if (r > 0) {
                 if (target == buffer.data())

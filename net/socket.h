@@ -118,6 +118,11 @@ protected:
     void CheckAttempt(int result);
     // Ends a wait: stops the counter, then raises for a time-out or a cancel.
     void EndWait();
+    // The two receive calls the waits make, as the binding's Recv and Peek on the socket.
+    // A component that takes its bytes from elsewhere overrides them: the fuzz targets feed
+    // the response parsing from memory this way.
+    virtual int RecvBytes(void* buffer, int count);
+    virtual int PeekBytes(void* buffer, int count);
     void FireProgress(int32_t perc, int32_t byteCount, int32_t lineCount);
     // ReceiveStream with the progress counted from base.
     void ReceiveInto(TStream& stream, int32_t expected, int64_t start, int64_t base);

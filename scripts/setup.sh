@@ -11,6 +11,7 @@ packages=(
   libssl-dev openssl
   nginx-light tinyproxy xvfb xauth xfonts-base fonts-dejavu-core cabextract curl binutils strace
   dpkg-dev file xz-utils lintian man-db systemd
+  clang libclang-rt-14-dev
 )
 missing=()
 for p in "${packages[@]}"; do

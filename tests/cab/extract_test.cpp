@@ -179,6 +179,32 @@ TEST_F(ExtractTest, LastWriteTimeIsTheStoredDateAsLocalTime) {
     EXPECT_EQ(local.Second, 20);
 }
 
+TEST_F(ExtractTest, DaysTheMonthDoesNotHaveGiveNoDate) {
+    // The date fields are in range, the day is not in the month: the listing gives no date,
+    // the file comes out unstamped, and nothing is raised.
+    auto packed = [](int year, int month, int day) {
+        return static_cast<uint16_t>((year - 1980) << 9 | month << 5 | day);
+    };
+    const struct {
+        uint16_t Date;
+        bool Exists;
+    } cases[] = {{packed(2020, 6, 30), true},  {packed(2020, 6, 31), false},
+                 {packed(2024, 2, 29), true},  {packed(2021, 2, 29), false},
+                 {packed(2024, 2, 30), false}, {packed(2021, 12, 31), true}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.Date);
+        TCraftFile f{"dated.txt", 5, 0};
+        f.Date = c.Date;
+        Cab.CABFile = Crafted(CraftCabinet(0, {f}, StoredBlocks("hello")));
+        ASSERT_TRUE(Cab.ReadContents());
+        ASSERT_EQ(Cab.CABFileContents.Count(), 1);
+        EXPECT_EQ(Cab.CABFileContents[0].EntryDate != 0, c.Exists);
+        fs::remove(Dir.File("out/dated.txt"));
+        EXPECT_TRUE(Cab.ExtractFile("dated.txt"));
+        EXPECT_EQ(Dir.Read("out/dated.txt"), "hello");
+    }
+}
+
 TEST_F(ExtractTest, DecompressProgressFollowsEveryWrite) {
     std::string data = kvtest::RandomBytes(150000, 3);
     Cab.CABFile = Gcab({{"p.bin", data}, {"q.bin", "zz"}}, true);
