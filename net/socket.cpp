@@ -14,6 +14,8 @@ namespace {
 
 constexpr int LineBufferSize = 4096;
 constexpr int MaxLineBytes = 4094; // a line this long, its line end included, is too much
+// One receive of a response head: a whole head and the start of its body fit.
+constexpr int InputBufferSize = 16384;
 constexpr size_t MaxNameLength = 255;
 
 TmsWinsock& Winsock() {
@@ -233,6 +235,21 @@ void TmsSocket::SendStream(TStream& stream, int64_t start) {
     } while (n == block);
 }
 
+int32_t TmsSocket::FillInput() {
+    if (!FInput) FInput = std::make_unique<char[]>(InputBufferSize);
+    DropInput();
+    int r = Winsock().Recv(FSocket, FInput.get(), InputBufferSize);
+    if (r > 0) FInEnd = r;
+    return r;
+}
+
+int32_t TmsSocket::TakeInput(char* target, int32_t count) {
+    int32_t n = std::min(count, Buffered());
+    std::memcpy(target, FInput.get() + FInStart, static_cast<size_t>(n));
+    FInStart += n;
+    return n;
+}
+
 std::string TmsSocket::ReceiveLine() {
     auto& ws = Winsock();
     char buffer[LineBufferSize] = {};
@@ -240,20 +257,18 @@ std::string TmsSocket::ReceiveLine() {
     TCounterGuard guard(*this);
     StartTimeCounter();
     while (!Canceled && !TimedOut()) {
-        // One receive takes what is waiting up to and including the line feed, never more:
-        // a look at the waiting bytes first tells how far the line goes. The bytes after
-        // the line stay with the socket for the body.
-        int want = 1;
-        int waiting = ws.Peek(FSocket, buffer + received, MaxLineBytes - received);
-        if (waiting > 0) {
-            const char* start = buffer + received;
-            const void* lf = std::memchr(start, '\n', static_cast<size_t>(waiting));
-            want = lf ? static_cast<int>(static_cast<const char*>(lf) - start) + 1 : waiting;
-        }
-        int r = ws.Recv(FSocket, buffer + received, want);
+        // A line is cut from the received bytes up to and including its line feed, never
+        // more: what follows stays buffered for the next line or the body.
+        int r = Buffered() > 0 ? Buffered() : FillInput();
         FLastResult = r;
         if (Canceled) throw EmsCanceledError();
         if (r > 0) {
+            const char* start = FInput.get() + FInStart;
+            int want = std::min(Buffered(), MaxLineBytes - received);
+            if (const void* lf = std::memchr(start, '\n', static_cast<size_t>(want)))
+                want = static_cast<int>(static_cast<const char*>(lf) - start) + 1;
+            r = TakeInput(buffer + received, want);
+            FLastResult = r;
             received += r;
             NoteReceived(r);
             bool complete = buffer[received - 1] == '\n';
@@ -303,7 +318,8 @@ void TmsSocket::ReceiveInto(TStream& stream, int32_t expected, int64_t start, in
                 buffer.resize(static_cast<size_t>(block));
                 target = buffer.data();
             }
-            int r = ws.Recv(FSocket, target, want);
+            // What an earlier line read took past its line goes first.
+            int r = Buffered() > 0 ? TakeInput(target, want) : ws.Recv(FSocket, target, want);
             FLastResult = r;
             if (r > 0) {
                 if (target == buffer.data())
@@ -353,6 +369,7 @@ void TmsSocket::Disconnect() {
     if (FSocket == INVALID_SOCKET) return;
     auto& ws = Winsock();
     TSocket socket = FSocket;
+    DropInput(); // what the peer sent past the last read is not read any more
     int r = ws.Shutdown(socket, 1);
     FLastResult = r;
     if (r != 0) {
@@ -411,6 +428,7 @@ void TmsClientSocket::Connect() {
         TSocket socket = ws.Socket(2, SocketType, Protocol);
         if (socket == INVALID_SOCKET) RaiseSocketError(ws.GetLastError());
         FSocket = socket;
+        DropInput();
         FEventMask = 0;
         FCloseNotified = FConnectNotified = false;
         if (Protocol == 0 && ws.SetLinger(socket, LingerOnOff, LingerTime) != 0)
