@@ -85,18 +85,20 @@ TmsSocketBase::~TmsSocketBase() {
 
 void TmsSocketBase::SetBlockingMode(bool blocking) {
     auto& ws = Winsock();
+    if (FSocket != INVALID_SOCKET) {
+        if (blocking && ws.AsyncSelect(FSocket, 0) != 0) RaiseSocketError(ws.GetLastError());
+        if (ws.SetNonBlocking(FSocket, !blocking) != 0) RaiseSocketError(ws.GetLastError());
+    }
+    AdoptMode(blocking);
+}
+
+void TmsSocketBase::AdoptMode(bool blocking) {
     if (!blocking) {
-        if (FSocket != INVALID_SOCKET && ws.SetNonBlocking(FSocket, true) != 0)
-            RaiseSocketError(ws.GetLastError());
         if (!FTimeCounter) {
             FTimeCounter = std::make_unique<TmsTimeCounter>();
             FTimeCounter->SetTimeOut(FTimeOut);
         }
     } else {
-        if (FSocket != INVALID_SOCKET) {
-            if (ws.AsyncSelect(FSocket, 0) != 0) RaiseSocketError(ws.GetLastError());
-            if (ws.SetNonBlocking(FSocket, false) != 0) RaiseSocketError(ws.GetLastError());
-        }
         FTimeCounter.reset(); // blocking mode has no time-outs
     }
     FBlocking = blocking;
@@ -425,20 +427,23 @@ void TmsClientSocket::Connect() {
     ResetState();
     if (OnConnecting) OnConnecting(this);
     try {
-        TSocket socket = ws.Socket(2, SocketType, Protocol);
+        // Made in the mode it is used in: no switch afterwards.
+        TSocket socket = FBlocking ? ws.Socket(2, SocketType, Protocol)
+                                   : ws.NonBlockingSocket(2, SocketType, Protocol);
         if (socket == INVALID_SOCKET) RaiseSocketError(ws.GetLastError());
         FSocket = socket;
         DropInput();
         FEventMask = 0;
         FCloseNotified = FConnectNotified = false;
-        if (Protocol == 0 && ws.SetLinger(socket, LingerOnOff, LingerTime) != 0)
+        // A new socket does not linger: only lingering needs asking for.
+        if (Protocol == 0 && LingerOnOff != 0 && ws.SetLinger(socket, LingerOnOff, LingerTime) != 0)
             RaiseSocketError(ws.GetLastError());
 
         bool viaProxy = !FProxy.empty();
         uint32_t address = ws.AddressOf(ws.ResolveHost(viaProxy ? FProxy : FHost));
         uint16_t port = ws.Htons(static_cast<uint16_t>(viaProxy ? FProxyPort : FPort));
 
-        SetBlockingMode(FBlocking);
+        AdoptMode(FBlocking);
         if (!FBlocking) {
             constexpr uint32_t mask = FD_READ | FD_WRITE | FD_OOB | FD_CONNECT | FD_CLOSE;
             if (ws.AsyncSelect(socket, mask) != 0) RaiseSocketError(ws.GetLastError());
@@ -456,8 +461,11 @@ void TmsClientSocket::Connect() {
             TCounterGuard guard(*this);
             StartTimeCounter();
             auto& presentation = plat::Presentation();
+            // A near peer has mostly accepted already: the first look comes before any sleep.
+            bool sleep = false;
             while (!FConnected && FLastError == 0 && !TimedOut() && !Canceled) {
-                presentation.WaitForSocket(static_cast<int>(socket), false, true);
+                if (sleep) presentation.WaitForSocket(static_cast<int>(socket), false, true);
+                sleep = true;
                 // The connect notification: the socket became writable, or failed.
                 if (!FConnectNotified && ws.Ready(socket, false, true)) {
                     FConnectNotified = true;

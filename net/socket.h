@@ -58,6 +58,8 @@ public:
 protected:
     // Bytes arrived: the inactivity counter starts again and the bounds count them.
     void NoteReceived(int64_t bytes);
+    // The mode's own state (time counter, Blocking) for a socket already in that mode.
+    void AdoptMode(bool blocking);
 
     int32_t FTimeOut = 60;
     bool FBlocking = false;
