@@ -14,6 +14,8 @@ namespace {
 
 constexpr int LineBufferSize = 4096;
 constexpr int MaxLineBytes = 4094; // a line this long, its line end included, is too much
+// One receive of a response head: a whole head and the start of its body fit.
+constexpr int InputBufferSize = 16384;
 constexpr size_t MaxNameLength = 255;
 
 TmsWinsock& Winsock() {
@@ -83,18 +85,20 @@ TmsSocketBase::~TmsSocketBase() {
 
 void TmsSocketBase::SetBlockingMode(bool blocking) {
     auto& ws = Winsock();
+    if (FSocket != INVALID_SOCKET) {
+        if (blocking && ws.AsyncSelect(FSocket, 0) != 0) RaiseSocketError(ws.GetLastError());
+        if (ws.SetNonBlocking(FSocket, !blocking) != 0) RaiseSocketError(ws.GetLastError());
+    }
+    AdoptMode(blocking);
+}
+
+void TmsSocketBase::AdoptMode(bool blocking) {
     if (!blocking) {
-        if (FSocket != INVALID_SOCKET && ws.SetNonBlocking(FSocket, true) != 0)
-            RaiseSocketError(ws.GetLastError());
         if (!FTimeCounter) {
             FTimeCounter = std::make_unique<TmsTimeCounter>();
             FTimeCounter->SetTimeOut(FTimeOut);
         }
     } else {
-        if (FSocket != INVALID_SOCKET) {
-            if (ws.AsyncSelect(FSocket, 0) != 0) RaiseSocketError(ws.GetLastError());
-            if (ws.SetNonBlocking(FSocket, false) != 0) RaiseSocketError(ws.GetLastError());
-        }
         FTimeCounter.reset(); // blocking mode has no time-outs
     }
     FBlocking = blocking;
@@ -197,10 +201,6 @@ int TmsSocket::RecvBytes(void* buffer, int count) {
     return Winsock().Recv(FSocket, buffer, count);
 }
 
-int TmsSocket::PeekBytes(void* buffer, int count) {
-    return Winsock().Peek(FSocket, buffer, count);
-}
-
 void TmsSocket::FireProgress(int32_t perc, int32_t byteCount, int32_t lineCount) {
     if (OnTransferProgress) OnTransferProgress(this, perc, byteCount, lineCount);
 }
@@ -241,6 +241,21 @@ void TmsSocket::SendStream(TStream& stream, int64_t start) {
     } while (n == block);
 }
 
+int32_t TmsSocket::FillInput() {
+    if (!FInput) FInput = std::make_unique<char[]>(InputBufferSize);
+    DropInput();
+    int r = RecvBytes(FInput.get(), InputBufferSize);
+    if (r > 0) FInEnd = r;
+    return r;
+}
+
+int32_t TmsSocket::TakeInput(char* target, int32_t count) {
+    int32_t n = std::min(count, Buffered());
+    std::memcpy(target, FInput.get() + FInStart, static_cast<size_t>(n));
+    FInStart += n;
+    return n;
+}
+
 std::string TmsSocket::ReceiveLine() {
     auto& ws = Winsock();
     char buffer[LineBufferSize] = {};
@@ -248,20 +263,18 @@ std::string TmsSocket::ReceiveLine() {
     TCounterGuard guard(*this);
     StartTimeCounter();
     while (!Canceled && !TimedOut()) {
-        // One receive takes what is waiting up to and including the line feed, never more:
-        // a look at the waiting bytes first tells how far the line goes. The bytes after
-        // the line stay with the socket for the body.
-        int want = 1;
-        int waiting = PeekBytes(buffer + received, MaxLineBytes - received);
-        if (waiting > 0) {
-            const char* start = buffer + received;
-            const void* lf = std::memchr(start, '\n', static_cast<size_t>(waiting));
-            want = lf ? static_cast<int>(static_cast<const char*>(lf) - start) + 1 : waiting;
-        }
-        int r = RecvBytes(buffer + received, want);
+        // A line is cut from the received bytes up to and including its line feed, never
+        // more: what follows stays buffered for the next line or the body.
+        int r = Buffered() > 0 ? Buffered() : FillInput();
         FLastResult = r;
         if (Canceled) throw EmsCanceledError();
         if (r > 0) {
+            const char* start = FInput.get() + FInStart;
+            int want = std::min(Buffered(), MaxLineBytes - received);
+            if (const void* lf = std::memchr(start, '\n', static_cast<size_t>(want)))
+                want = static_cast<int>(static_cast<const char*>(lf) - start) + 1;
+            r = TakeInput(buffer + received, want);
+            FLastResult = r;
             received += r;
             NoteReceived(r);
             bool complete = buffer[received - 1] == '\n';
@@ -310,7 +323,8 @@ void TmsSocket::ReceiveInto(TStream& stream, int32_t expected, int64_t start, in
                 buffer.resize(static_cast<size_t>(block));
                 target = buffer.data();
             }
-            int r = RecvBytes(target, want);
+            // What an earlier line read took past its line goes first.
+            int r = Buffered() > 0 ? TakeInput(target, want) : RecvBytes(target, want);
             FLastResult = r;
             if (r > 0) {
                 if (target == buffer.data())
@@ -360,6 +374,7 @@ void TmsSocket::Disconnect() {
     if (FSocket == INVALID_SOCKET) return;
     auto& ws = Winsock();
     TSocket socket = FSocket;
+    DropInput(); // what the peer sent past the last read is not read any more
     int r = ws.Shutdown(socket, 1);
     FLastResult = r;
     if (r != 0) {
@@ -415,19 +430,23 @@ void TmsClientSocket::Connect() {
     ResetState();
     if (OnConnecting) OnConnecting(this);
     try {
-        TSocket socket = ws.Socket(2, SocketType, Protocol);
+        // Made in the mode it is used in: no switch afterwards.
+        TSocket socket = FBlocking ? ws.Socket(2, SocketType, Protocol)
+                                   : ws.NonBlockingSocket(2, SocketType, Protocol);
         if (socket == INVALID_SOCKET) RaiseSocketError(ws.GetLastError());
         FSocket = socket;
+        DropInput();
         FEventMask = 0;
         FCloseNotified = FConnectNotified = false;
-        if (Protocol == 0 && ws.SetLinger(socket, LingerOnOff, LingerTime) != 0)
+        // A new socket does not linger: only lingering needs asking for.
+        if (Protocol == 0 && LingerOnOff != 0 && ws.SetLinger(socket, LingerOnOff, LingerTime) != 0)
             RaiseSocketError(ws.GetLastError());
 
         bool viaProxy = !FProxy.empty();
         uint32_t address = ws.AddressOf(ws.ResolveHost(viaProxy ? FProxy : FHost));
         uint16_t port = ws.Htons(static_cast<uint16_t>(viaProxy ? FProxyPort : FPort));
 
-        SetBlockingMode(FBlocking);
+        AdoptMode(FBlocking);
         if (!FBlocking) {
             constexpr uint32_t mask = FD_READ | FD_WRITE | FD_OOB | FD_CONNECT | FD_CLOSE;
             if (ws.AsyncSelect(socket, mask) != 0) RaiseSocketError(ws.GetLastError());
@@ -445,8 +464,11 @@ void TmsClientSocket::Connect() {
             TCounterGuard guard(*this);
             StartTimeCounter();
             auto& presentation = plat::Presentation();
+            // A near peer has mostly accepted already: the first look comes before any sleep.
+            bool sleep = false;
             while (!FConnected && FLastError == 0 && !TimedOut() && !Canceled) {
-                presentation.WaitForSocket(static_cast<int>(socket), false, true);
+                if (sleep) presentation.WaitForSocket(static_cast<int>(socket), false, true);
+                sleep = true;
                 // The connect notification: the socket became writable, or failed.
                 if (!FConnectNotified && ws.Ready(socket, false, true)) {
                     FConnectNotified = true;

@@ -58,6 +58,8 @@ public:
 protected:
     // Bytes arrived: the inactivity counter starts again and the bounds count them.
     void NoteReceived(int64_t bytes);
+    // The mode's own state (time counter, Blocking) for a socket already in that mode.
+    void AdoptMode(bool blocking);
 
     int32_t FTimeOut = 60;
     bool FBlocking = false;
@@ -118,19 +120,28 @@ protected:
     void CheckAttempt(int result);
     // Ends a wait: stops the counter, then raises for a time-out or a cancel.
     void EndWait();
-    // The two receive calls the waits make, as the binding's Recv and Peek on the socket.
-    // A component that takes its bytes from elsewhere overrides them: the fuzz targets feed
-    // the response parsing from memory this way.
+    // The receive call the waits make, as the binding's Recv on the socket. A component
+    // that takes its bytes from elsewhere overrides it: the fuzz targets feed the response
+    // parsing from memory this way.
     virtual int RecvBytes(void* buffer, int count);
-    virtual int PeekBytes(void* buffer, int count);
     void FireProgress(int32_t perc, int32_t byteCount, int32_t lineCount);
     // ReceiveStream with the progress counted from base.
     void ReceiveInto(TStream& stream, int32_t expected, int64_t start, int64_t base);
+    // Bytes received but not yet handed out: one receive takes a whole response head (and
+    // what follows it) at once; lines are cut from here and a body takes what is left first.
+    int32_t Buffered() const { return FInEnd - FInStart; }
+    // One receive into the empty input buffer: its result, bytes or SOCKET_ERROR.
+    int32_t FillInput();
+    // Moves up to count buffered bytes to target; the number moved.
+    int32_t TakeInput(char* target, int32_t count);
+    void DropInput() { FInStart = FInEnd = 0; }
 
     bool FConnected = false, FClosedByPeer = false;
-    uint32_t FEventMask = 0;       // notifications asked for (AsyncSelect)
-    bool FCloseNotified = false;   // the close notification was delivered for this socket
-    bool FConnectNotified = false; // the connect notification was delivered for this socket
+    uint32_t FEventMask = 0;        // notifications asked for (AsyncSelect)
+    bool FCloseNotified = false;    // the close notification was delivered for this socket
+    bool FConnectNotified = false;  // the connect notification was delivered for this socket
+    std::unique_ptr<char[]> FInput; // allocated at the first receive
+    int32_t FInStart = 0, FInEnd = 0;
 };
 
 class TmsClientSocket : public TmsSocket {

@@ -34,6 +34,8 @@ public:
     // inet_ntoa, gethostbyname): results as the library gives them, -1 on failure with the
     // code in LastSocketError. Each raises "Winsock not loaded" when there is no library.
     TSocket Socket(int af, int type, int protocol);
+    // The same, made non-blocking at once: no mode switch after it.
+    TSocket NonBlockingSocket(int af, int type, int protocol);
     int SetLinger(TSocket s, uint16_t onoff, uint16_t linger);
     int SetNonBlocking(TSocket s, bool nonBlocking);
     // Records which events the component wants reported; delivery is done by the waits.

@@ -62,13 +62,26 @@ TmsWinsock& TmsWinsock::Instance() {
 TmsWinsock::TmsWinsock() : FLoaded(true) {}
 TmsWinsock::~TmsWinsock() = default;
 
-TSocket TmsWinsock::Socket(int af, int type, int protocol) {
-    CheckLoaded();
+namespace {
+
+TSocket NewSocket(int af, int type, int protocol, int flags) {
     int domain = af == 2 ? AF_INET : af;
     int kind = type == 1 ? SOCK_STREAM : type == 2 ? SOCK_DGRAM : type;
-    int fd = ::socket(domain, kind | SOCK_CLOEXEC, protocol);
+    int fd = ::socket(domain, kind | SOCK_CLOEXEC | flags, protocol);
     if (fd < 0) return Fail(errno);
     return fd;
+}
+
+} // namespace
+
+TSocket TmsWinsock::Socket(int af, int type, int protocol) {
+    CheckLoaded();
+    return NewSocket(af, type, protocol, 0);
+}
+
+TSocket TmsWinsock::NonBlockingSocket(int af, int type, int protocol) {
+    CheckLoaded();
+    return NewSocket(af, type, protocol, SOCK_NONBLOCK);
 }
 
 int TmsWinsock::SetLinger(TSocket s, uint16_t onoff, uint16_t linger) {

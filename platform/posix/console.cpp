@@ -9,6 +9,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cerrno>
 #include <cstdint>
 #include <cstdio>
@@ -162,7 +163,8 @@ public:
             fds[count++] = pollfd{socket, events, 0};
         }
         // An interrupted wait just returns; the caller's loop retries.
-        ::poll(fds, count, timeout);
+        if (::poll(fds, count, timeout) > 0 && FWake >= 0 && (fds[0].revents & POLLIN))
+            FWakeSeen = true;
     }
 
     void Run() override {
@@ -182,15 +184,20 @@ public:
     bool Terminated() const override { return FTerminated; }
 
 private:
+    // One signal stands for every post until the loop drains it: a post while one is
+    // pending needs no write, and a drain with none pending needs no read.
     void Wake() {
-        if (FWake < 0) return;
+        if (FWake < 0 || FWakePending.exchange(true)) return;
         uint64_t one = 1;
         while (::write(FWake, &one, sizeof one) < 0 && errno == EINTR) {
         }
     }
 
     void DrainWake() {
-        if (FWake < 0) return;
+        // A poster sets the flag before it writes: a drain between the two finds nothing
+        // to read, and the write that follows is seen by the next poll and drained then.
+        bool seen = std::exchange(FWakeSeen, false);
+        if (FWake < 0 || !(FWakePending.exchange(false) || seen)) return;
         uint64_t value;
         while (::read(FWake, &value, sizeof value) < 0 && errno == EINTR) {
         }
@@ -205,6 +212,8 @@ private:
     TWindowSettings* FWindow = nullptr;
     std::string FCaption, FIcon;
     int FWake = -1;
+    std::atomic<bool> FWakePending{false}; // a wake-up was written and not yet drained
+    bool FWakeSeen = false;                // the last poll found the wake-up readable
     bool FTerminated = false;
     TEventQueue FQueue;
 };

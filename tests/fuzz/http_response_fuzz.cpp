@@ -31,11 +31,6 @@ protected:
         FAt += static_cast<size_t>(n);
         return n;
     }
-    int PeekBytes(void* buffer, int count) override {
-        int n = Waiting(count);
-        std::memcpy(buffer, FData + FAt, static_cast<size_t>(n));
-        return n;
-    }
 
 private:
     // What has arrived and not been taken, up to count; 0 once everything is taken (the

@@ -5,7 +5,9 @@
 #include <poll.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <memory>
+#include <vector>
 
 #include "net/socket.h"
 #include "net/socket_errors.h"
@@ -135,6 +137,37 @@ TEST(ClientSocket, ReceiveStreamReadsExactlyTheExpectedBytes) {
     EXPECT_EQ(percs.back(), 100);
     EXPECT_EQ(c.Client.ReceiveLine(), "abcdef");
     c.Client.Disconnect();
+}
+
+TEST(ClientSocket, LinesAndABodyFromOneSendEachGetTheirOwnBytes) {
+    // One receive takes more than a line: a line may end past it, a body may start in it.
+    struct TCase {
+        std::vector<size_t> Lines; // lengths with the line end
+        int32_t Body;
+    };
+    for (const TCase& t : {TCase{{17, 30, 2}, 40000}, TCase{{4000, 4000, 4000, 4000, 4000}, 10},
+                           TCase{{4000, 4000, 4000, 4000, 384, 2}, 1}, TCase{{}, 70000}}) {
+        std::string data, body;
+        for (size_t i = 0; i < t.Lines.size(); ++i)
+            data += std::string(t.Lines[i] - 1, char('a' + i % 26)) + '\n';
+        for (int32_t i = 0; i < t.Body; ++i) body += char(i * 7);
+        TConnected c(data + body + "after\r\n", true);
+        std::vector<int32_t> counts;
+        c.Client.OnTransferProgress = [&](TmsSocketBase*, int32_t, int32_t bytes, int32_t) {
+            counts.push_back(bytes);
+        };
+        for (size_t i = 0; i < t.Lines.size(); ++i)
+            ASSERT_EQ(c.Client.ReceiveLine(), std::string(t.Lines[i] - 1, char('a' + i % 26)));
+        EXPECT_TRUE(counts.empty()); // lines are no body bytes
+        TMemoryStream s;
+        c.Client.ReceiveStream(s, t.Body, 0);
+        EXPECT_TRUE(s.DataString() == body) << t.Body;
+        ASSERT_FALSE(counts.empty());
+        EXPECT_TRUE(std::is_sorted(counts.begin(), counts.end()));
+        EXPECT_EQ(counts.back(), t.Body);
+        EXPECT_EQ(c.Client.ReceiveLine(), "after");
+        c.Client.Disconnect();
+    }
 }
 
 TEST(ClientSocket, ReceiveStreamCutShortKeepsTheBytesAndRaises) {

@@ -5,6 +5,7 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <chrono>
 #include <string>
 #include <thread>
@@ -165,6 +166,29 @@ TEST(ConsoleWait, WakesOnReadinessTimerAndPost) {
         p->ProcessMessages();
     }
     EXPECT_TRUE(fired);
+    p->StopTimer(far);
+}
+
+TEST(ConsoleWait, NoPostFromAnotherThreadIsLeftWithoutAWakeUp) {
+    // Posts land while the loop drains, dispatches or sleeps; a lost wake-up would leave the
+    // loop asleep on the silent socket with a post waiting.
+    auto p = CreateConsolePresentation();
+    TSocketPair s;
+    int far = p->StartTimer(600000, false, [] {});
+    constexpr int Posts = 2000;
+    std::atomic<int> ran{0};
+    std::thread poster([&] {
+        for (int i = 0; i < Posts; ++i) {
+            p->Post([&] { ++ran; });
+            if (i % 64 == 0) std::this_thread::yield();
+        }
+    });
+    while (ran < Posts) {
+        p->WaitForSocket(s.Fd[0], true, false);
+        p->ProcessMessages();
+    }
+    poster.join();
+    EXPECT_EQ(ran, Posts);
     p->StopTimer(far);
 }
 
