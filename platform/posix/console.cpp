@@ -194,13 +194,15 @@ private:
     }
 
     void DrainWake() {
-        // A poster sets the flag before it writes: a drain between the two finds nothing
-        // to read, and the write that follows is seen by the next poll and drained then.
+        // Read before the flag is cleared: a post in between finds it set and writes
+        // nothing, but its handler is queued already and the round that follows runs it.
+        // A write that lands after the read stays readable and the next poll drains it.
         bool seen = std::exchange(FWakeSeen, false);
-        if (FWake < 0 || !(FWakePending.exchange(false) || seen)) return;
+        if (FWake < 0 || !(seen || FWakePending.load())) return;
         uint64_t value;
         while (::read(FWake, &value, sizeof value) < 0 && errno == EINTR) {
         }
+        FWakePending.store(false);
     }
 
     void Dispatch(bool stopOnQuit) {
