@@ -53,7 +53,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     try {
         response.Read();
         // The body holds only bytes that arrived, and is ready to be read from its start.
-        TMemoryStream& body = response.ResponseStream();
+        TBodyStream& body = response.ResponseStream();
         if (static_cast<size_t>(body.Size()) > response.Consumed() || body.Position() != 0)
             std::abort();
     } catch (const Exception&) {
