@@ -36,6 +36,15 @@ void WriteAll(plat::TFile& file, const char* data, int64_t size, const std::stri
     }
 }
 
+// Where a seek lands. A position past the end is allowed, as for any memory stream; a write
+// there fills the gap with zeros.
+int64_t SeekTarget(int64_t offset, TSeekOrigin origin, int64_t position, int64_t size) {
+    int64_t base = origin == TSeekOrigin::Beginning ? 0
+                   : origin == TSeekOrigin::Current ? position
+                                                    : size;
+    return std::max<int64_t>(0, base + offset);
+}
+
 void CloseSaved(plat::TFile& file, const std::string& fileName) {
     if (!file.Close()) RaiseFileError("Write error on ", fileName);
 }
@@ -85,12 +94,7 @@ int64_t TMemoryStream::Write(const void* buffer, int64_t count) {
 }
 
 int64_t TMemoryStream::Seek(int64_t offset, TSeekOrigin origin) {
-    int64_t base = origin == TSeekOrigin::Beginning ? 0
-                   : origin == TSeekOrigin::Current ? FPosition
-                                                    : FSize;
-    // A position past the end is allowed, as for any memory stream; a write there fills
-    // the gap with zeros.
-    FPosition = std::max<int64_t>(0, base + offset);
+    FPosition = SeekTarget(offset, origin, FPosition, FSize);
     return FPosition;
 }
 
@@ -234,10 +238,7 @@ int64_t TBodyStream::Write(const void* buffer, int64_t count) {
 }
 
 int64_t TBodyStream::Seek(int64_t offset, TSeekOrigin origin) {
-    int64_t base = origin == TSeekOrigin::Beginning ? 0
-                   : origin == TSeekOrigin::Current ? FPosition
-                                                    : FSize;
-    FPosition = std::max<int64_t>(0, base + offset);
+    FPosition = SeekTarget(offset, origin, FPosition, FSize);
     return FPosition;
 }
 
