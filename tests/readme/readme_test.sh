@@ -26,10 +26,15 @@ blocks() {
     inside && code { print }' "$source/README.md"
 }
 
+# A port below the kernel's ephemeral range: the other tests' servers (port 0) and every
+# client connection of the suite take theirs from that range, and one of them taking ours
+# between this probe and the server's bind failed the run now and then.
 free_port() {
-  local p
+  local p low
+  read -r low _ </proc/sys/net/ipv4/ip_local_port_range
   for _ in $(seq 1 100); do
-    p=$((20000 + RANDOM % 40000))
+    p=$((10000 + RANDOM % (low - 10000)))
+    [[ $p != "${taken:-}" ]] || continue
     if ! (exec 3<>"/dev/tcp/127.0.0.1/$p") 2>/dev/null; then echo "$p"; return; fi
   done
   fail "no free port"
@@ -46,7 +51,7 @@ wait_port() {
 script=$base/$section.sh
 mkdir -p "$base"
 web_port=$(free_port)
-proxy_port=$(free_port)
+proxy_port=$(taken=$web_port free_port)
 {
   echo 'set -euo pipefail'
   echo "root='$root' server='$server' web_port=$web_port"
@@ -142,6 +147,7 @@ EOF
   proxy_pid=$!
   trap '[[ -s $server/nginx/nginx.pid ]] && kill "$(cat "$server/nginx/nginx.pid")"; kill $proxy_pid' EXIT
   wait_port "$proxy_port"
+  kill -0 $proxy_pid 2>/dev/null || fail "tinyproxy did not start on port $proxy_port"
   (cd "$work" && PATH=$root/usr/bin:$PATH bash -x "$script")
 
   product=$root/opt/kestavorin
