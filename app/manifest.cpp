@@ -262,14 +262,15 @@ uint32_t FileSum(const std::string& path) {
         int64_t got = plat::FileRead(file.Get(), buffer.get(), BlockSize);
         if (got <= 0) break;
         sum = ByteSum(buffer.get(), static_cast<size_t>(got), sum);
+        if (static_cast<size_t>(got) < BlockSize) break; // the end: a short read says so
     }
     return sum;
 }
 
 void ClearAttributes(const std::string& path) {
     if (!plat::FileExists(path)) return;
-    uint32_t attributes = plat::GetFileAttributes(path);
-    if (attributes == plat::InvalidFileAttributes) return;
-    plat::SetFileAttributes(path,
-                            attributes & ~(plat::faReadOnly | plat::faSysFile | plat::faHidden));
+    const uint32_t attributes = plat::GetFileAttributes(path);
+    const uint32_t cleared = plat::faReadOnly | plat::faSysFile | plat::faHidden;
+    if (attributes == plat::InvalidFileAttributes || (attributes & cleared) == 0) return;
+    plat::SetFileAttributes(path, attributes & ~cleared);
 }

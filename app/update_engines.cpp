@@ -312,11 +312,11 @@ void TForm1::Install(const std::string& name, const TEngineRules& rules) {
         } else if (placed) {
             ClearAttributes(to);
         }
-        // A move has the outcome of a copy and the deletion below, without copying.
-        if (!placed || !plat::MoveFile(from, to)) {
-            FileErrors = true;
-            Say("Error copying " + from + " to " + to + " " + SystemErrorText());
-        }
+        // A move has the outcome of a copy and the deletion below, without copying: once it
+        // is done there is nothing left to delete.
+        if (placed && plat::MoveFile(from, to)) return;
+        FileErrors = true;
+        Say("Error copying " + from + " to " + to + " " + SystemErrorText());
         if (rules.GuardsEachInstallStep) {
             try {
                 plat::DeleteFile(from);

@@ -114,7 +114,8 @@ FileHandle FileOpen(const std::string& name, TOpenMode mode);
 // other 0644. An existing read-only file is not truncated: the call fails. A symbolic link
 // under the name is replaced by the new file, never followed.
 FileHandle FileCreate(const std::string& name);
-int64_t FileRead(FileHandle h, void* buffer, size_t count);        // -1 on failure
+// Reads count bytes, fewer only at the end of the file; -1 on failure.
+int64_t FileRead(FileHandle h, void* buffer, size_t count);
 int64_t FileWrite(FileHandle h, const void* buffer, size_t count); // -1 on failure
 int64_t FileSeek(FileHandle h, int64_t offset, int origin);        // 0 begin, 1 current, 2 end
 bool FileFlush(FileHandle h);

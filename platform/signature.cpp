@@ -21,8 +21,8 @@ bool Sha256File(const std::string& name, TSha256Digest& digest) {
     for (;;) {
         const int64_t got = FileRead(file.Get(), buffer.data(), buffer.size());
         if (got < 0) return false;
-        if (got == 0) break;
         hash.Update(buffer.data(), static_cast<size_t>(got));
+        if (static_cast<size_t>(got) < buffer.size()) break; // the end: a short read says so
     }
     digest = hash.Final();
     return true;

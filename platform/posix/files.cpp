@@ -27,23 +27,46 @@ bool Exists(const std::string& name) {
 }
 
 // The entry of dir whose name equals name without regard to ASCII case; the first in byte
-// order when several do. Empty when there is none.
+// order when several do. Empty when there is none. Read with getdents64 straight into one
+// buffer: a lookup of a missing name costs an open, two reads and a close.
 std::string FindCaseless(const std::string& dir, const std::string& name) {
-    DIR* d = ::opendir(dir.empty() ? "." : dir.c_str());
-    if (!d) return {};
+    const int fd = ::open(dir.empty() ? "." : dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (fd < 0) return {};
+    alignas(8) char buffer[32768];
     std::string best;
     bool found = false;
-    while (struct dirent* e = ::readdir(d)) {
-        std::string_view entry = e->d_name;
-        if (entry == "." || entry == "..") continue;
-        if (!SameText(entry, name)) continue;
-        if (!found || entry < best) {
-            best = entry;
-            found = true;
+    for (;;) {
+        const ssize_t n = ::getdents64(fd, buffer, sizeof buffer);
+        if (n <= 0) break;
+        for (ssize_t at = 0; at < n;) {
+            const auto* e = reinterpret_cast<const struct dirent64*>(buffer + at);
+            at += e->d_reclen;
+            std::string_view entry = e->d_name;
+            if (entry == "." || entry == ".." || !SameText(entry, name)) continue;
+            if (!found || entry < best) {
+                best = entry;
+                found = true;
+            }
         }
     }
-    ::closedir(d);
+    ::close(fd);
     return best;
+}
+
+// Where the levels that need matching without regard to case begin in the native name n,
+// which does not exist exactly: after the deepest folder above it that does, found upward,
+// since it is usually the folder right above.
+size_t FirstUnmatchedLevel(const std::string& n) {
+    size_t end = n.find_last_not_of('/');
+    while (end != std::string::npos) {
+        const size_t sep = n.rfind('/', end);
+        if (sep == std::string::npos) return 0; // relative, and no level of it exists
+        const size_t above = n.find_last_not_of('/', sep);
+        if (above == std::string::npos) return sep + 1; // the root
+        if (Exists(n.substr(0, above + 1))) return sep + 1;
+        end = above;
+    }
+    return 0;
 }
 
 // Drops separators at the end, except the root's own.
@@ -98,32 +121,54 @@ std::string ToNative(const std::string& name) {
 
 } // namespace posix
 
-std::string ResolveName(const std::string& name) {
-    std::string n = posix::ToNative(name);
-    if (n.empty() || Exists(n)) return n;
-    std::string out;
-    size_t pos = 0;
-    if (n[0] == '/') {
-        out = "/";
-        pos = 1;
+namespace posix {
+
+TLookup Look(const std::string& name) {
+    TLookup look;
+    look.Name = ToNative(name);
+    if (look.Name.empty()) return look;
+    if (::lstat(look.Name.c_str(), &look.St) == 0) {
+        look.Exists = true;
+        return look;
     }
-    bool missing = false; // below a missing level nothing can match any more
+    const int missing = errno;
+    const std::string& n = look.Name;
+    size_t pos = FirstUnmatchedLevel(n);
+    std::string out = n.substr(0, pos);
+    // The first level below pos is known not to exist exactly; below a level that does not
+    // exist at all nothing can match any more.
+    bool known = true, gone = false, changed = false;
     while (pos <= n.size()) {
         size_t end = n.find('/', pos);
         if (end == std::string::npos) end = n.size();
         std::string part = n.substr(pos, end - pos);
-        if (!missing && !part.empty() && part != "." && part != ".." && !Exists(out + part)) {
+        if (!gone && !part.empty() && part != "." && part != ".." &&
+            (known || !Exists(out + part))) {
             std::string match = FindCaseless(out, part);
-            if (match.empty())
-                missing = true;
-            else
+            if (match.empty()) {
+                gone = true;
+            } else {
+                changed = changed || match != part;
                 part = match;
+            }
         }
+        known = false;
         out += part;
         if (end < n.size()) out += '/';
         pos = end + 1;
     }
-    return out;
+    look.Name = out;
+    if (changed)
+        look.Exists = ::lstat(look.Name.c_str(), &look.St) == 0;
+    else
+        errno = missing;
+    return look;
+}
+
+} // namespace posix
+
+std::string ResolveName(const std::string& name) {
+    return posix::Look(name).Name;
 }
 
 std::string ExpandFileName(const std::string& name) {
@@ -150,16 +195,29 @@ std::string ExpandFileName(const std::string& name) {
     return out;
 }
 
+namespace {
+
+// What stat tells of the name: the lookup's own answer unless the name is a link.
+bool StatFollowing(const std::string& name, struct stat& st) {
+    posix::TLookup look = posix::Look(name);
+    if (!look.Exists) return posix::FailErrno();
+    if (S_ISLNK(look.St.st_mode) && ::stat(look.Name.c_str(), &look.St) != 0)
+        return posix::FailErrno();
+    st = look.St;
+    return true;
+}
+
+} // namespace
+
 bool FileExists(const std::string& name) {
     struct stat st;
-    if (::stat(ResolveName(name).c_str(), &st) != 0) return posix::FailErrno();
-    return S_ISREG(st.st_mode) || posix::FailWith(syserr::AccessDenied);
+    return StatFollowing(name, st) &&
+           (S_ISREG(st.st_mode) || posix::FailWith(syserr::AccessDenied));
 }
 
 bool DirectoryExists(const std::string& name) {
     struct stat st;
-    if (::stat(ResolveName(name).c_str(), &st) != 0) return posix::FailErrno();
-    return S_ISDIR(st.st_mode);
+    return StatFollowing(name, st) && S_ISDIR(st.st_mode);
 }
 
 bool ForceDirectories(const std::string& dir) {
@@ -186,6 +244,8 @@ bool WalkWithin(const std::string& base, const std::string& dir, bool create) {
         if (!create) return true;
         if (!ForceDirectories(base)) return false;
     }
+    if (dir.find_first_not_of("\\/.") == std::string::npos && dir.find("..") == std::string::npos)
+        return true; // no level to walk
     char* real = ::realpath(ResolveName(base).c_str(), nullptr);
     if (!real) return posix::FailErrno();
     const std::string root = real;
@@ -241,14 +301,13 @@ bool CreateDir(const std::string& dir) {
 }
 
 bool DeleteFile(const std::string& name) {
-    std::string n = ResolveName(name);
-    struct stat st;
-    if (::lstat(n.c_str(), &st) != 0) return posix::FailErrno();
-    if (S_ISDIR(st.st_mode)) return posix::FailWith(syserr::AccessDenied);
+    const posix::TLookup look = posix::Look(name);
+    if (!look.Exists) return posix::FailErrno();
+    const mode_t mode = look.St.st_mode;
+    if (S_ISDIR(mode)) return posix::FailWith(syserr::AccessDenied);
     // The kernel lets root unlink anything; the read-only attribute must still hold.
-    if (!S_ISLNK(st.st_mode) && posix::IsReadOnlyMode(st.st_mode))
-        return posix::FailWith(syserr::AccessDenied);
-    return ::unlink(n.c_str()) == 0 || posix::FailErrno();
+    if (!S_ISLNK(mode) && posix::IsReadOnlyMode(mode)) return posix::FailWith(syserr::AccessDenied);
+    return ::unlink(look.Name.c_str()) == 0 || posix::FailErrno();
 }
 
 bool RemoveDir(const std::string& dir) {
@@ -258,34 +317,37 @@ bool RemoveDir(const std::string& dir) {
 }
 
 bool RenameFile(const std::string& from, const std::string& to) {
-    std::string src = ResolveName(from);
-    struct stat ss;
-    if (::lstat(src.c_str(), &ss) != 0) return posix::FailErrno();
+    const posix::TLookup src = posix::Look(from);
+    if (!src.Exists) return posix::FailErrno();
+    const struct stat& ss = src.St;
     // The target keeps the name as given, in its folder as resolved; like a move on Windows
     // it must not replace another file, but a change of case of the same file is allowed.
-    std::string resolved = ResolveName(to);
-    std::string dst = ExtractFilePath(resolved) + ExtractFileName(posix::ToNative(to));
+    const posix::TLookup resolved = posix::Look(to);
+    const std::string dst = ExtractFilePath(resolved.Name) + ExtractFileName(posix::ToNative(to));
+    auto other = [&](const struct stat& ds) {
+        return ds.st_dev != ss.st_dev || ds.st_ino != ss.st_ino;
+    };
+    if (resolved.Exists && other(resolved.St)) return posix::FailWith(syserr::AlreadyExists);
     struct stat ds;
-    if (::lstat(resolved.c_str(), &ds) == 0 && (ds.st_dev != ss.st_dev || ds.st_ino != ss.st_ino))
+    if (dst != resolved.Name && ::lstat(dst.c_str(), &ds) == 0 && other(ds))
         return posix::FailWith(syserr::AlreadyExists);
-    if (::lstat(dst.c_str(), &ds) == 0 && (ds.st_dev != ss.st_dev || ds.st_ino != ss.st_ino))
-        return posix::FailWith(syserr::AlreadyExists);
-    return ::rename(src.c_str(), dst.c_str()) == 0 || posix::FailErrno();
+    return ::rename(src.Name.c_str(), dst.c_str()) == 0 || posix::FailErrno();
 }
 
 // Read-only folders and files both report faReadOnly; a file that is not read-only reports
 // faArchive, as freshly written files do on Windows. faNormal is never reported. A link
 // reports a folder or a file after what it points to, and is never read-only itself.
 uint32_t GetFileAttributes(const std::string& name) {
-    const std::string n = ResolveName(name);
-    struct stat st;
-    if (::lstat(n.c_str(), &st) != 0) {
+    const posix::TLookup look = posix::Look(name);
+    if (!look.Exists) {
         posix::FailErrno();
         return InvalidFileAttributes;
     }
+    const struct stat& st = look.St;
     if (S_ISLNK(st.st_mode)) {
         struct stat target;
-        return ::stat(n.c_str(), &target) == 0 && S_ISDIR(target.st_mode) ? faDirectory : faArchive;
+        return ::stat(look.Name.c_str(), &target) == 0 && S_ISDIR(target.st_mode) ? faDirectory
+                                                                                  : faArchive;
     }
     uint32_t attributes = S_ISDIR(st.st_mode) ? faDirectory : faArchive;
     if (posix::IsReadOnlyMode(st.st_mode)) attributes |= faReadOnly;
@@ -296,15 +358,14 @@ uint32_t GetFileAttributes(const std::string& name) {
 // back. The other attributes have no POSIX meaning. A link has no bits of its own to change,
 // and what it points to is not the name's to change.
 bool SetFileAttributes(const std::string& name, uint32_t attributes) {
-    std::string n = ResolveName(name);
-    struct stat st;
-    if (::lstat(n.c_str(), &st) != 0) return posix::FailErrno();
-    if (S_ISLNK(st.st_mode)) return true;
-    mode_t mode = st.st_mode & 07777;
+    const posix::TLookup look = posix::Look(name);
+    if (!look.Exists) return posix::FailErrno();
+    if (S_ISLNK(look.St.st_mode)) return true;
+    mode_t mode = look.St.st_mode & 07777;
     mode_t wanted =
         (attributes & faReadOnly) ? mode & ~mode_t(S_IWUSR | S_IWGRP | S_IWOTH) : mode | S_IWUSR;
     if (wanted == mode) return true;
-    return ::chmod(n.c_str(), wanted) == 0 || posix::FailErrno();
+    return ::chmod(look.Name.c_str(), wanted) == 0 || posix::FailErrno();
 }
 
 std::string GetCurrentDir() {

@@ -5,9 +5,15 @@
 #include <sys/statvfs.h>
 #include <unistd.h>
 
+#include <sys/sysmacros.h>
+
 #include <algorithm>
 #include <cerrno>
 #include <cstdio>
+#include <cstdlib>
+#include <map>
+#include <mutex>
+#include <sstream>
 #include <vector>
 
 #include "platform/files.h"
@@ -74,22 +80,20 @@ void SyncDir(const std::string& dir) {
     ::close(fd);
 }
 
-// Opens a regular file. A FIFO, socket or device is refused before anything reads from it
-// (a read could wait forever), and the open itself does not wait for a FIFO's writer.
-int OpenRegular(const std::string& name, int flags) {
+// Opens a regular file; st tells of it. A FIFO, socket or device is refused before anything
+// reads from it (a read could wait forever), and the open itself does not wait for a FIFO's
+// writer. O_NONBLOCK stays: it has no effect on a regular file.
+int OpenRegular(const std::string& name, int flags, struct stat& st) {
     int fd = ::open(name.c_str(), flags | O_NONBLOCK | O_CLOEXEC);
     if (fd < 0) {
         posix::FailErrnoOn(name);
         return -1;
     }
-    struct stat st;
     int error = 0;
     if (::fstat(fd, &st) != 0)
         error = ErrorFromOs(errno);
     else if (!S_ISREG(st.st_mode))
         error = syserr::AccessDenied; // a folder, FIFO, socket or device
-    else if (::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) & ~O_NONBLOCK) != 0)
-        error = ErrorFromOs(errno);
     if (error) {
         ::close(fd);
         posix::FailWith(error);
@@ -98,22 +102,69 @@ int OpenRegular(const std::string& name, int flags) {
     return fd;
 }
 
-// Checks that name may be replaced: a regular file that is not read-only, a symbolic link
-// (the link is what gets replaced, so what it points to does not matter), or nothing.
-// exists and st tell of a regular file only: a new file or a link's replacement takes the
-// mode it would take where nothing was.
-bool MayReplace(const std::string& name, bool& exists, struct stat& st) {
-    exists = ::lstat(name.c_str(), &st) == 0;
-    if (!exists) return errno == ENOENT || posix::FailErrno();
-    if (S_ISLNK(st.st_mode)) {
-        exists = false;
-        return true;
-    }
+// Checks that the looked-up name may be replaced: a regular file that is not read-only, a
+// symbolic link (the link is what gets replaced, so what it points to does not matter), or
+// nothing. exists tells of a regular file only: a new file or a link's replacement takes
+// the mode it would take where nothing was.
+bool MayReplace(const posix::TLookup& look, bool& exists) {
+    exists = look.Exists && !S_ISLNK(look.St.st_mode);
+    if (!look.Exists) return errno == ENOENT || posix::FailErrno();
     // No folder, FIFO, socket or device is replaced, and root, whom the kernel lets write
     // anything, must still find the read-only attribute holding.
-    if (!S_ISREG(st.st_mode) || posix::IsReadOnlyMode(st.st_mode))
+    if (exists && (!S_ISREG(look.St.st_mode) || posix::IsReadOnlyMode(look.St.st_mode)))
         return posix::FailWith(syserr::AccessDenied);
     return true;
+}
+
+// The process's file mode creation mask, read once (umask() can only be read by changing
+// it, which would race with other threads creating files); -1 where it can't be read.
+int CreationMask() {
+    static const int mask = [] {
+        std::string status;
+        if (!ReadFileText("/proc/self/status", status, 1 << 16)) return -1;
+        const size_t at = status.find("\nUmask:");
+        return at == std::string::npos ? -1
+                                       : static_cast<int>(std::strtol(&status[at + 7], nullptr, 8));
+    }();
+    return mask;
+}
+
+// Whether a fresh file renamed over an existing one on the device's file system reaches the disk
+// before the rename does, with no flush of ours: after a power cut the name then holds the
+// old file or the new one, never an empty or partial one. ext4 does so (its auto_da_alloc,
+// unless mounted "noauto_da_alloc", with ordered or journalled data); on other file systems
+// the program flushes the file itself. Read once per file system from the mount table.
+bool RenameOverIsOrdered(dev_t device) {
+    static std::mutex lock;
+    static std::map<dev_t, bool> known;
+    std::lock_guard<std::mutex> hold(lock);
+    auto found = known.find(device);
+    if (found != known.end()) return found->second;
+    bool ordered = false;
+    std::string table;
+    if (ReadFileText("/proc/self/mountinfo", table, size_t(1) << 22)) {
+        // "id parent major:minor root point options [tags] - type source super-options"
+        std::istringstream lines(table);
+        for (std::string line; std::getline(lines, line);) {
+            std::istringstream row(line);
+            std::string id, parent, numbers;
+            row >> id >> parent >> numbers;
+            unsigned major = 0, minor = 0;
+            if (std::sscanf(numbers.c_str(), "%u:%u", &major, &minor) != 2 ||
+                makedev(major, minor) != device)
+                continue;
+            const size_t dash = line.find(" - ");
+            if (dash == std::string::npos) continue;
+            std::istringstream tail(line.substr(dash + 3));
+            std::string type, source, options;
+            tail >> type >> source >> options;
+            options = "," + options + ",";
+            ordered = type == "ext4" && options.find(",noauto_da_alloc,") == std::string::npos &&
+                      options.find(",data=writeback,") == std::string::npos;
+        }
+    }
+    known[device] = ordered;
+    return ordered;
 }
 
 } // namespace
@@ -173,20 +224,17 @@ bool AtomicReplace(const std::string& target, mode_t mode, bool noReplace,
 } // namespace posix
 
 bool CopyFile(const std::string& src, const std::string& dst, bool failIfExists) {
-    TFdGuard in(OpenRegular(ResolveName(src), O_RDONLY));
-    if (in.Get() < 0) return false;
     struct stat ss;
-    if (::fstat(in.Get(), &ss) != 0) return posix::FailErrno();
+    TFdGuard in(OpenRegular(ResolveName(src), O_RDONLY, ss));
+    if (in.Get() < 0) return false;
 
-    std::string target = ResolveName(dst);
+    const posix::TLookup target = posix::Look(dst);
     bool exists = false;
-    struct stat ds;
-    if (failIfExists && ::lstat(target.c_str(), &ds) == 0)
-        return posix::FailWith(syserr::AlreadyExists);
-    if (!MayReplace(target, exists, ds)) return false;
-    mode_t mode = (exists ? ds.st_mode : ss.st_mode) & 07777;
+    if (failIfExists && target.Exists) return posix::FailWith(syserr::AlreadyExists);
+    if (!MayReplace(target, exists)) return false;
+    mode_t mode = (exists ? target.St.st_mode : ss.st_mode) & 07777;
     ::posix_fadvise(in.Get(), 0, 0, POSIX_FADV_SEQUENTIAL);
-    return posix::AtomicReplace(target, mode, failIfExists, [&](int out) {
+    return posix::AtomicReplace(target.Name, mode, failIfExists, [&](int out) {
         if (!CopyData(in.Get(), out)) return false;
         // As a copy on Windows, the copy carries the source's last write time.
         struct timespec times[2] = {ss.st_atim, ss.st_mtim};
@@ -195,32 +243,42 @@ bool CopyFile(const std::string& src, const std::string& dst, bool failIfExists)
 }
 
 bool MoveFile(const std::string& src, const std::string& dst) {
-    std::string from = ResolveName(src);
-    std::string target = ResolveName(dst);
+    const posix::TLookup source = posix::Look(src);
+    const std::string& from = source.Name;
+    const posix::TLookup target = posix::Look(dst);
+    bool exists = false;
+    const struct stat &ss = source.St, &ds = target.St;
+    // A regular file over a regular file of the same mode where the file system orders the
+    // rename after the data: nothing to open, change or flush first.
+    if (source.Exists && S_ISREG(ss.st_mode) && MayReplace(target, exists) && exists &&
+        ds.st_dev == ss.st_dev && (ds.st_mode & 07777) == (ss.st_mode & 07777) &&
+        RenameOverIsOrdered(ds.st_dev) && ::rename(from.c_str(), target.Name.c_str()) == 0)
+        return true;
     {
-        TFdGuard in(OpenRegular(from, O_RDONLY));
+        struct stat st;
+        TFdGuard in(OpenRegular(from, O_RDONLY, st));
         if (in.Get() < 0) return false;
-        struct stat ss;
-        if (::fstat(in.Get(), &ss) != 0) return posix::FailErrno();
-        bool exists = false;
-        struct stat ds;
-        if (!MayReplace(target, exists, ds)) return false;
-        if (exists && ds.st_dev != ss.st_dev) return CopyFile(src, dst, false) && DeleteFile(src);
-        // The file arrives whole after a crash too: its data reaches the disk before the rename.
-        mode_t mode = (exists ? ds.st_mode : ss.st_mode) & 07777;
-        if (::fchmod(in.Get(), mode) != 0 || ::fsync(in.Get()) != 0) return posix::FailErrno();
+        if (!MayReplace(target, exists)) return false;
+        if (exists && ds.st_dev != st.st_dev) return CopyFile(src, dst, false) && DeleteFile(src);
+        mode_t mode = (exists ? ds.st_mode : st.st_mode) & 07777;
+        if ((st.st_mode & 07777) != mode && ::fchmod(in.Get(), mode) != 0)
+            return posix::FailErrno();
+        // The file arrives whole after a crash too: its data reaches the disk before the
+        // rename, by our flush or by the file system's own ordering.
+        if (!(exists && RenameOverIsOrdered(st.st_dev)) && ::fsync(in.Get()) != 0)
+            return posix::FailErrno();
     }
-    if (::rename(from.c_str(), target.c_str()) == 0) return true;
+    if (::rename(from.c_str(), target.Name.c_str()) == 0) return true;
     if (errno != EXDEV) return posix::FailErrno();
     return CopyFile(src, dst, false) && DeleteFile(src);
 }
 
 FileHandle FileOpen(const std::string& name, TOpenMode mode) {
     int flags = mode == TOpenMode::Read ? O_RDONLY : mode == TOpenMode::Write ? O_WRONLY : O_RDWR;
-    int fd = OpenRegular(ResolveName(name), flags);
-    if (fd < 0) return InvalidHandle;
     struct stat st;
-    if (mode != TOpenMode::Read && ::fstat(fd, &st) == 0 && posix::IsReadOnlyMode(st.st_mode)) {
+    int fd = OpenRegular(ResolveName(name), flags, st);
+    if (fd < 0) return InvalidHandle;
+    if (mode != TOpenMode::Read && posix::IsReadOnlyMode(st.st_mode)) {
         ::close(fd);
         posix::FailWith(syserr::AccessDenied);
         return InvalidHandle;
@@ -229,16 +287,15 @@ FileHandle FileOpen(const std::string& name, TOpenMode mode) {
 }
 
 FileHandle FileCreate(const std::string& name) {
-    std::string n = ResolveName(name);
+    const posix::TLookup look = posix::Look(name);
+    const std::string& n = look.Name;
+    const struct stat& st = look.St;
     bool exists = false;
-    struct stat st;
-    if (!MayReplace(n, exists, st)) return InvalidHandle;
+    if (!MayReplace(look, exists)) return InvalidHandle;
     bool program = EndsText(".exe", n);
     mode_t mode = program ? 0755 : 0644;
     // A link under the name goes first: truncating through it would write where it points.
-    struct stat link;
-    if (!exists && ::lstat(n.c_str(), &link) == 0 && S_ISLNK(link.st_mode) &&
-        ::unlink(n.c_str()) != 0) {
+    if (look.Exists && S_ISLNK(st.st_mode) && ::unlink(n.c_str()) != 0) {
         posix::FailErrno();
         return InvalidHandle;
     }
@@ -249,7 +306,8 @@ FileHandle FileCreate(const std::string& name) {
     }
     if (!exists) {
         // The exact bits whatever the umask: a program that can't be started is no update.
-        ::fchmod(fd, mode);
+        const int mask = CreationMask();
+        if (mask < 0 || (mode & mode_t(mask)) != 0) ::fchmod(fd, mode);
     } else if (program && (st.st_mode & S_IXUSR) == 0) {
         mode_t bits = st.st_mode & 07777;
         ::fchmod(fd, bits | S_IXUSR | ((bits & 0044) >> 2));
@@ -316,7 +374,10 @@ void FileAdviseSequential(FileHandle h) {
 
 bool GetDiskFreeSpace(const std::string& dir, uint64_t& freeBytes) {
     struct statvfs st;
-    if (::statvfs(ResolveName(dir).c_str(), &st) != 0) return posix::FailErrno();
+    // The name as given first: a folder the program formed itself exists just so.
+    if (::statvfs(posix::ToNative(dir).c_str(), &st) != 0 &&
+        ::statvfs(ResolveName(dir).c_str(), &st) != 0)
+        return posix::FailErrno();
     freeBytes = static_cast<uint64_t>(st.f_bavail) * st.f_frsize;
     return true;
 }
@@ -328,10 +389,9 @@ void ReportFileSizeLimitAsError() {
 
 bool ReadFileText(const std::string& name, std::string& data, size_t maxBytes) {
     data.clear();
-    TFdGuard fd(OpenRegular(ResolveName(name), O_RDONLY));
-    if (fd.Get() < 0) return false;
     struct stat st;
-    if (::fstat(fd.Get(), &st) != 0) return posix::FailErrno();
+    TFdGuard fd(OpenRegular(ResolveName(name), O_RDONLY, st));
+    if (fd.Get() < 0) return false;
     std::string text;
     if (st.st_size > 0) text.reserve(std::min(static_cast<size_t>(st.st_size), maxBytes));
     char buffer[65536];
@@ -347,13 +407,13 @@ bool ReadFileText(const std::string& name, std::string& data, size_t maxBytes) {
 }
 
 bool WriteFileAtomic(const std::string& name, const std::string& data) {
-    std::string n = ResolveName(name);
+    const posix::TLookup look = posix::Look(name);
     bool exists = false;
-    struct stat st;
-    if (!MayReplace(n, exists, st)) return false;
-    mode_t mode = exists ? (st.st_mode & 07777) : 0644;
-    return posix::AtomicReplace(
-        n, mode, false, [&](int fd) { return posix::WriteAll(fd, data.data(), data.size()); });
+    if (!MayReplace(look, exists)) return false;
+    mode_t mode = exists ? (look.St.st_mode & 07777) : 0644;
+    return posix::AtomicReplace(look.Name, mode, false, [&](int fd) {
+        return posix::WriteAll(fd, data.data(), data.size());
+    });
 }
 
 } // namespace plat

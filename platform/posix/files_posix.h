@@ -22,6 +22,15 @@ bool FailErrnoOn(const std::string& name);
 // "\" becomes "/"; nothing else changes.
 std::string ToNative(const std::string& name);
 
+// A name resolved as ResolveName does, with what lstat tells of it: most calls need both,
+// and the lookup has the answer already. When the name does not exist, errno says why.
+struct TLookup {
+    std::string Name;
+    struct stat St {};
+    bool Exists = false;
+};
+TLookup Look(const std::string& name);
+
 // Calls write(fd) on a fresh temporary file in target's folder; when it returns true the
 // data is flushed to disk, the file gets mode and replaces target in one rename. With
 // noReplace an existing target is left alone and the call fails with AlreadyExists.

@@ -41,6 +41,16 @@ TEST_F(Files, NamesResolveWithoutRegardToCaseAndSeparator) {
     T.Write("multi/ReadMe", "3");
     EXPECT_EQ(ResolveName(T.Path() + "SUB\\file.TXT"), T.Path() + "Sub/File.txt");
     EXPECT_EQ(ResolveName(T.Path() + "sub\\Missing/New.Txt"), T.Path() + "Sub/Missing/New.Txt");
+    // Missing levels found from the deepest folder that exists exactly, whatever the
+    // separators around them.
+    EXPECT_EQ(ResolveName(T.Path() + "Sub//FILE.txt"), T.Path() + "Sub//File.txt");
+    EXPECT_EQ(ResolveName(T.Path() + "SUB/file.txt/"), T.Path() + "Sub/File.txt/");
+    EXPECT_EQ(ResolveName(T.Path() + "Sub/a/b/c.txt"), T.Path() + "Sub/a/b/c.txt");
+    const std::string cwd = GetCurrentDir();
+    ASSERT_TRUE(SetCurrentDir(T.Path() + "multi"));
+    EXPECT_EQ(ResolveName("../SUB/file.TXT"), "../Sub/File.txt");
+    EXPECT_EQ(ResolveName("Readme"), "README");
+    ASSERT_TRUE(SetCurrentDir(cwd));
     // An exact match wins; otherwise the first in byte order.
     EXPECT_EQ(ResolveName(T.Path() + "multi/readme"), T.Path() + "multi/readme");
     EXPECT_EQ(ResolveName(T.Path() + "multi/rEADME"), T.Path() + "multi/README");
