@@ -2,8 +2,13 @@
 // supplies the callbacks that read the cabinet and create, write and stamp unpacked files.
 #include "cab/cabfiles.h"
 
+#include <algorithm>
 #include <cstdlib>
+#include <cstring>
 #include <exception>
+#include <map>
+#include <memory>
+#include <utility>
 
 #include "cab/cabinet_binding.h"
 #include "platform/clock.h"
@@ -94,28 +99,97 @@ void CabFree(void* block) {
     std::free(block);
 }
 
+// The library reads a cabinet in small pieces (a block's 8-byte header, then its data) and
+// seeks back to read the header again for the copy: its reads and seeks go through one
+// window of the file per handle, so a cabinet costs a read per window instead of two per
+// block. The file's own position is only moved when the window is refilled.
+struct TReadWindow {
+    static constexpr size_t Capacity = 128 << 10;
+    std::unique_ptr<char[]> Data{new char[Capacity]};
+    int64_t Start = 0;    // the file offset of Data[0]
+    size_t Size = 0;      // the bytes of the file in Data
+    int64_t Position = 0; // the library's position
+    int64_t FilePosition = 0;
+};
+std::map<fdi::FHandle, TReadWindow> Windows;
+
+// A handle's window; a handle the library has not read or moved yet is at the start.
+TReadWindow& WindowOf(fdi::FHandle h) {
+    return Windows[h];
+}
+
+// The cabinet of the extraction under way, opened once: the check that it is there, the
+// library's look at it and each of the library's opens for the copy read it through this
+// handle, and through one window.
+struct TParked {
+    std::string Name; // as the library names it: folder and file name
+    fdi::FHandle Handle = plat::InvalidHandle;
+};
+TParked Parked;
+
 fdi::FHandle CabOpen(const char* name, int flags, int /*mode*/) {
+    if ((flags & 3) == fdi::O_RDONLY_ && Parked.Handle != plat::InvalidHandle &&
+        Parked.Name == name) {
+        Windows[Parked.Handle].Position = 0;
+        return Parked.Handle;
+    }
     plat::TOpenMode mode = plat::TOpenMode::Read;
     if ((flags & 3) == fdi::O_WRONLY_) mode = plat::TOpenMode::Write;
     if ((flags & 3) == fdi::O_RDWR_) mode = plat::TOpenMode::ReadWrite;
-    return plat::FileOpen(name, mode);
+    const fdi::FHandle h = plat::FileOpen(name, mode);
+    // The cabinet gone or unreadable when the library opens it: the system names the cause.
+    if (h == plat::InvalidHandle && CurrentWalk) CurrentWalk->Failed();
+    return h;
 }
 
 int32_t CabRead(fdi::FHandle h, void* buffer, uint32_t count) {
-    return static_cast<int32_t>(plat::FileRead(h, buffer, count));
+    TReadWindow& w = WindowOf(h);
+    char* out = static_cast<char*>(buffer);
+    size_t done = 0;
+    while (done < count) {
+        if (w.Position >= w.Start && w.Position < w.Start + int64_t(w.Size)) {
+            const size_t at = size_t(w.Position - w.Start);
+            const size_t n = std::min(size_t(count) - done, w.Size - at);
+            std::memcpy(out + done, w.Data.get() + at, n);
+            done += n;
+            w.Position += int64_t(n);
+            continue;
+        }
+        if (w.FilePosition != w.Position) {
+            if (plat::FileSeek(h, w.Position, 0) < 0) return -1;
+            w.FilePosition = w.Position;
+        }
+        const int64_t got = plat::FileRead(h, w.Data.get(), TReadWindow::Capacity);
+        if (got < 0) return -1;
+        w.Start = w.Position;
+        w.Size = size_t(got);
+        w.FilePosition += got;
+        if (got == 0) break; // the end of the file
+    }
+    return static_cast<int32_t>(done);
 }
 
 int32_t CabWrite(fdi::FHandle h, const void* buffer, uint32_t count);
 int CabClose(fdi::FHandle h) {
+    if (h == Parked.Handle) return 0; // the extraction closes it when it is over
+    Windows.erase(h);
     bool ok = plat::FileClose(h);
     if (!ok) ErrorBox();
     return ok ? 0 : -1;
 }
 
 int64_t CabSeek(fdi::FHandle h, int64_t distance, int origin) {
-    int64_t r = plat::FileSeek(h, distance, origin);
-    if (r < 0) ErrorBox();
-    return r;
+    TReadWindow& w = WindowOf(h);
+    const int64_t wanted = origin == 0 ? distance : origin == 1 ? w.Position + distance : -1;
+    if (wanted >= 0) return w.Position = wanted;
+    // From the end, or to before the start: the file tells the outcome.
+    const int64_t r =
+        plat::FileSeek(h, origin == 1 ? w.Position + distance : distance, origin == 1 ? 0 : origin);
+    if (r < 0) {
+        ErrorBox();
+        return r;
+    }
+    return w.Position = w.FilePosition = r;
 }
 
 fdi::FHandle CabNotify(fdi::TFDINotificationType type, fdi::TFDINotification* n);
@@ -183,15 +257,15 @@ struct TCABFileAccess {
             return plat::InvalidHandle;
         }
 
-        bool allow = true;
-        if (plat::FileExists(dest)) {
+        bool allow = true, present = plat::FileExists(dest);
+        if (present) {
             if (c->OnOverWriteFile) c->OnOverWriteFile(c, dest, allow);
-            if (allow) plat::DeleteFile(dest);
+            if (allow) present = !plat::DeleteFile(dest) && plat::FileExists(dest);
         }
         fdi::FHandle result = 0;
         if (allow) {
             // A destination that could not be deleted (read-only) can't be replaced either.
-            if (plat::FileExists(dest) || !CurrentWalk)
+            if (present || !CurrentWalk)
                 result = plat::InvalidHandle;
             else
                 result = plat::FileCreate(PartName(dest));
@@ -234,7 +308,9 @@ struct TCABFileAccess {
     // failure: a plain reason for the cases that leave no system error behind.
     static bool Extraction(TCABFile* c, std::string& failure) {
         bool outcome = false;
-        if (!plat::TFile(plat::FileOpen(c->CABFile, plat::TOpenMode::Read)).IsOpen()) {
+        // Opened once for the check that it is there and for the library's look at it.
+        plat::TFile cabinet(plat::FileOpen(c->CABFile, plat::TOpenMode::Read));
+        if (!cabinet.IsOpen()) {
             if (CurrentWalk) CurrentWalk->Failed();
             return false;
         }
@@ -266,23 +342,22 @@ struct TCABFileAccess {
         }
         failure = "not a cabinet";
         fdi::TFDICabinetInfo info;
-        int isCab = 0;
-        plat::TFile cabinet(plat::FileOpen(c->CABFile, plat::TOpenMode::Read));
-        if (cabinet.IsOpen())
-            isCab = isCabinet(ctx, cabinet.Get(), &info);
-        else if (CurrentWalk) // gone since the check above
-            CurrentWalk->Failed();
-        cabinet.Close(); // the library opens the cabinet again for the copy
+        const int isCab = isCabinet(ctx, cabinet.Get(), &info);
         if (isCab) {
             failure = "damaged cabinet";
             std::string name = plat::ExtractFileName(c->CABFile);
             std::string path = plat::IncludeTrailingPathDelimiter(
                 plat::ExtractFilePath(plat::ExpandFileName(c->CABFile)));
-            if (copy(ctx, name.c_str(), path.c_str(), 0, CabNotify, nullptr, c)) outcome = true;
+            const TParked outer = std::exchange(Parked, TParked{path + name, cabinet.Get()});
+            const bool copied = copy(ctx, name.c_str(), path.c_str(), 0, CabNotify, nullptr, c);
+            Parked = outer;
+            if (copied) outcome = true;
             // A file cut short by damaged data must not pass for a whole one.
             else if (CurrentWalk && !CurrentWalk->Created.empty())
                 plat::DeleteFile(CurrentWalk->Created);
         }
+        Windows.erase(cabinet.Get());
+        cabinet.Close();
         if (!destroy(ctx)) outcome = false;
         fdi::FreeCabinetLibrary(lib);
         return outcome;
