@@ -116,10 +116,13 @@ private:
     bool GiveUpOnSite(const TManifest& m, const std::string& line);
     // Without trusted keys, true. With them, whether the cabinet's SHA-256 is the one in
     // the entry's tail; a cabinet that is not is reported and counted in FileErrors.
-    bool CabinetTrusted(const std::string& cab, const std::string& tail, const std::string& name);
+    // image: the cabinet's bytes when they are in memory, else null and cab is read.
+    bool CabinetTrusted(const std::string& cab, const std::string_view* image,
+                        const std::string& tail, const std::string& name);
     // Unpacks name from the cabinet into TmpDir. With report, a file that does not come out
     // is logged and counted in FileErrors.
-    void Extract(const std::string& cab, const std::string& name, bool report);
+    void Extract(const std::string& cab, const std::string_view* image, const std::string& name,
+                 bool report);
     // Moves the unpacked file into the product folder (the updater's own stays for the
     // self-update); a failure is logged and counted in FileErrors.
     void Install(const std::string& name, const TEngineRules& rules);

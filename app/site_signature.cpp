@@ -59,9 +59,9 @@ std::string Sha256Field(std::string_view afterSize) {
     return std::string(afterSize.substr(0, 64));
 }
 
-std::string FileSha256Field(const std::string& fileName) {
-    plat::TSha256Digest digest;
-    if (!plat::Sha256File(fileName, digest)) return "";
+namespace {
+
+std::string DigestField(const plat::TSha256Digest& digest) {
     static const char Hex[] = "0123456789abcdef";
     std::string field;
     for (uint8_t b : digest) {
@@ -69,4 +69,16 @@ std::string FileSha256Field(const std::string& fileName) {
         field += Hex[b & 15];
     }
     return field;
+}
+
+} // namespace
+
+std::string FileSha256Field(const std::string& fileName) {
+    plat::TSha256Digest digest;
+    if (!plat::Sha256File(fileName, digest)) return "";
+    return DigestField(digest);
+}
+
+std::string Sha256FieldOf(std::string_view data) {
+    return DigestField(plat::Sha256(data));
 }

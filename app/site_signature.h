@@ -36,3 +36,5 @@ std::string Sha256Field(std::string_view afterSize);
 // The field's form of the SHA-256 of a file; empty, with the reason in the last error,
 // when the file can't be read through.
 std::string FileSha256Field(const std::string& fileName);
+// The same of bytes in memory.
+std::string Sha256FieldOf(std::string_view data);

@@ -55,6 +55,9 @@ public:
     // it has to be, or when ownCopy asks for a copy there; empty when it could not be got.
     virtual std::string Cabinet(const std::string& cabName, const std::string& tmp,
                                 bool ownCopy) = 0;
+    // The bytes of the cabinet Cabinet() gave last when it kept them in memory instead of
+    // saving them (the name it gave is then never written); null when it is a file.
+    virtual const std::string_view* CabinetImage() const { return nullptr; }
 };
 
 namespace {
@@ -111,16 +114,25 @@ public:
         return FClient.ResponseStream().DataString();
     }
     std::string Cabinet(const std::string& cabName, const std::string& tmp, bool) override {
+        FImage.reset();
         if (!Get(cabName)) return {};
+        // A body held in memory is unpacked from there: a copy the run alone holds, with no
+        // file to write, read back and delete.
+        if (!FClient.ResponseStream().Spilled()) {
+            FImage = FClient.ResponseStream().View();
+            return tmp + cabName;
+        }
         MakeFoldersFor(tmp, cabName);
         SaveCopy(tmp + cabName);
         return tmp + cabName;
     }
+    const std::string_view* CabinetImage() const override { return FImage ? &*FImage : nullptr; }
 
 private:
     TmsHTTPClient& FClient;
     std::string FUrl;
     int32_t FStatus = -1;
+    std::optional<std::string_view> FImage;
 };
 
 // A folder holding the site's files: nothing is fetched, everything is read in place.
@@ -214,7 +226,7 @@ bool TForm1::RunUpdate(TUpdateSource& source) {
             if (source.Get(e.CabName)) {
                 MakeFoldersFor(Settings.ClonePath, e.CabName);
                 source.SaveCopy(Settings.ClonePath + e.CabName);
-                if (!CabinetTrusted(Settings.ClonePath + e.CabName, m.FileTails[i], name))
+                if (!CabinetTrusted(Settings.ClonePath + e.CabName, nullptr, m.FileTails[i], name))
                     plat::DeleteFile(Settings.ClonePath + e.CabName);
             } else {
                 ReportFailedGet(source, e.CabName);
@@ -238,15 +250,16 @@ bool TForm1::RunUpdate(TUpdateSource& source) {
             if (cab.empty()) {
                 ReportFailedGet(source, e.CabName);
             } else {
-                if (CabinetTrusted(cab, m.FileTails[i], name)) {
+                const std::string_view* image = source.CabinetImage();
+                if (CabinetTrusted(cab, image, m.FileTails[i], name)) {
                     // A clone run from a folder installs nothing, so a file that does not
                     // come out is no error of it.
-                    Extract(cab, name, !Settings.CloneSite);
+                    Extract(cab, image, name, !Settings.CloneSite);
                     if (keyed && IsUpdaterProgram(name))
                         VerifiedUpdaterSha256 = FileSha256Field(tmp + name);
                 }
-                if (ownCopy && !plat::DeleteFile(cab) && status == TEntryStatus::Changed &&
-                    rules.FetchesCabinets)
+                if (ownCopy && !image && !plat::DeleteFile(cab) &&
+                    status == TEntryStatus::Changed && rules.FetchesCabinets)
                     Say("Error deleting " + cab + " " + SystemErrorText());
             }
         }
@@ -269,10 +282,10 @@ bool TForm1::GiveUpOnSite(const TManifest& m, const std::string& line) {
     return false;
 }
 
-bool TForm1::CabinetTrusted(const std::string& cab, const std::string& tail,
-                            const std::string& name) {
+bool TForm1::CabinetTrusted(const std::string& cab, const std::string_view* image,
+                            const std::string& tail, const std::string& name) {
     if (Settings.SitePublicKeys.empty()) return true;
-    const std::string actual = FileSha256Field(cab);
+    const std::string actual = image ? Sha256FieldOf(*image) : FileSha256Field(cab);
     if (!actual.empty() && actual == Sha256Field(tail)) return true;
     FileErrors = true;
     Say("Error extracting " + name + " " +
@@ -280,10 +293,20 @@ bool TForm1::CabinetTrusted(const std::string& cab, const std::string& tail,
     return false;
 }
 
-void TForm1::Extract(const std::string& cab, const std::string& name, bool report) {
+void TForm1::Extract(const std::string& cab, const std::string_view* image, const std::string& name,
+                     bool report) {
     CABFile1.CABFile = cab;
+    CABFile1.Image = image;
     CABFile1.TargetPath = Settings.TmpDir();
-    CABFile1.ExtractFile(name);
+    {
+        // The image lives only as long as this call; a raising progress handler must not
+        // leave the component pointing at it.
+        struct TForget {
+            TCABFile& Component;
+            ~TForget() { Component.Image = nullptr; }
+        } forget{CABFile1};
+        CABFile1.ExtractFile(name);
+    }
     if (!report || CABFile1.ExtractFailure().empty()) return;
     // A file that did not come out stays old: that is an error of the run, never success.
     FileErrors = true;

@@ -113,6 +113,11 @@ struct TReadWindow {
 };
 std::map<fdi::FHandle, TReadWindow> Windows;
 
+// The handle of a cabinet held in memory: no descriptor is ever this, and its one window is
+// the whole image.
+constexpr fdi::FHandle ImageHandle = -2;
+std::string_view Image;
+
 // A handle's window; a handle the library has not read or moved yet is at the start.
 TReadWindow& WindowOf(fdi::FHandle h) {
     return Windows[h];
@@ -144,6 +149,13 @@ fdi::FHandle CabOpen(const char* name, int flags, int /*mode*/) {
 
 int32_t CabRead(fdi::FHandle h, void* buffer, uint32_t count) {
     TReadWindow& w = WindowOf(h);
+    if (h == ImageHandle) {
+        const size_t at = size_t(std::min<int64_t>(w.Position, int64_t(Image.size())));
+        const size_t n = std::min<size_t>(count, Image.size() - at);
+        std::memcpy(buffer, Image.data() + at, n);
+        w.Position += int64_t(n);
+        return static_cast<int32_t>(n);
+    }
     char* out = static_cast<char*>(buffer);
     size_t done = 0;
     while (done < count) {
@@ -180,8 +192,14 @@ int CabClose(fdi::FHandle h) {
 
 int64_t CabSeek(fdi::FHandle h, int64_t distance, int origin) {
     TReadWindow& w = WindowOf(h);
-    const int64_t wanted = origin == 0 ? distance : origin == 1 ? w.Position + distance : -1;
+    int64_t wanted = origin == 0 ? distance : origin == 1 ? w.Position + distance : -1;
+    if (h == ImageHandle && origin == 2) wanted = int64_t(Image.size()) + distance;
     if (wanted >= 0) return w.Position = wanted;
+    if (h == ImageHandle) {
+        plat::SetLastError(plat::syserr::InvalidParameter);
+        ErrorBox();
+        return -1;
+    }
     // From the end, or to before the start: the file tells the outcome.
     const int64_t r =
         plat::FileSeek(h, origin == 1 ? w.Position + distance : distance, origin == 1 ? 0 : origin);
@@ -309,8 +327,16 @@ struct TCABFileAccess {
     static bool Extraction(TCABFile* c, std::string& failure) {
         bool outcome = false;
         // Opened once for the check that it is there and for the library's look at it.
-        plat::TFile cabinet(plat::FileOpen(c->CABFile, plat::TOpenMode::Read));
-        if (!cabinet.IsOpen()) {
+        plat::TFile file;
+        if (!c->Image) file = plat::TFile(plat::FileOpen(c->CABFile, plat::TOpenMode::Read));
+        const fdi::FHandle cabinet = c->Image ? ImageHandle : file.Get();
+        const std::string_view outerImage = std::exchange(Image, c->Image ? *c->Image : "");
+        struct TRestore {
+            std::string_view Outer;
+            ~TRestore() { Image = Outer; }
+        } restore{outerImage};
+        if (c->Image) Windows.erase(ImageHandle);
+        if (cabinet == plat::InvalidHandle) {
             if (CurrentWalk) CurrentWalk->Failed();
             return false;
         }
@@ -342,13 +368,13 @@ struct TCABFileAccess {
         }
         failure = "not a cabinet";
         fdi::TFDICabinetInfo info;
-        const int isCab = isCabinet(ctx, cabinet.Get(), &info);
+        const int isCab = isCabinet(ctx, cabinet, &info);
         if (isCab) {
             failure = "damaged cabinet";
             std::string name = plat::ExtractFileName(c->CABFile);
             std::string path = plat::IncludeTrailingPathDelimiter(
                 plat::ExtractFilePath(plat::ExpandFileName(c->CABFile)));
-            const TParked outer = std::exchange(Parked, TParked{path + name, cabinet.Get()});
+            const TParked outer = std::exchange(Parked, TParked{path + name, cabinet});
             const bool copied = copy(ctx, name.c_str(), path.c_str(), 0, CabNotify, nullptr, c);
             Parked = outer;
             if (copied) outcome = true;
@@ -356,8 +382,8 @@ struct TCABFileAccess {
             else if (CurrentWalk && !CurrentWalk->Created.empty())
                 plat::DeleteFile(CurrentWalk->Created);
         }
-        Windows.erase(cabinet.Get());
-        cabinet.Close();
+        Windows.erase(cabinet);
+        file.Close();
         if (!destroy(ctx)) outcome = false;
         fdi::FreeCabinetLibrary(lib);
         return outcome;

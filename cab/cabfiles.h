@@ -68,6 +68,10 @@ public:
     // Published properties.
     TCABFileContents CABFileContents{this};
     std::string CABFile; // path of the cabinet file to read (or to write)
+    // The cabinet's bytes when they are in memory already (a fetched body): ExtractFile and
+    // ReadContents then read them, and CABFile only names the cabinet. Kept alive by the
+    // caller until the call returns; null: CABFile is read.
+    const std::string_view* Image = nullptr;
     TCompressionType CompressionType = typMSZIP;
     TLZXMemory LZXMemory = lzxLowest;
     std::string TargetPath; // folder that receives unpacked files; may be empty

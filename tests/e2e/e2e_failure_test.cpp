@@ -295,21 +295,18 @@ TEST(Failures, FileSizeLimitFailsTheWriteNotTheProcess) {
     // The shell's blocks are 512 bytes: a limit of 1 MiB, above the log and the small files.
     TRun run = t.P.Run({}, "ulimit -f 2048; ");
     t.CheckOutcome(run);
-    EXPECT_TRUE(run.Has("Error extracting big.bin " +
-                        std::string("The file size exceeds the limit allowed and cannot be saved")))
-        << ::testing::PrintToString(run.Log);
-    // The cabinet that can't be stored ends the run, as a failed save does.
-    EXPECT_EQ(
-        run.Starting("Unexpected error Write error on \"" + t.P.Dir() + "tmp/noise.cab\"").size(),
-        1u)
-        << ::testing::PrintToString(run.Log);
+    for (const char* name : {"big.bin", "noise.bin"})
+        EXPECT_TRUE(run.Has("Error extracting " + std::string(name) +
+                            " The file size exceeds the limit allowed and cannot be saved"))
+            << ::testing::PrintToString(run.Log);
 }
 
 // A product folder on a small disk: an entry whose cabinet declares more than the disk can
-// spare is refused before anything is written, and a cabinet that fills the disk as it is
-// stored ends the run; the old files stay whole and the run fails.
+// spare is refused before anything is written, and a cabinet too long to unpack from
+// memory that fills the disk as it is stored ends the run; the old files stay whole and the
+// run fails.
 TEST(Failures, SmallDiskLeavesOldFilesWholeAndFailsTheRun) {
-    TBigFiles t(16 << 20, 6 << 20);
+    TBigFiles t(16 << 20, 20 << 20);
     kvtest::TTmpfs disk(t.P.Dir(), e2e::ProgramBytes() + (4 << 20));
     if (!disk.Ok()) GTEST_SKIP() << "mounting a tmpfs is not permitted here";
     t.P.Populate();
@@ -320,8 +317,7 @@ TEST(Failures, SmallDiskLeavesOldFilesWholeAndFailsTheRun) {
     t.CheckOutcome(run);
     EXPECT_TRUE(run.Has("Error extracting big.bin There is not enough space on the disk"))
         << ::testing::PrintToString(run.Log);
-    auto stored =
-        run.Starting("Unexpected error Write error on \"" + t.P.Dir() + "tmp/noise.cab\"");
+    auto stored = run.Starting("Unexpected error Write error on \"" + t.P.Dir() + "tmp/");
     ASSERT_EQ(stored.size(), 1u) << ::testing::PrintToString(run.Log);
     EXPECT_NE(stored[0].find("There is not enough space on the disk"), std::string::npos);
 }

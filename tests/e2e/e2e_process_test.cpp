@@ -134,14 +134,17 @@ TEST(UpdateWithProgramsRunning, FaultsMidRunLeaveOldFilesAndRestartThePrograms) 
         SCOPED_TRACE(c.What);
         e2e::TProduct p;
         kvtest::WriteFile(p.Root() + "src/a.txt", "new a");
-        kvtest::WriteFile(p.Root() + "src/big.bin", std::string(4 << 20, 'z'));
+        // A cabinet is unpacked from memory unless it is too long for that: the one that is
+        // deleted must be long enough to be stored in the staging folder.
+        kvtest::WriteFile(p.Root() + "src/big.bin",
+                          row == 2 ? kvtest::RandomBytes(20 << 20, 5) : std::string(4 << 20, 'z'));
         kvtest::WriteFile(p.Root() + "src/c.txt", "new c");
         e2e::Publish(p.Root() + "src", p.Site() + "components");
         // The product folder and its staging folder on disks of their own: a fault of the
         // one leaves the other alone.
         kvtest::TTmpfs productDisk(p.Dir(), e2e::ProgramBytes() + (8 << 20));
         if (!productDisk.Ok()) GTEST_SKIP() << "mounting a tmpfs is not permitted here";
-        kvtest::TTmpfs stagingDisk(p.Dir() + "tmp", 16 << 20);
+        kvtest::TTmpfs stagingDisk(p.Dir() + "tmp", 64 << 20);
         ASSERT_TRUE(stagingDisk.Ok());
         p.Populate();
         std::filesystem::copy_file(XWINDOW_APP, p.File("KVServer.exe"));
@@ -164,7 +167,7 @@ TEST(UpdateWithProgramsRunning, FaultsMidRunLeaveOldFilesAndRestartThePrograms) 
             } else if (row == 1 && name == "big.bin" && faults == 0) {
                 ++faults;
                 ok = productDisk.SetReadOnly(true);
-            } else if (row == 1 && name == "c.cab" && faults == 1) {
+            } else if (row == 1 && name == "~kvpart.c.txt" && faults == 1) {
                 ++faults; // writable again for the rest of the run
                 ok = productDisk.SetReadOnly(false);
             } else if (row == 2 && name == "big.cab" && faults == 0) {
