@@ -26,44 +26,24 @@ bool Exists(const std::string& name) {
     return ::lstat(name.c_str(), &st) == 0;
 }
 
-// The entry of dir whose name equals name without regard to ASCII case; the first in byte
-// order when several do. Empty when there is none. Read with getdents64 straight into one
-// buffer: a lookup of a missing name costs an open, two reads and a close.
-std::string FindCaseless(const std::string& dir, const std::string& name) {
-    const int fd = ::open(dir.empty() ? "." : dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (fd < 0) return {};
-    alignas(8) char buffer[32768];
-    std::string best;
-    bool found = false;
-    for (;;) {
-        const ssize_t n = ::getdents64(fd, buffer, sizeof buffer);
-        if (n <= 0) break;
-        for (ssize_t at = 0; at < n;) {
-            const auto* e = reinterpret_cast<const struct dirent64*>(buffer + at);
-            at += e->d_reclen;
-            std::string_view entry = e->d_name;
-            if (entry == "." || entry == ".." || !SameText(entry, name)) continue;
-            if (!found || entry < best) {
-                best = entry;
-                found = true;
-            }
-        }
-    }
-    ::close(fd);
-    return best;
-}
-
 // Where the levels that need matching without regard to case begin in the native name n,
 // which does not exist exactly: after the deepest folder above it that does, found upward,
-// since it is usually the folder right above.
-size_t FirstUnmatchedLevel(const std::string& n) {
+// since it is usually the folder right above. folder and st tell of that folder when one
+// was found.
+size_t FirstUnmatchedLevel(const std::string& n, std::string& folder, struct stat& st,
+                           bool& found) {
+    found = false;
     size_t end = n.find_last_not_of('/');
     while (end != std::string::npos) {
         const size_t sep = n.rfind('/', end);
         if (sep == std::string::npos) return 0; // relative, and no level of it exists
         const size_t above = n.find_last_not_of('/', sep);
         if (above == std::string::npos) return sep + 1; // the root
-        if (Exists(n.substr(0, above + 1))) return sep + 1;
+        folder = n.substr(0, above + 1);
+        if (::lstat(folder.c_str(), &st) == 0) {
+            found = true;
+            return sep + 1;
+        }
         end = above;
     }
     return 0;
@@ -133,7 +113,10 @@ TLookup Look(const std::string& name) {
     }
     const int missing = errno;
     const std::string& n = look.Name;
-    size_t pos = FirstUnmatchedLevel(n);
+    std::string folder;
+    struct stat folderStat;
+    bool folderFound = false;
+    size_t pos = FirstUnmatchedLevel(n, folder, folderStat, folderFound);
     std::string out = n.substr(0, pos);
     // The first level below pos is known not to exist exactly; below a level that does not
     // exist at all nothing can match any more.
@@ -144,7 +127,10 @@ TLookup Look(const std::string& name) {
         std::string part = n.substr(pos, end - pos);
         if (!gone && !part.empty() && part != "." && part != ".." &&
             (known || !Exists(out + part))) {
-            std::string match = FindCaseless(out, part);
+            // The folder found above is where the first level is looked for.
+            std::string match =
+                posix::FindCaseless(known && folderFound ? folder : out,
+                                    known && folderFound ? &folderStat : nullptr, part);
             if (match.empty()) {
                 gone = true;
             } else {

@@ -31,6 +31,11 @@ struct TLookup {
 };
 TLookup Look(const std::string& name);
 
+// The entry of the folder dir whose name equals name without regard to ASCII case; the
+// first in byte order when several do; empty when there is none. st, the folder's lstat
+// when the caller has it, lets a folder the program keeps looking in be read only once.
+std::string FindCaseless(const std::string& dir, const struct stat* st, const std::string& name);
+
 // Calls write(fd) on a fresh temporary file in target's folder; when it returns true the
 // data is flushed to disk, the file gets mode and replaces target in one rename. With
 // noReplace an existing target is left alone and the call fails with AlreadyExists.

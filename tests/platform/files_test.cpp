@@ -1,5 +1,7 @@
 #include "platform/files.h"
 
+#include <filesystem>
+
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -60,6 +62,31 @@ TEST_F(Files, NamesResolveWithoutRegardToCaseAndSeparator) {
     EXPECT_FALSE(DirectoryExists(T.Path() + "sub/file.txt"));
     EXPECT_FALSE(FileExists(T.Path() + "nothing"));
     EXPECT_EQ(GetLastError(), syserr::FileNotFound);
+}
+
+// A folder whose missing names were looked up is kept read; what anyone changes in it
+// afterwards, directly or by a rename in or out, or the folder replaced, is seen at once.
+TEST_F(Files, LookupsInAFolderSeeEveryLaterChange) {
+    namespace fs = std::filesystem;
+    T.Write("Sub/keep.txt", "x");
+    T.Write("elsewhere/IN.txt", "y");
+    const std::string sub = T.Path() + "Sub/";
+    auto resolve = [&](const char* name) { return ResolveName(sub + name); };
+    EXPECT_EQ(resolve("new.txt"), sub + "new.txt");
+    T.Write("Sub/NEW.txt", "made after the first look");
+    EXPECT_EQ(resolve("new.txt"), sub + "NEW.txt");
+    fs::rename(sub + "NEW.txt", sub + "New.Txt");
+    EXPECT_EQ(resolve("new.txt"), sub + "New.Txt");
+    fs::rename(sub + "New.Txt", T.Path() + "elsewhere/gone.txt");
+    EXPECT_EQ(resolve("new.txt"), sub + "new.txt");
+    fs::rename(T.Path() + "elsewhere/IN.txt", sub + "IN.txt");
+    EXPECT_EQ(resolve("in.TXT"), sub + "IN.txt");
+    fs::remove(sub + "IN.txt");
+    EXPECT_EQ(resolve("in.TXT"), sub + "in.TXT");
+    // The folder itself replaced by another of the same name.
+    fs::rename(T.Path() + "Sub", T.Path() + "Old");
+    T.Write("Sub/IN.TXT", "z");
+    EXPECT_EQ(resolve("in.txt"), sub + "IN.TXT");
 }
 
 TEST_F(Files, ReplacingKeepsTheExistingNameAndANewFileTakesTheGivenOne) {
