@@ -121,7 +121,8 @@ private:
                         const std::string& tail, const std::string& name);
     // Unpacks name from the cabinet into TmpDir. With report, a file that does not come out
     // is logged and counted in FileErrors.
-    void Extract(const std::string& cab, const std::string_view* image, const std::string& name,
+    // True when the file came out into TmpDir.
+    bool Extract(const std::string& cab, const std::string_view* image, const std::string& name,
                  bool report);
     // Moves the unpacked file into the product folder (the updater's own stays for the
     // self-update); a failure is logged and counted in FileErrors.

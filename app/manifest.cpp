@@ -255,14 +255,15 @@ uint32_t FileSum(const std::string& path) {
     uint32_t sum = EmptySum;
     plat::TFile file(plat::FileOpen(path, plat::TOpenMode::Read));
     if (!file.IsOpen()) return sum;
-    plat::FileAdviseSequential(file.Get());
     std::unique_ptr<uint8_t[]> buffer(new uint8_t[BlockSize]);
     // The sum is the same whatever the block size; a large block keeps the calls few.
-    for (;;) {
+    for (bool first = true;; first = false) {
         int64_t got = plat::FileRead(file.Get(), buffer.get(), BlockSize);
         if (got <= 0) break;
         sum = ByteSum(buffer.get(), static_cast<size_t>(got), sum);
         if (static_cast<size_t>(got) < BlockSize) break; // the end: a short read says so
+        // Read ahead for the rest of a file longer than a block; a short one needs no advice.
+        if (first) plat::FileAdviseSequential(file.Get());
     }
     return sum;
 }

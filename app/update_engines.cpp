@@ -235,6 +235,7 @@ bool TForm1::RunUpdate(TUpdateSource& source) {
             continue;
         }
         const TEntryStatus status = ClassifyEntry(e);
+        bool cameOut = false; // unpacked into TmpDir just now
         Say(EntryStatusLine(status, name));
         if (status != TEntryStatus::Unchanged) {
             const bool ownCopy = rules.FetchesCabinets || keyed;
@@ -254,7 +255,7 @@ bool TForm1::RunUpdate(TUpdateSource& source) {
                 if (CabinetTrusted(cab, image, m.FileTails[i], name)) {
                     // A clone run from a folder installs nothing, so a file that does not
                     // come out is no error of it.
-                    Extract(cab, image, name, !Settings.CloneSite);
+                    cameOut = Extract(cab, image, name, !Settings.CloneSite);
                     if (keyed && IsUpdaterProgram(name))
                         VerifiedUpdaterSha256 = FileSha256Field(tmp + name);
                 }
@@ -264,7 +265,7 @@ bool TForm1::RunUpdate(TUpdateSource& source) {
             }
         }
         // Also for an unchanged entry: a file an earlier run left in TmpDir is installed.
-        if (!Settings.CloneSite && plat::FileExists(tmp + name)) Install(name, rules);
+        if (!Settings.CloneSite && (cameOut || plat::FileExists(tmp + name))) Install(name, rules);
         ProgressBar1.StepIt();
     }
     ProgressBar1.SetPosition(ProgressBar1.Max);
@@ -293,7 +294,7 @@ bool TForm1::CabinetTrusted(const std::string& cab, const std::string_view* imag
     return false;
 }
 
-void TForm1::Extract(const std::string& cab, const std::string_view* image, const std::string& name,
+bool TForm1::Extract(const std::string& cab, const std::string_view* image, const std::string& name,
                      bool report) {
     CABFile1.CABFile = cab;
     CABFile1.Image = image;
@@ -307,10 +308,13 @@ void TForm1::Extract(const std::string& cab, const std::string_view* image, cons
         } forget{CABFile1};
         CABFile1.ExtractFile(name);
     }
-    if (!report || CABFile1.ExtractFailure().empty()) return;
+    if (CABFile1.ExtractFailure().empty()) return true;
     // A file that did not come out stays old: that is an error of the run, never success.
-    FileErrors = true;
-    Say("Error extracting " + name + " " + CABFile1.ExtractFailure());
+    if (report) {
+        FileErrors = true;
+        Say("Error extracting " + name + " " + CABFile1.ExtractFailure());
+    }
+    return false;
 }
 
 void TForm1::Install(const std::string& name, const TEngineRules& rules) {
