@@ -269,9 +269,10 @@ uint32_t FileSum(const std::string& path) {
 }
 
 void ClearAttributes(const std::string& path) {
-    if (!plat::FileExists(path)) return;
     const uint32_t attributes = plat::GetFileAttributes(path);
     const uint32_t cleared = plat::faReadOnly | plat::faSysFile | plat::faHidden;
     if (attributes == plat::InvalidFileAttributes || (attributes & cleared) == 0) return;
+    // Only a file's attributes are cleared, never a folder's or a device's.
+    if (!plat::FileExists(path)) return;
     plat::SetFileAttributes(path, attributes & ~cleared);
 }

@@ -47,6 +47,26 @@ std::string PartName(const std::string& dest) {
 }
 TWalk* CurrentWalk = nullptr;
 
+// Whether an entry of the declared size leaves the margin free in the folder. The free
+// space is asked again once the entries let in since the last look could have taken half
+// of it, or a second has passed: a bomb is still refused, and most entries cost no call.
+bool FreeSpaceAdmits(const std::string& folder, uint64_t size) {
+    static std::string known;
+    static uint64_t freeAtLook = 0, admitted = 0, lookedAt = 0;
+    const uint64_t now = plat::MonotonicMs();
+    if (folder != known || now - lookedAt >= 1000 ||
+        admitted + size + UnpackDiskMargin > freeAtLook / 2) {
+        known.clear();
+        if (!plat::GetDiskFreeSpace(folder, freeAtLook)) return true; // nothing to go by
+        known = folder;
+        admitted = 0;
+        lookedAt = now;
+        if (size + UnpackDiskMargin > freeAtLook) return false;
+    }
+    admitted += size;
+    return true;
+}
+
 std::string FolderPart(const std::string& name) {
     size_t i = name.find_last_of("\\/");
     return i == std::string::npos ? std::string() : name.substr(0, i + 1);
@@ -267,9 +287,7 @@ struct TCABFileAccess {
         // A cabinet may declare far more than the entry needs (a bomb of a few megabytes
         // unpacks to gigabytes): an entry that would not leave the margin free is refused
         // before a byte of it is written.
-        uint64_t freeBytes = 0;
-        if (plat::GetDiskFreeSpace(t.empty() ? "." : t, freeBytes) &&
-            static_cast<uint32_t>(n.cb) + UnpackDiskMargin > freeBytes) {
+        if (!FreeSpaceAdmits(t.empty() ? "." : t, static_cast<uint32_t>(n.cb))) {
             plat::SetLastError(plat::syserr::DiskFull);
             if (CurrentWalk) CurrentWalk->Failed();
             return plat::InvalidHandle;
@@ -286,7 +304,7 @@ struct TCABFileAccess {
             if (present || !CurrentWalk)
                 result = plat::InvalidHandle;
             else
-                result = plat::FileCreate(PartName(dest));
+                result = plat::FileCreatePrivate(PartName(dest));
         }
         if (result != plat::InvalidHandle && result != 0) {
             CurrentWalk->Created = PartName(dest);

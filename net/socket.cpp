@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstring>
+#include <utility>
 #include <vector>
 
 #include "net/socket_errors.h"
@@ -166,6 +167,7 @@ void TmsSocket::ResetState() {
     FClosedByPeer = false;
     Canceled = false;
     FLastError = 0;
+    FAwaitingReply = false;
     ResetTimeCounter();
 }
 
@@ -224,6 +226,7 @@ void TmsSocket::SendBuffer(const void* bytes, int32_t count) {
         }
     }
     EndWait();
+    FAwaitingReply = !FBlocking;
 }
 
 void TmsSocket::SendStream(TStream& stream, int64_t start) {
@@ -262,6 +265,9 @@ std::string TmsSocket::ReceiveLine() {
     int received = 0;
     TCounterGuard guard(*this);
     StartTimeCounter();
+    // A reply to what was just sent is waited for before the first look: the look would
+    // find nothing yet.
+    if (std::exchange(FAwaitingReply, false) && Buffered() == 0) WaitStep(true, false);
     while (!Canceled && !TimedOut()) {
         // A line is cut from the received bytes up to and including its line feed, never
         // more: what follows stays buffered for the next line or the body.
@@ -306,6 +312,7 @@ void TmsSocket::ReceiveStream(TStream& stream, int32_t expected, int64_t start) 
 
 void TmsSocket::ReceiveInto(TStream& stream, int32_t expected, int64_t start, int64_t base) {
     stream.SetPosition(start);
+    FAwaitingReply = false;
     if (expected == 0) expected = -1;
     const int32_t block = std::max(BufferSize, 1);
     std::vector<char> buffer;

@@ -140,6 +140,7 @@ protected:
     uint32_t FEventMask = 0;        // notifications asked for (AsyncSelect)
     bool FCloseNotified = false;    // the close notification was delivered for this socket
     bool FConnectNotified = false;  // the connect notification was delivered for this socket
+    bool FAwaitingReply = false;    // sent since the last receive: the peer can't have answered
     std::unique_ptr<char[]> FInput; // allocated at the first receive
     int32_t FInStart = 0, FInEnd = 0;
 };

@@ -114,6 +114,9 @@ FileHandle FileOpen(const std::string& name, TOpenMode mode);
 // other 0644. An existing read-only file is not truncated: the call fails. A symbolic link
 // under the name is replaced by the new file, never followed.
 FileHandle FileCreate(const std::string& name);
+// FileCreate for a working name of the program's own making: where nothing of that exact
+// name is, the file is made without looking for a name that differs only in case.
+FileHandle FileCreatePrivate(const std::string& name);
 // Reads count bytes, fewer only at the end of the file; -1 on failure.
 int64_t FileRead(FileHandle h, void* buffer, size_t count);
 int64_t FileWrite(FileHandle h, const void* buffer, size_t count); // -1 on failure

@@ -82,10 +82,15 @@ bool LocalToUnix(const TSystemTime& local, TUnixTime& t) {
     tm.tm_hour = local.Hour;
     tm.tm_min = local.Minute;
     tm.tm_sec = local.Second;
-    tm.tm_isdst = -1; // let the zone rules decide
-    errno = 0;
-    time_t seconds = ::mktime(&tm);
-    if (seconds == static_cast<time_t>(-1) && errno != 0) return false;
+    // The zone's offset at that moment, asked twice for a day on which it changes. Not
+    // mktime: it looks at the zone file again on every call (one per unpacked file).
+    const time_t asUtc = ::timegm(&tm);
+    time_t seconds = asUtc;
+    for (int i = 0; i < 2; ++i) {
+        struct tm zone;
+        if (!::localtime_r(&seconds, &zone)) return false;
+        seconds = asUtc - zone.tm_gmtoff;
+    }
     t.Seconds = static_cast<int64_t>(seconds);
     t.Nanoseconds = local.Milliseconds * 1000000;
     return true;

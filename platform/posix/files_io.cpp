@@ -83,8 +83,11 @@ void SyncDir(const std::string& dir) {
 // Opens a regular file; st tells of it. A FIFO, socket or device is refused before anything
 // reads from it (a read could wait forever), and the open itself does not wait for a FIFO's
 // writer. O_NONBLOCK stays: it has no effect on a regular file.
-int OpenRegular(const std::string& name, int flags, struct stat& st) {
+// quietWhenMissing: a missing name only returns -2, with no error recorded.
+int OpenRegular(const std::string& name, int flags, struct stat& st,
+                bool quietWhenMissing = false) {
     int fd = ::open(name.c_str(), flags | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0 && quietWhenMissing && (errno == ENOENT || errno == ENOTDIR)) return -2;
     if (fd < 0) {
         posix::FailErrnoOn(name);
         return -1;
@@ -100,6 +103,13 @@ int OpenRegular(const std::string& name, int flags, struct stat& st) {
         return -1;
     }
     return fd;
+}
+
+// A name of the caller's: the name as given is tried first, since most names exist just
+// so; only a missing one is matched without regard to case.
+int OpenRegularByName(const std::string& name, int flags, struct stat& st) {
+    const int fd = OpenRegular(posix::ToNative(name), flags, st, true);
+    return fd != -2 ? fd : OpenRegular(ResolveName(name), flags, st);
 }
 
 // Checks that the looked-up name may be replaced: a regular file that is not read-only, a
@@ -127,6 +137,16 @@ int CreationMask() {
                                        : static_cast<int>(std::strtol(&status[at + 7], nullptr, 8));
     }();
     return mask;
+}
+
+// The exact bits whatever the umask: a program that can't be started is no update.
+void GiveCreatedMode(int fd, mode_t mode) {
+    const int mask = CreationMask();
+    if (mask < 0 || (mode & mode_t(mask)) != 0) ::fchmod(fd, mode);
+}
+
+mode_t CreatedMode(const std::string& name) {
+    return EndsText(".exe", name) ? 0755 : 0644;
 }
 
 // Whether a fresh file renamed over an existing one on the device's file system reaches the disk
@@ -225,7 +245,7 @@ bool AtomicReplace(const std::string& target, mode_t mode, bool noReplace,
 
 bool CopyFile(const std::string& src, const std::string& dst, bool failIfExists) {
     struct stat ss;
-    TFdGuard in(OpenRegular(ResolveName(src), O_RDONLY, ss));
+    TFdGuard in(OpenRegularByName(src, O_RDONLY, ss));
     if (in.Get() < 0) return false;
 
     const posix::TLookup target = posix::Look(dst);
@@ -276,7 +296,7 @@ bool MoveFile(const std::string& src, const std::string& dst) {
 FileHandle FileOpen(const std::string& name, TOpenMode mode) {
     int flags = mode == TOpenMode::Read ? O_RDONLY : mode == TOpenMode::Write ? O_WRONLY : O_RDWR;
     struct stat st;
-    int fd = OpenRegular(ResolveName(name), flags, st);
+    int fd = OpenRegularByName(name, flags, st);
     if (fd < 0) return InvalidHandle;
     if (mode != TOpenMode::Read && posix::IsReadOnlyMode(st.st_mode)) {
         ::close(fd);
@@ -286,14 +306,24 @@ FileHandle FileOpen(const std::string& name, TOpenMode mode) {
     return fd;
 }
 
+FileHandle FileCreatePrivate(const std::string& name) {
+    const std::string n = posix::ToNative(name);
+    const mode_t mode = CreatedMode(n);
+    const int fd = ::open(n.c_str(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, mode);
+    // Something is there already, or a folder level needs matching: the whole way then.
+    if (fd < 0) return FileCreate(name);
+    GiveCreatedMode(fd, mode);
+    return fd;
+}
+
 FileHandle FileCreate(const std::string& name) {
     const posix::TLookup look = posix::Look(name);
     const std::string& n = look.Name;
     const struct stat& st = look.St;
     bool exists = false;
     if (!MayReplace(look, exists)) return InvalidHandle;
-    bool program = EndsText(".exe", n);
-    mode_t mode = program ? 0755 : 0644;
+    const mode_t mode = CreatedMode(n);
+    const bool program = (mode & S_IXUSR) != 0;
     // A link under the name goes first: truncating through it would write where it points.
     if (look.Exists && S_ISLNK(st.st_mode) && ::unlink(n.c_str()) != 0) {
         posix::FailErrno();
@@ -305,9 +335,7 @@ FileHandle FileCreate(const std::string& name) {
         return InvalidHandle;
     }
     if (!exists) {
-        // The exact bits whatever the umask: a program that can't be started is no update.
-        const int mask = CreationMask();
-        if (mask < 0 || (mode & mode_t(mask)) != 0) ::fchmod(fd, mode);
+        GiveCreatedMode(fd, mode);
     } else if (program && (st.st_mode & S_IXUSR) == 0) {
         mode_t bits = st.st_mode & 07777;
         ::fchmod(fd, bits | S_IXUSR | ((bits & 0044) >> 2));
@@ -390,7 +418,7 @@ void ReportFileSizeLimitAsError() {
 bool ReadFileText(const std::string& name, std::string& data, size_t maxBytes) {
     data.clear();
     struct stat st;
-    TFdGuard fd(OpenRegular(ResolveName(name), O_RDONLY, st));
+    TFdGuard fd(OpenRegularByName(name, O_RDONLY, st));
     if (fd.Get() < 0) return false;
     std::string text;
     if (st.st_size > 0) text.reserve(std::min(static_cast<size_t>(st.st_size), maxBytes));

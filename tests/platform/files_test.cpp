@@ -102,6 +102,9 @@ TEST_F(Files, ReplacingKeepsTheExistingNameAndANewFileTakesTheGivenOne) {
     EXPECT_TRUE(FileClose(h));
     EXPECT_EQ(Names(T.File("dir")), (std::vector<std::string>{"File.txt", "New.Txt"}));
     EXPECT_EQ(T.Read("dir/File.txt"), "created");
+    // A working name of the program's own still finds its folder without regard to case.
+    EXPECT_TRUE(FileClose(FileCreatePrivate(T.Path() + "DIR/~own.txt")));
+    EXPECT_EQ(Names(T.File("dir")), (std::vector<std::string>{"File.txt", "New.Txt", "~own.txt"}));
 }
 
 TEST_F(Files, ReadOnlyFilesResistDeletionAndOverwritingEvenForRoot) {
@@ -114,6 +117,7 @@ TEST_F(Files, ReadOnlyFilesResistDeletionAndOverwritingEvenForRoot) {
     EXPECT_EQ(GetLastError(), syserr::AccessDenied);
     EXPECT_FALSE(CopyFile(T.File("src.txt"), f, false));
     EXPECT_EQ(FileCreate(f), InvalidHandle);
+    EXPECT_EQ(FileCreatePrivate(f), InvalidHandle);
     EXPECT_EQ(FileOpen(f, TOpenMode::ReadWrite), InvalidHandle);
     EXPECT_FALSE(WriteFileAtomic(f, "x"));
     EXPECT_EQ(T.Read("ro.txt"), "keep");
@@ -206,13 +210,17 @@ TEST_F(Files, CreatedProgramsAreExecutableWhateverTheUmask) {
     mode_t saved = ::umask(077);
     FileHandle a = FileCreate(T.File("Prog.EXE"));
     FileHandle b = FileCreate(T.File("data.txt"));
+    FileHandle c = FileCreatePrivate(T.File("~own.exe"));
     ::umask(saved);
     ASSERT_NE(a, InvalidHandle);
     ASSERT_NE(b, InvalidHandle);
+    ASSERT_NE(c, InvalidHandle);
     FileClose(a);
     FileClose(b);
+    FileClose(c);
     EXPECT_EQ(Mode(T.File("Prog.EXE")), 0755u);
     EXPECT_EQ(Mode(T.File("data.txt")), 0644u);
+    EXPECT_EQ(Mode(T.File("~own.exe")), 0755u);
     // An existing program file that lost its execute bit gets it back when recreated.
     std::string p = T.Write("old.exe", "x");
     ::chmod(p.c_str(), 0644);
@@ -420,6 +428,8 @@ TEST_F(Files, LinksAreActedOnAsNamesAndNeverFollowed) {
          },
          true},
         {"create it", [](const std::string& l) { return TFile(FileCreate(l)).IsOpen(); }, true},
+        {"create it as a working file",
+         [](const std::string& l) { return TFile(FileCreatePrivate(l)).IsOpen(); }, true},
         {"write it whole", [](const std::string& l) { return WriteFileAtomic(l, "new"); }, true},
     };
     for (const TCase& c : cases) {
