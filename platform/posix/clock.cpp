@@ -54,6 +54,14 @@ TSystemTime FromTm(const struct tm& tm, int milliseconds) {
     return t;
 }
 
+// The zone's offset from universal time at a moment, in seconds.
+bool Offset(time_t moment, long& offset) {
+    struct tm zone;
+    if (!::localtime_r(&moment, &zone)) return false;
+    offset = zone.tm_gmtoff;
+    return true;
+}
+
 } // namespace
 
 TSystemTime LocalNow() {
@@ -82,15 +90,17 @@ bool LocalToUnix(const TSystemTime& local, TUnixTime& t) {
     tm.tm_hour = local.Hour;
     tm.tm_min = local.Minute;
     tm.tm_sec = local.Second;
-    // The zone's offset at that moment, asked twice for a day on which it changes. Not
-    // mktime: it looks at the zone file again on every call (one per unpacked file).
+    // Not mktime: it looks at the zone file again on every call (one per unpacked file).
+    // The offsets in effect a day before and a day after: around a change of offset they
+    // differ, and each names a moment that may or may not show that offset. A time the
+    // change skips is read with the offset before it, as mktime reads it, moving it forward;
+    // a time it repeats is the later of its two moments.
     const time_t asUtc = ::timegm(&tm);
-    time_t seconds = asUtc;
-    for (int i = 0; i < 2; ++i) {
-        struct tm zone;
-        if (!::localtime_r(&seconds, &zone)) return false;
-        seconds = asUtc - zone.tm_gmtoff;
-    }
+    long before = 0, after = 0;
+    if (!Offset(asUtc - 86400, before) || !Offset(asUtc + 86400, after)) return false;
+    time_t seconds = asUtc - before;
+    long found = 0;
+    if (after != before && Offset(asUtc - after, found) && found == after) seconds = asUtc - after;
     t.Seconds = static_cast<int64_t>(seconds);
     t.Nanoseconds = local.Milliseconds * 1000000;
     return true;

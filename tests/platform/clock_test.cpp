@@ -4,6 +4,7 @@
 
 #include <cstdlib>
 #include <ctime>
+#include <string>
 
 #include "platform/exception.h"
 
@@ -82,6 +83,49 @@ TEST(Clock, LocalTimeFollowsTheZoneAndItsSummerTime) {
     // Now, in local time, is now.
     ASSERT_TRUE(LocalToUnix(LocalNow(), t));
     EXPECT_LE(std::llabs(t.Seconds - static_cast<int64_t>(std::time(nullptr))), 5);
+}
+
+// Around a change of offset, a local time converts as the C library's mktime converts it:
+// one the change skips moves forward by the change; one it repeats is its later moment
+// (mktime answers that when told it is not summer time; left to guess, it answers whatever
+// its previous call makes it guess).
+TEST(Clock, LocalTimesConvertAsTheCLibraryDoesAcrossChangesOfOffset) {
+    struct TCase {
+        const char* Zone;
+        int Year, Month, Day, Hour, Minute;
+        int SummerTime; // mktime's tm_isdst: -1 to let it decide, 0 for the later moment
+    } cases[] = {
+        {"America/New_York", 2026, 3, 8, 1, 59, -1},  // the minute before the gap
+        {"America/New_York", 2026, 3, 8, 2, 0, -1},   // skipped
+        {"America/New_York", 2026, 3, 8, 2, 30, -1},  // skipped
+        {"America/New_York", 2026, 3, 8, 3, 0, -1},   // the first minute after it
+        {"America/New_York", 2026, 11, 1, 0, 59, -1}, // before the repeated hour
+        {"America/New_York", 2026, 11, 1, 1, 30, 0},  // repeated
+        {"America/New_York", 2026, 11, 1, 2, 0, -1},  // after it
+        {"Europe/London", 2026, 3, 29, 1, 30, -1},
+        {"Europe/London", 2026, 10, 25, 1, 30, 0},
+        {"Europe/Berlin", 2026, 3, 29, 2, 30, -1},
+        {"Europe/Berlin", 2026, 10, 25, 2, 30, 0},
+        {"Australia/Lord_Howe", 2026, 10, 4, 2, 15, -1}, // a change of half an hour
+        {"Australia/Lord_Howe", 2026, 4, 5, 1, 45, 0},
+        {"Australia/Sydney", 2026, 10, 4, 2, 30, -1},
+        {"Pacific/Apia", 2011, 12, 30, 12, 0, -1},         // a whole day skipped
+        {"EST5EDT,M3.2.0,M11.1.0", 2026, 3, 8, 2, 30, -1}, // a rule, no zone file
+        {"UTC", 2026, 3, 8, 2, 30, -1},
+    };
+    for (const TCase& c : cases) {
+        SCOPED_TRACE(std::string(c.Zone) + " " + std::to_string(c.Month) + "/" +
+                     std::to_string(c.Day) + " " + std::to_string(c.Hour) + ":" +
+                     std::to_string(c.Minute));
+        TZone zone(c.Zone);
+        struct tm tm = {};
+        tm.tm_year = c.Year - 1900, tm.tm_mon = c.Month - 1, tm.tm_mday = c.Day;
+        tm.tm_hour = c.Hour, tm.tm_min = c.Minute, tm.tm_isdst = c.SummerTime;
+        const time_t expected = std::mktime(&tm);
+        TUnixTime t;
+        ASSERT_TRUE(LocalToUnix(Make(c.Year, c.Month, c.Day, c.Hour, c.Minute), t));
+        EXPECT_EQ(t.Seconds, static_cast<int64_t>(expected));
+    }
 }
 
 TEST(Clock, SleepWaitsAtLeastAsLongOnTheMonotonicClock) {
