@@ -11,10 +11,13 @@
 #include <sys/vfs.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <climits>
 #include <cstdint>
+#include <map>
 #include <mutex>
 #include <set>
+#include <utility>
 #include <vector>
 
 #include "platform/posix/files_posix.h"
@@ -82,24 +85,48 @@ public:
         if (!f && !(f = Read(dir, st))) return false;
         f->Used = ++FClock;
         match.clear();
-        for (const std::string& entry : f->Names)
-            if (SameText(entry, name)) {
-                match = entry;
-                break;
+        // The names that differ only in case stand together, in byte order.
+        const std::string key = LowerCase(name);
+        for (auto i = f->Names.lower_bound({key, {}});
+             i != f->Names.end() && i->first.first == key;) {
+            if (i->second && !StillThere(dir, i->first.second)) {
+                i = f->Names.erase(i);
+                --f->Uncertain;
+                continue;
             }
+            if (i->second) --f->Uncertain;
+            i->second = false;
+            match = i->first.second;
+            break;
+        }
         return true;
     }
 
 private:
+    // A name and its lower-cased form, which leads, so that a lookup finds its matches at
+    // once. Mapped to true while the name is uncertain: it was moved away, but a move out can
+    // leave the name there (an exchange of two names, a whiteout left in its place), and
+    // nothing tells which: a lookup that would answer with it looks at it first.
+    using TKnown = std::map<std::pair<std::string, std::string>, bool>;
     struct TFolder {
         std::string Path;
         dev_t Device = 0;
         ino_t Inode = 0;
         int Watch = -1;
-        TNames Names;
+        TKnown Names;
+        size_t Uncertain = 0;
         uint64_t Used = 0;
     };
     static constexpr size_t MaxFolders = 8;
+    // Uncertain names of a folder the program keeps moving files out of pile up: past this
+    // many, the folder is read afresh when next it is needed.
+    static constexpr size_t MaxUncertain = 4096;
+
+    static bool StillThere(const std::string& dir, const std::string& name) {
+        struct stat st;
+        return ::lstat((dir + "/" + name).c_str(), &st) == 0 ||
+               (errno != ENOENT && errno != ENOTDIR);
+    }
     static constexpr uint32_t Changes = IN_CREATE | IN_DELETE | IN_MOVED_FROM | IN_MOVED_TO |
                                         IN_DELETE_SELF | IN_MOVE_SELF | IN_ONLYDIR | IN_DONT_FOLLOW;
 
@@ -123,9 +150,11 @@ private:
         TFolder folder;
         struct stat opened;
         std::string unused;
+        TNames names;
         const bool ok = fd >= 0 && ::fstat(fd, &opened) == 0 && opened.st_dev == st.st_dev &&
                         opened.st_ino == st.st_ino && LocalFileSystem(fd) &&
-                        ReadNames(fd, &folder.Names, {}, unused);
+                        ReadNames(fd, &names, {}, unused);
+        for (const std::string& entry : names) folder.Names.emplace(Key(entry), false);
         if (fd >= 0) ::close(fd);
         if (!ok) {
             ::inotify_rm_watch(FFd, watch);
@@ -151,6 +180,29 @@ private:
         FFolders.pop_back();
     }
 
+    static std::pair<std::string, std::string> Key(const std::string& name) {
+        return {LowerCase(name), name};
+    }
+
+    // One change of a name in the folder.
+    static void Apply(TFolder& f, uint32_t mask, const std::string& name) {
+        if (mask & (IN_CREATE | IN_MOVED_TO)) {
+            auto [i, added] = f.Names.emplace(Key(name), false);
+            if (!added && i->second) --f.Uncertain;
+            i->second = false;
+        } else if (mask & IN_DELETE) {
+            auto i = f.Names.find(Key(name));
+            if (i == f.Names.end()) return;
+            if (i->second) --f.Uncertain;
+            f.Names.erase(i);
+        } else if (mask & IN_MOVED_FROM) {
+            auto i = f.Names.find(Key(name));
+            if (i == f.Names.end() || i->second) return;
+            i->second = true;
+            ++f.Uncertain;
+        }
+    }
+
     // Applies every change the kernel has told of since the last time.
     void Drain() {
         alignas(struct inotify_event) char buffer[16384];
@@ -169,10 +221,9 @@ private:
                     if (e->mask & (IN_DELETE_SELF | IN_MOVE_SELF | IN_IGNORED | IN_UNMOUNT)) {
                         if (e->mask & IN_IGNORED) f.Watch = -1;
                         Drop(f);
-                    } else if (e->len > 0 && (e->mask & (IN_CREATE | IN_MOVED_TO))) {
-                        f.Names.emplace(e->name);
-                    } else if (e->len > 0 && (e->mask & (IN_DELETE | IN_MOVED_FROM))) {
-                        f.Names.erase(e->name);
+                    } else if (e->len > 0) {
+                        Apply(f, e->mask, e->name);
+                        if (f.Uncertain > MaxUncertain) Drop(f);
                     }
                     break;
                 }

@@ -2,7 +2,9 @@
 
 #include <filesystem>
 
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <stdio.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -87,6 +89,34 @@ TEST_F(Files, LookupsInAFolderSeeEveryLaterChange) {
     fs::rename(T.Path() + "Sub", T.Path() + "Old");
     T.Write("Sub/IN.TXT", "z");
     EXPECT_EQ(resolve("in.txt"), sub + "IN.TXT");
+
+    // Moves that leave the name there: two names exchanged in one call, in the folder and
+    // with a folder elsewhere, and a rename that leaves a whiteout behind (as in the upper
+    // folder of an overlay).
+    T.Write("Sub/a.dll", "a");
+    T.Write("Sub/b.dll", "b");
+    T.Write("elsewhere/c.dll", "c");
+    EXPECT_EQ(resolve("X.DLL"), sub + "X.DLL");
+    auto renamed = [](const std::string& from, const std::string& to, unsigned flags) {
+        return ::renameat2(AT_FDCWD, from.c_str(), AT_FDCWD, to.c_str(), flags) == 0;
+    };
+    ASSERT_TRUE(renamed(sub + "a.dll", sub + "b.dll", RENAME_EXCHANGE));
+    EXPECT_EQ(resolve("B.DLL"), sub + "b.dll");
+    EXPECT_EQ(resolve("A.DLL"), sub + "a.dll");
+    ASSERT_TRUE(renamed(T.Path() + "elsewhere/c.dll", sub + "b.dll", RENAME_EXCHANGE));
+    EXPECT_EQ(resolve("B.DLL"), sub + "b.dll");
+    if (renamed(sub + "a.dll", sub + "w.dll", RENAME_WHITEOUT))
+        EXPECT_EQ(resolve("A.DLL"), sub + "a.dll"); // the whiteout, as a fresh reading finds
+    else
+        EXPECT_EQ(errno, EPERM) << "whiteouts need the right to make devices";
+
+    // More changes between two lookups than one reading of them takes.
+    const std::string longName(200, 'n');
+    for (int i = 0; i < 400; ++i) T.Write("Sub/" + longName + std::to_string(i), "");
+    EXPECT_EQ(resolve("N.TXT"), sub + "N.TXT");
+    for (int i = 0; i < 400; ++i) fs::remove(sub + longName + std::to_string(i));
+    T.Write("Sub/LAST.txt", "");
+    EXPECT_EQ(resolve("last.txt"), sub + "LAST.txt");
 }
 
 TEST_F(Files, ReplacingKeepsTheExistingNameAndANewFileTakesTheGivenOne) {
