@@ -212,11 +212,13 @@ int64_t TBodyStream::Read(void* buffer, int64_t count) {
         return n;
     }
     if (count <= 0 || FPosition >= FSize) return 0;
-    if (plat::FileSeek(FFile.Get(), FPosition, 0) < 0) RaiseFileError("Read error on ", FFileName);
+    MoveFileTo("Read error on ");
+    FFilePosition = -1; // unknown until the read is done
     int64_t n = plat::FileRead(FFile.Get(), buffer,
                                static_cast<size_t>(std::min(count, FSize - FPosition)));
     if (n < 0) RaiseFileError("Read error on ", FFileName);
     FPosition += n;
+    FFilePosition = FPosition;
     return n;
 }
 
@@ -228,9 +230,10 @@ int64_t TBodyStream::Write(const void* buffer, int64_t count) {
         FMemory.SetPosition(FPosition);
         FMemory.Write(buffer, count);
     } else {
-        if (plat::FileSeek(FFile.Get(), FPosition, 0) < 0)
-            RaiseFileError("Write error on ", FFileName);
+        MoveFileTo("Write error on ");
+        FFilePosition = -1; // unknown until the write is whole
         WriteAll(FFile, static_cast<const char*>(buffer), count, FFileName);
+        FFilePosition = FPosition + count;
     }
     FPosition += count;
     FSize = std::max(FSize, FPosition);
@@ -257,11 +260,21 @@ void TBodyStream::Commit(int64_t count) {
     FSize = std::max(FSize, FPosition);
 }
 
+// A body is written and read from start to end: the file is moved only when it is not
+// where the stream is already.
+void TBodyStream::MoveFileTo(const char* operation) {
+    if (FFilePosition == FPosition) return;
+    FFilePosition = -1;
+    if (plat::FileSeek(FFile.Get(), FPosition, 0) < 0) RaiseFileError(operation, FFileName);
+    FFilePosition = FPosition;
+}
+
 void TBodyStream::Clear() {
     FMemory.SetSize(0);
     FLoaded = std::string();
     FSize = FPosition = 0;
     FFile.Close();
+    FFilePosition = -1;
     if (!FFileName.empty()) plat::DeleteFile(FFileName);
     FFileName.clear();
 }
@@ -282,6 +295,7 @@ void TBodyStream::Spill() {
     FFileName = plat::DeleteFile(name) ? std::string() : name;
     WriteAll(file, FMemory.Memory(), FMemory.Size(), name);
     FFile = std::move(file);
+    FFilePosition = FMemory.Size();
     FMemory.Clear();
 }
 

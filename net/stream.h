@@ -120,9 +120,11 @@ public:
 private:
     void CheckLimit(int64_t end) const;
     void Spill();
+    void MoveFileTo(const char* operation);
     TMemoryStream FMemory;
     plat::TFile FFile;
     std::string FFileName; // to remove at the end where the system kept the name
     int64_t FSize = 0, FPosition = 0;
+    int64_t FFilePosition = -1; // where the file is; -1 when not known
     std::string FLoaded;
 };
