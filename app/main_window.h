@@ -126,5 +126,6 @@ private:
                  bool report);
     // Moves the unpacked file into the product folder (the updater's own stays for the
     // self-update); a failure is logged and counted in FileErrors.
-    void Install(const std::string& name, const TEngineRules& rules);
+    // onDisk: the file in TmpDir has been flushed to disk since it was written.
+    void Install(const std::string& name, const TEngineRules& rules, bool onDisk);
 };

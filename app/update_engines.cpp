@@ -75,6 +75,16 @@ bool IsUpdaterProgram(const std::string& name) {
     return plat::LowerCase(name) == "kvupdater.exe";
 }
 
+// Whether a file left in the staging folder is the one the entry names: its size and byte
+// sum those of the manifest.
+bool LeftoverMatches(const std::string& file, const TManifestEntry& e) {
+    plat::TDirEntry found;
+    const std::optional<int32_t> sum = plat::TryStrToInt(e.Checksum);
+    return sum && e.Size >= 0 && plat::FindEntry(file, found) && !found.IsDirectory &&
+           found.Size == static_cast<uint64_t>(e.Size) &&
+           FileSum(file) == static_cast<uint32_t>(*sum);
+}
+
 // Writes bytes to a file as a fetched file is saved, with the same errors.
 void SaveText(const std::string& fileName, const std::string& text) {
     TMemoryStream stream;
@@ -188,19 +198,23 @@ bool TForm1::RunUpdate(TUpdateSource& source) {
 
     const bool manifestCame = source.Get("versions.txt");
     if (rules.ManifestIsDownloaded) ProgressBar1.StepIt();
-    if (!manifestCame) ReportFailedGet(source, "versions.txt");
+    // An error or redirect page is no manifest: nothing of it is read or stored.
+    if (!manifestCame) {
+        ReportFailedGet(source, "versions.txt");
+        return false;
+    }
     TManifest m;
     const std::string manifest = source.ManifestText();
     // With a trusted key nothing unsigned is taken; a clone of a signed site is signed too.
     const bool keyed = !Settings.SitePublicKeys.empty();
     std::optional<std::string> signature;
-    if (manifestCame && (keyed || cloneSite)) signature = source.Signature();
+    if (keyed || cloneSite) signature = source.Signature();
     const char* refusal = nullptr;
     if (keyed && !signature)
         refusal = "Giving up - site signature missing";
     else if (keyed && !SiteSignatureValid(Settings.SitePublicKeys, manifest, *signature))
         refusal = "Giving up - site signature invalid";
-    if (cloneSite && manifestCame && !refusal) {
+    if (cloneSite && !refusal) {
         SaveText(Settings.ClonePath + "versions.txt", manifest);
         if (signature)
             SaveText(Settings.ClonePath + SiteSignatureName, *signature);
@@ -210,10 +224,7 @@ bool TForm1::RunUpdate(TUpdateSource& source) {
     m.ManifestLines = LoadManifestLines(manifest);
     if (rules.ManifestIsDownloaded) Say("Checking versions...");
     if (refusal) return GiveUpOnSite(m, refusal);
-    // An error page is still read as a manifest, so one without commas gives up as ever;
-    // one that reads as a manifest is not one either.
-    if (!ParseManifest(m, rules.ReplacesBlankSizes, Settings.ProductDir, say, tmp) || !manifestCame)
-        return false;
+    if (!ParseManifest(m, rules.ReplacesBlankSizes, Settings.ProductDir, say, tmp)) return false;
     for (size_t i = 0; keyed && i < m.Count(); ++i)
         if (Sha256Field(m.FileTails[i]).empty())
             return GiveUpOnSite(m, "Giving up - line corrupt for SHA-256 - " + m.FileTails[i]);
@@ -264,8 +275,19 @@ bool TForm1::RunUpdate(TUpdateSource& source) {
                     Say("Error deleting " + cab + " " + SystemErrorText());
             }
         }
-        // Also for an unchanged entry: a file an earlier run left in TmpDir is installed.
-        if (!Settings.CloneSite && (cameOut || plat::FileExists(tmp + name))) Install(name, rules);
+        // Also for an unchanged entry: a file an earlier run left in TmpDir is installed, when
+        // it is the file the manifest names. A power cut can leave one torn, and an older
+        // run an older version: such a one goes.
+        if (!Settings.CloneSite && (cameOut || plat::FileExists(tmp + name))) {
+            if (cameOut || IsUpdaterProgram(name) || LeftoverMatches(tmp + name, e)) {
+                Install(name, rules, cameOut && CABFile1.OnDisk());
+            } else {
+                Say("Deleting " + tmp + name +
+                    " - left by an earlier run, it does not match "
+                    "versions.txt");
+                plat::DeleteFile(tmp + name);
+            }
+        }
         ProgressBar1.StepIt();
     }
     ProgressBar1.SetPosition(ProgressBar1.Max);
@@ -317,7 +339,7 @@ bool TForm1::Extract(const std::string& cab, const std::string_view* image, cons
     return false;
 }
 
-void TForm1::Install(const std::string& name, const TEngineRules& rules) {
+void TForm1::Install(const std::string& name, const TEngineRules& rules, bool onDisk) {
     const std::string from = Settings.TmpDir() + name;
     const std::string to = Settings.ProductDir + name;
     try {
@@ -341,7 +363,7 @@ void TForm1::Install(const std::string& name, const TEngineRules& rules) {
         }
         // A move has the outcome of a copy and the deletion below, without copying: once it
         // is done there is nothing left to delete.
-        if (placed && plat::MoveFile(from, to)) return;
+        if (placed && plat::MoveFile(from, to, onDisk)) return;
         FileErrors = true;
         Say("Error copying " + from + " to " + to + " " + SystemErrorText());
         if (rules.GuardsEachInstallStep) {

@@ -31,6 +31,7 @@ struct TWalk {
     std::string Final;    // the name it takes once it is whole
     bool Matched = false; // the cabinet holds the wanted entry
     bool Written = false; // and it is in place under its final name
+    bool Flush = false;   // it is flushed to disk before it takes that name
     int Error = 0;        // the first system error while placing it
     void Failed() {
         if (Error == 0) Error = plat::GetLastError();
@@ -48,22 +49,23 @@ std::string PartName(const std::string& dest) {
 TWalk* CurrentWalk = nullptr;
 
 // Whether an entry of the declared size leaves the margin free in the folder. The free
-// space is asked again once the entries let in since the last look could have taken half
+// space is asked again once what the process wrote since the last look (unpacked entries,
+// fetched cabinets, copies, wherever it wrote them) with this entry could have taken half
 // of it, or a second has passed: a bomb is still refused, and most entries cost no call.
 bool FreeSpaceAdmits(const std::string& folder, uint64_t size) {
     static std::string known;
-    static uint64_t freeAtLook = 0, admitted = 0, lookedAt = 0;
+    static uint64_t freeAtLook = 0, writtenAtLook = 0, lookedAt = 0;
     const uint64_t now = plat::MonotonicMs();
+    const uint64_t written = plat::BytesWritten() - writtenAtLook;
     if (folder != known || now - lookedAt >= 1000 ||
-        admitted + size + UnpackDiskMargin > freeAtLook / 2) {
+        written + size + UnpackDiskMargin > freeAtLook / 2) {
         known.clear();
+        writtenAtLook = plat::BytesWritten();
         if (!plat::GetDiskFreeSpace(folder, freeAtLook)) return true; // nothing to go by
         known = folder;
-        admitted = 0;
         lookedAt = now;
-        if (size + UnpackDiskMargin > freeAtLook) return false;
+        return size + UnpackDiskMargin <= freeAtLook;
     }
-    admitted += size;
     return true;
 }
 
@@ -309,6 +311,10 @@ struct TCABFileAccess {
         if (result != plat::InvalidHandle && result != 0) {
             CurrentWalk->Created = PartName(dest);
             CurrentWalk->Final = dest;
+            // An unpacked file is there to replace a product file: where the file system
+            // would not keep that rename whole through a power cut, it is flushed now,
+            // while it is open anyway.
+            CurrentWalk->Flush = plat::FlushNeededBeforeReplace(FolderPart(dest));
         } else if (result == plat::InvalidHandle && CurrentWalk) {
             CurrentWalk->Failed();
         }
@@ -329,6 +335,7 @@ struct TCABFileAccess {
         CurrentWalk = outer;
         if (!listing) {
             // The reason that names the failure best: the system's own, else the walk's.
+            c->FOnDisk = walk.Written && walk.Flush;
             if (walk.Written)
                 failure.clear();
             else if (walk.Error != 0)
@@ -429,9 +436,14 @@ fdi::FHandle CabNotify(fdi::TFDINotificationType type, fdi::TFDINotification* n)
         plat::TUnixTime utc;
         if (UnpackDosDateTime(n->date, n->time, local) && plat::LocalToUnix(local, utc))
             plat::FileSetLastWriteTime(n->hf, utc);
+        bool flushed = true;
+        if (CurrentWalk && CurrentWalk->Flush && !plat::FileFlush(n->hf)) {
+            CurrentWalk->Failed();
+            flushed = false;
+        }
         plat::FileClose(n->hf);
         if (CurrentWalk && !CurrentWalk->Created.empty()) {
-            bool renamed = plat::RenameFile(CurrentWalk->Created, CurrentWalk->Final);
+            bool renamed = flushed && plat::RenameFile(CurrentWalk->Created, CurrentWalk->Final);
             if (!renamed) plat::DeleteFile(CurrentWalk->Created);
             CurrentWalk->Created.clear();
             if (!renamed) {

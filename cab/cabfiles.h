@@ -91,6 +91,9 @@ public:
     // when there was one, else a plain reason ("not in the cabinet", "not a cabinet",
     // "damaged cabinet"). Empty when the file came out.
     const std::string& ExtractFailure() const { return FExtractFailure; }
+    // Whether the file the last ExtractFile brought out was flushed to disk: a move of it
+    // over another file then needs no flush of its own.
+    bool OnDisk() const { return FOnDisk; }
 
     // Writes the cabinet CABFile holding the one file sourceFile under storedName, with
     // CompressionType (typNone or typMSZIP; typLZX is refused). The entry's date and time
@@ -106,6 +109,7 @@ private:
     friend struct TCABFileAccess; // the library callbacks
     std::string ExtractName;
     std::string FExtractFailure;
+    bool FOnDisk = false;
     std::string CurrentFileName;
     int32_t CurrentPosition = 0;
     int32_t CurrentSize = 0;

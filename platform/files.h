@@ -68,7 +68,15 @@ bool CopyFile(const std::string& src, const std::string& dst, bool failIfExists)
 // DeleteFile(src): dst is replaced atomically (src flushed to disk first) and keeps its
 // name and permission bits; a read-only dst makes the move fail and leaves both alone.
 // One rename when both lie on one file system, a copy and a deletion otherwise.
-bool MoveFile(const std::string& src, const std::string& dst);
+// srcOnDisk: the caller has flushed src (FileFlush) since it was last written, so the move
+// need not flush it again.
+bool MoveFile(const std::string& src, const std::string& dst, bool srcOnDisk = false);
+
+// Whether a file written in the folder dir must be flushed to disk before it is renamed over
+// another there, for that name to hold the old file or the new one after a power cut: false
+// only where the folder's file system is known for certain to write the data first.
+// Decided once per folder.
+bool FlushNeededBeforeReplace(const std::string& dir);
 
 // Attributes: read-only is the absence of the owner's write permission; hidden and
 // system have no meaning here and are ignored when written. A symbolic link has attributes
@@ -169,6 +177,9 @@ private:
 
 // The free bytes an unprivileged writer may still use on the file system of dir.
 bool GetDiskFreeSpace(const std::string& dir, uint64_t& freeBytes);
+// Every byte the process has written to files through these functions so far: what it may
+// have taken of a disk's free space since it last asked.
+uint64_t BytesWritten();
 
 // Called once as the program starts: a write past the process's file size limit then
 // fails with FileTooLarge, as any failed write does, instead of ending the process.

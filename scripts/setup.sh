@@ -12,6 +12,7 @@ packages=(
   nginx-light tinyproxy xvfb xauth xfonts-base fonts-dejavu-core cabextract curl binutils strace
   dpkg-dev file xz-utils lintian man-db systemd
   clang libclang-rt-14-dev
+  xfsprogs btrfs-progs e2fsprogs util-linux tzdata
 )
 missing=()
 for p in "${packages[@]}"; do

@@ -106,7 +106,10 @@ namespace posix {
 TLookup Look(const std::string& name) {
     TLookup look;
     look.Name = ToNative(name);
-    if (look.Name.empty()) return look;
+    if (look.Name.empty()) {
+        look.Error = errno = ENOENT;
+        return look;
+    }
     if (::lstat(look.Name.c_str(), &look.St) == 0) {
         look.Exists = true;
         return look;
@@ -148,6 +151,7 @@ TLookup Look(const std::string& name) {
         look.Exists = ::lstat(look.Name.c_str(), &look.St) == 0;
     else
         errno = missing;
+    if (!look.Exists) look.Error = errno;
     return look;
 }
 

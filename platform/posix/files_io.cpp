@@ -5,18 +5,17 @@
 #include <sys/statvfs.h>
 #include <unistd.h>
 
-#include <sys/sysmacros.h>
-
 #include <algorithm>
+#include <atomic>
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <map>
 #include <mutex>
-#include <sstream>
 #include <vector>
 
 #include "platform/files.h"
+#include "platform/linux/rename_order.h"
 #include "platform/posix/files_posix.h"
 #include "platform/text.h"
 
@@ -27,6 +26,8 @@ namespace {
 int Fd(FileHandle h) {
     return static_cast<int>(h);
 }
+
+std::atomic<uint64_t> Written{0};
 
 // Closes a descriptor at the end of a scope, keeping errno as it was.
 class TFdGuard {
@@ -53,7 +54,10 @@ bool CopyData(int in, int out) {
     for (;;) {
         if (kernelCopy) {
             ssize_t n = ::copy_file_range(in, nullptr, out, nullptr, size_t(1) << 30, 0);
-            if (n > 0) continue;
+            if (n > 0) {
+                Written += static_cast<uint64_t>(n);
+                continue;
+            }
             if (n == 0) return true;
             if (errno == EINTR) continue;
             if (errno != EXDEV && errno != EINVAL && errno != ENOSYS && errno != EOPNOTSUPP)
@@ -118,7 +122,7 @@ int OpenRegularByName(const std::string& name, int flags, struct stat& st) {
 // the mode it would take where nothing was.
 bool MayReplace(const posix::TLookup& look, bool& exists) {
     exists = look.Exists && !S_ISLNK(look.St.st_mode);
-    if (!look.Exists) return errno == ENOENT || posix::FailErrno();
+    if (!look.Exists) return look.Error == ENOENT || posix::FailOs(look.Error);
     // No folder, FIFO, socket or device is replaced, and root, whom the kernel lets write
     // anything, must still find the read-only attribute holding.
     if (exists && (!S_ISREG(look.St.st_mode) || posix::IsReadOnlyMode(look.St.st_mode)))
@@ -149,42 +153,10 @@ mode_t CreatedMode(const std::string& name) {
     return EndsText(".exe", name) ? 0755 : 0644;
 }
 
-// Whether a fresh file renamed over an existing one on the device's file system reaches the disk
-// before the rename does, with no flush of ours: after a power cut the name then holds the
-// old file or the new one, never an empty or partial one. ext4 does so (its auto_da_alloc,
-// unless mounted "noauto_da_alloc", with ordered or journalled data); on other file systems
-// the program flushes the file itself. Read once per file system from the mount table.
+// Whether a fresh file renamed over an existing one on the device's file system reaches the
+// disk before the rename does, with no flush of ours (rename_order.cpp tells which do).
 bool RenameOverIsOrdered(dev_t device) {
-    static std::mutex lock;
-    static std::map<dev_t, bool> known;
-    std::lock_guard<std::mutex> hold(lock);
-    auto found = known.find(device);
-    if (found != known.end()) return found->second;
-    bool ordered = false;
-    std::string table;
-    if (ReadFileText("/proc/self/mountinfo", table, size_t(1) << 22)) {
-        // "id parent major:minor root point options [tags] - type source super-options"
-        std::istringstream lines(table);
-        for (std::string line; std::getline(lines, line);) {
-            std::istringstream row(line);
-            std::string id, parent, numbers;
-            row >> id >> parent >> numbers;
-            unsigned major = 0, minor = 0;
-            if (std::sscanf(numbers.c_str(), "%u:%u", &major, &minor) != 2 ||
-                makedev(major, minor) != device)
-                continue;
-            const size_t dash = line.find(" - ");
-            if (dash == std::string::npos) continue;
-            std::istringstream tail(line.substr(dash + 3));
-            std::string type, source, options;
-            tail >> type >> source >> options;
-            options = "," + options + ",";
-            ordered = type == "ext4" && options.find(",noauto_da_alloc,") == std::string::npos &&
-                      options.find(",data=writeback,") == std::string::npos;
-        }
-    }
-    known[device] = ordered;
-    return ordered;
+    return linuxfs::RenameOverIsOrdered(device);
 }
 
 } // namespace
@@ -199,6 +171,7 @@ bool WriteAll(int fd, const void* buffer, size_t count) {
         if (n < 0) return false;
         p += n;
         count -= static_cast<size_t>(n);
+        Written += static_cast<uint64_t>(n);
     }
     return true;
 }
@@ -262,35 +235,53 @@ bool CopyFile(const std::string& src, const std::string& dst, bool failIfExists)
     });
 }
 
-bool MoveFile(const std::string& src, const std::string& dst) {
+bool MoveFile(const std::string& src, const std::string& dst, bool srcOnDisk) {
     const posix::TLookup source = posix::Look(src);
     const std::string& from = source.Name;
     const posix::TLookup target = posix::Look(dst);
     bool exists = false;
+    const bool replaceable = MayReplace(target, exists);
     const struct stat &ss = source.St, &ds = target.St;
-    // A regular file over a regular file of the same mode where the file system orders the
-    // rename after the data: nothing to open, change or flush first.
-    if (source.Exists && S_ISREG(ss.st_mode) && MayReplace(target, exists) && exists &&
-        ds.st_dev == ss.st_dev && (ds.st_mode & 07777) == (ss.st_mode & 07777) &&
-        RenameOverIsOrdered(ds.st_dev) && ::rename(from.c_str(), target.Name.c_str()) == 0)
+    // The file arrives whole after a power cut too: its data reaches the disk before the
+    // rename, by the caller's flush, by ours, or by the file system's own ordering, which
+    // holds only for a rename over an existing file.
+    const auto flushed = [&](dev_t device) {
+        return srcOnDisk || (exists && RenameOverIsOrdered(device));
+    };
+    // A regular file of the mode it is to have on the target's file system, already safe
+    // to rename: nothing to open, change or flush first.
+    if (source.Exists && S_ISREG(ss.st_mode) && replaceable &&
+        (exists ? ds.st_dev == ss.st_dev && (ds.st_mode & 07777) == (ss.st_mode & 07777)
+                : srcOnDisk) &&
+        flushed(ss.st_dev) && ::rename(from.c_str(), target.Name.c_str()) == 0)
         return true;
     {
         struct stat st;
         TFdGuard in(OpenRegular(from, O_RDONLY, st));
         if (in.Get() < 0) return false;
-        if (!MayReplace(target, exists)) return false;
+        if (!replaceable) return false; // with the reason it recorded
         if (exists && ds.st_dev != st.st_dev) return CopyFile(src, dst, false) && DeleteFile(src);
         mode_t mode = (exists ? ds.st_mode : st.st_mode) & 07777;
         if ((st.st_mode & 07777) != mode && ::fchmod(in.Get(), mode) != 0)
             return posix::FailErrno();
-        // The file arrives whole after a crash too: its data reaches the disk before the
-        // rename, by our flush or by the file system's own ordering.
-        if (!(exists && RenameOverIsOrdered(st.st_dev)) && ::fsync(in.Get()) != 0)
-            return posix::FailErrno();
+        if (!flushed(st.st_dev) && ::fsync(in.Get()) != 0) return posix::FailErrno();
     }
     if (::rename(from.c_str(), target.Name.c_str()) == 0) return true;
     if (errno != EXDEV) return posix::FailErrno();
     return CopyFile(src, dst, false) && DeleteFile(src);
+}
+
+bool FlushNeededBeforeReplace(const std::string& dir) {
+    static std::mutex lock;
+    static std::map<std::string, bool> known;
+    std::lock_guard<std::mutex> hold(lock);
+    const auto found = known.find(dir);
+    if (found != known.end()) return found->second;
+    struct stat st;
+    // A folder that can't be looked at is no file system known to order anything.
+    const bool needed = ::stat(ResolveName(dir.empty() ? "." : dir).c_str(), &st) != 0 ||
+                        !RenameOverIsOrdered(st.st_dev);
+    return known[dir] = needed;
 }
 
 FileHandle FileOpen(const std::string& name, TOpenMode mode) {
@@ -398,6 +389,10 @@ bool FileSetLastWriteTime(FileHandle h, TUnixTime time) {
 
 void FileAdviseSequential(FileHandle h) {
     ::posix_fadvise(Fd(h), 0, 0, POSIX_FADV_SEQUENTIAL);
+}
+
+uint64_t BytesWritten() {
+    return Written;
 }
 
 bool GetDiskFreeSpace(const std::string& dir, uint64_t& freeBytes) {

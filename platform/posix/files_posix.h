@@ -23,11 +23,13 @@ bool FailErrnoOn(const std::string& name);
 std::string ToNative(const std::string& name);
 
 // A name resolved as ResolveName does, with what lstat tells of it: most calls need both,
-// and the lookup has the answer already. When the name does not exist, errno says why.
+// and the lookup has the answer already. When the name does not exist, Error (and errno,
+// right after the call) says why.
 struct TLookup {
     std::string Name;
     struct stat St {};
     bool Exists = false;
+    int Error = 0; // errno of the lookup of a name that does not exist
 };
 TLookup Look(const std::string& name);
 

@@ -196,6 +196,8 @@ TEST(Failures, AnswersThatAreNotContentAreNeverTaken) {
         {"manifest without status line", "", "", "Error retrieving versions.txt no status line"},
         {"error page that reads as a manifest", answer("500 Internal Server Error", manifest), "",
          "Error retrieving versions.txt HTTP/1.1 500 Internal Server Error"},
+        {"redirect page read until the close", "HTTP/1.1 301 Moved\r\n\r\n<html>moved</html>", "",
+         "Error retrieving versions.txt HTTP/1.1 301 Moved"},
         {"real cabinet under an error status", Ok(manifest), answer("503 Busy", cabinet),
          "Error retrieving a.cab HTTP/1.1 503 Busy"},
     };
@@ -220,6 +222,8 @@ TEST(Failures, AnswersThatAreNotContentAreNeverTaken) {
             EXPECT_TRUE(run.Has(c.Line)) << ::testing::PrintToString(run.Log);
             EXPECT_EQ(run.Log.back(), "There were errors");
             EXPECT_EQ(p.Read("a.txt"), "old a");
+            EXPECT_TRUE(run.Starting("Giving up").empty());
+            EXPECT_FALSE(p.Exists("versions.txt"));
             std::string cloned;
             kvtest::RunCommand("ls " + e2e::Quote(cloneDir), &cloned);
             EXPECT_EQ(cloned, clone && !c.Cabinet.empty() ? "versions.txt\n" : "");

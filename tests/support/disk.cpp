@@ -10,7 +10,11 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <chrono>
+#include <cstdlib>
 #include <filesystem>
+
+#include "tests/support/support.h"
 
 namespace kvtest {
 
@@ -49,6 +53,103 @@ bool TTmpfs::Fill(uint64_t leaveFree) {
               ::posix_fallocate(fd, st.st_size, static_cast<off_t>(free - leaveFree)) == 0;
     ::close(fd);
     return ok;
+}
+
+namespace {
+
+std::string Quoted(const std::string& s) {
+    std::string q = "'";
+    for (char c : s) q += c == '\'' ? std::string("'\\''") : std::string(1, c);
+    return q + "'";
+}
+
+bool FsyncPath(const std::string& name, int flags = O_RDONLY) {
+    int fd = ::open(name.c_str(), flags | O_CLOEXEC);
+    if (fd < 0) return false;
+    bool ok = ::fsync(fd) == 0;
+    ::close(fd);
+    return ok;
+}
+
+// The generation of a btrfs file system's last committed transaction; -1 when unknown.
+long long CommittedGeneration(const std::string& device) {
+    std::string out;
+    if (RunCommand("btrfs inspect-internal dump-super " + Quoted(device) +
+                       " | awk '$1 == \"generation\" {print $2}'",
+                   &out) != 0)
+        return -1;
+    return out.empty() ? -1 : std::atoll(out.c_str());
+}
+
+} // namespace
+
+TLoopDisk::TLoopDisk(const std::string& dir, const std::string& imageFolder, const TKind& kind)
+    : FDir(dir), FImage(imageFolder + "disk.img"), FKind(kind) {
+    if (::geteuid() != 0) {
+        FFailure = "loop-mounting a file system needs root";
+        return;
+    }
+    std::error_code ec;
+    std::filesystem::create_directories(dir, ec);
+    std::string out;
+    // 320 MiB: the least xfs takes. Sparse, so it costs what is written.
+    if (RunCommand("truncate -s 320M " + Quoted(FImage) + " && set -- " + Quoted(FImage) +
+                       " && { " + kind.Make + "; } 2>&1",
+                   &out) != 0) {
+        FFailure = std::string("making ") + kind.Name + " failed: " + out;
+        return;
+    }
+    Mount(FImage);
+}
+
+TLoopDisk::~TLoopDisk() {
+    if (FMounted) RunCommand("umount " + Quoted(FDir) + " || umount -l " + Quoted(FDir));
+    std::error_code ec;
+    std::filesystem::remove(FImage, ec);
+}
+
+bool TLoopDisk::Mount(const std::string& image) {
+    std::string options = "loop";
+    if (*FKind.Options) options += std::string(",") + FKind.Options;
+    std::string out;
+    if (RunCommand("mount -o " + options + " " + Quoted(image) + " " + Quoted(FDir) + " 2>&1",
+                   &out) != 0) {
+        FFailure = "mounting " + std::string(FKind.Name) + " failed: " + out;
+        return false;
+    }
+    FMounted = true;
+    RunCommand("findmnt -n -o SOURCE " + Quoted(FDir), &out);
+    FDevice = out.substr(0, out.find('\n'));
+    return true;
+}
+
+bool TLoopDisk::Sync() const {
+    return RunCommand("sync -f " + Quoted(FDir) + " && sync") == 0;
+}
+
+bool TLoopDisk::PowerCut() {
+    const long long generation = FKind.WaitsForCommit ? CommittedGeneration(FDevice) : -1;
+    // A flush of a file of its own commits the journal or the log, which holds every rename
+    // made before it; the device's own buffers hold the metadata of a file system without one.
+    const std::string own = FDir + "/.power-cut";
+    WriteFile(own, "x");
+    if (!FsyncPath(own) || !FsyncPath(FDevice)) return false;
+    if (FKind.WaitsForCommit) {
+        const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
+        while (CommittedGeneration(FDevice) <= generation) {
+            if (generation < 0 || std::chrono::steady_clock::now() > deadline) return false;
+            std::this_thread::sleep_for(std::chrono::milliseconds(50));
+        }
+    }
+    // The disk as it is now; then the machine comes back with it.
+    const std::string after = FImage + ".after";
+    if (RunCommand("cp --sparse=always " + Quoted(FImage) + " " + Quoted(after)) != 0 ||
+        RunCommand("umount " + Quoted(FDir)) != 0)
+        return false;
+    FMounted = false;
+    std::error_code ec;
+    std::filesystem::rename(after, FImage, ec);
+    return !ec && Mount(FImage);
 }
 
 TOpenHook::TOpenHook(const std::string& dir, THandler handler) : FHandler(std::move(handler)) {
