@@ -28,8 +28,39 @@ std::string& Scratch() {
     return dir;
 }
 
+// The image of a disk made for the bench (KVBENCH_DISK), mounted over the scratch folder.
+std::string& DiskImage() {
+    static std::string image;
+    return image;
+}
+
 void RemoveScratch() {
+    if (!DiskImage().empty()) {
+        // A bench may have made a folder on the disk its current one.
+        if (chdir("/") != 0) std::perror("kvbench: chdir");
+        Shell("umount '" + Scratch() + "' && rm -f '" + DiskImage() + "' && rmdir '" + Scratch() +
+              "'");
+        return;
+    }
     if (!Scratch().empty() && !getenv("KVBENCH_KEEP")) Shell("rm -rf '" + Scratch() + "'");
+}
+
+// KVBENCH_DISK=ext4: the scratch folder is a journalled ext4 (data=ordered) of its own in a
+// loop-mounted image, a file system that orders a file's data before a rename over another.
+void MountDisk(const std::string& dir, const char* kind) {
+    if (std::string(kind) != "ext4") {
+        std::fprintf(stderr, "kvbench: KVBENCH_DISK=%s: only ext4 is made\n", kind);
+        std::exit(2);
+    }
+    DiskImage() = dir + ".img";
+    if (Shell("truncate -s 4G '" + DiskImage() + "' && mkfs.ext4 -q '" + DiskImage() +
+              "' && mount -o loop '" + DiskImage() + "' '" + dir + "'") != 0) {
+        std::fprintf(stderr, "kvbench: the ext4 disk could not be made (root and loop devices "
+                             "are needed)\n");
+        Shell("rm -f '" + DiskImage() + "'");
+        std::exit(1);
+    }
+    std::printf("kvbench: scratch on a journalled ext4 of its own: %s\n", dir.c_str());
 }
 
 double CpuOf(int who) {
@@ -178,7 +209,9 @@ std::string ScratchDir() {
             std::exit(1);
         }
         Scratch() = pattern;
+        DiskImage(); // made before the exit handler, so it outlives it
         std::atexit(RemoveScratch);
+        if (const char* disk = getenv("KVBENCH_DISK"); disk && *disk) MountDisk(pattern, disk);
     }
     return Scratch();
 }

@@ -443,7 +443,8 @@ fdi::FHandle CabNotify(fdi::TFDINotificationType type, fdi::TFDINotification* n)
         }
         plat::FileClose(n->hf);
         if (CurrentWalk && !CurrentWalk->Created.empty()) {
-            bool renamed = flushed && plat::RenameFile(CurrentWalk->Created, CurrentWalk->Final);
+            bool renamed =
+                flushed && plat::RenameFilePrivate(CurrentWalk->Created, CurrentWalk->Final);
             if (!renamed) plat::DeleteFile(CurrentWalk->Created);
             CurrentWalk->Created.clear();
             if (!renamed) {

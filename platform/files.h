@@ -57,6 +57,10 @@ bool CreateDir(const std::string& dir);   // one level
 bool DeleteFile(const std::string& name); // fails on a read-only file, even as root
 bool RemoveDir(const std::string& dir);   // an empty folder
 bool RenameFile(const std::string& from, const std::string& to);
+// RenameFile for a working file of the program's own making, to a name it has just found
+// missing without regard to case: where both names exist just so, one rename that fails when
+// something has taken the target meanwhile, with no lookups.
+bool RenameFilePrivate(const std::string& from, const std::string& to);
 
 // Copies src over dst. With failIfExists false an existing dst is replaced atomically
 // (temporary file in dst's folder, flushed, renamed over dst); a read-only dst makes the

@@ -324,6 +324,15 @@ bool RenameFile(const std::string& from, const std::string& to) {
     return ::rename(src.Name.c_str(), dst.c_str()) == 0 || posix::FailErrno();
 }
 
+bool RenameFilePrivate(const std::string& from, const std::string& to) {
+    const std::string source = posix::ToNative(from), target = posix::ToNative(to);
+    if (::renameat2(AT_FDCWD, source.c_str(), AT_FDCWD, target.c_str(), RENAME_NOREPLACE) == 0)
+        return true;
+    if (errno == EEXIST) return posix::FailWith(syserr::AlreadyExists);
+    // No such rename on this file system, or a folder level that needs matching.
+    return RenameFile(from, to);
+}
+
 // Read-only folders and files both report faReadOnly; a file that is not read-only reports
 // faArchive, as freshly written files do on Windows. faNormal is never reported. A link
 // reports a folder or a file after what it points to, and is never read-only itself.
