@@ -368,6 +368,12 @@ TEST_F(Files, FoldersAreCreatedRenamedAndRemoved) {
     EXPECT_EQ(GetLastError(), syserr::AlreadyExists);
     EXPECT_TRUE(RenameFile(T.File("file"), T.File("ONE\\moved")));
     EXPECT_EQ(T.Read("one/moved"), "x");
+    // A working file's rename neither: whatever took the name meanwhile stays.
+    EXPECT_FALSE(RenameFilePrivate(T.File("one/moved"), T.File("other")));
+    EXPECT_EQ(GetLastError(), syserr::AlreadyExists);
+    EXPECT_EQ(T.Read("other"), "y");
+    EXPECT_TRUE(RenameFilePrivate(T.File("one/moved"), T.File("ONE/back")));
+    EXPECT_EQ(T.Read("one/back"), "x");
 }
 
 TEST_F(Files, ListingIsSortedInByteOrder) {
