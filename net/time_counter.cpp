@@ -37,7 +37,9 @@ void TTransferBounds::SetDeadline(int32_t seconds) {
 void TTransferBounds::SetRateFloor(int64_t bytes, int32_t seconds) {
     FStart = plat::MonotonicMs();
     FFloor = bytes;
-    FWindow.assign(static_cast<size_t>(std::max(seconds, 1)), TSecond{});
+    // A slot more than the window: the second under way fills while the whole ones before
+    // it are judged.
+    FWindow.assign(static_cast<size_t>(std::max(seconds, 1)) + 1, TSecond{});
 }
 
 void TTransferBounds::Clear() {
@@ -62,10 +64,11 @@ bool TTransferBounds::Exceeded() const {
     if (FDeadline != 0 && plat::MonotonicMs() >= FDeadline) return true;
     if (FWindow.empty()) return false;
     const int64_t second = Second();
-    const auto window = static_cast<int64_t>(FWindow.size());
+    const auto window = static_cast<int64_t>(FWindow.size()) - 1;
     if (second < window) return false; // a whole window has not passed yet
+    // The last window of whole seconds: a second just begun has had no time to bring any.
     int64_t bytes = 0;
     for (const TSecond& slot : FWindow)
-        if (slot.Index > second - window) bytes += slot.Bytes;
+        if (slot.Index >= second - window && slot.Index < second) bytes += slot.Bytes;
     return bytes < FFloor;
 }

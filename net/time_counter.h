@@ -50,5 +50,5 @@ private:
     int64_t Second() const; // whole seconds since the floor was set
     uint64_t FDeadline = 0, FStart = 0;
     int64_t FFloor = 0;
-    std::vector<TSecond> FWindow; // one slot per second of the window, reused in turn
+    std::vector<TSecond> FWindow; // a slot per second of the window and the one under way
 };
