@@ -209,10 +209,12 @@ TEST(WholeNumbers, ManifestFieldsConvertAsTheFrameworkDoes) {
     EXPECT_EQ(plat::StrToInt("+5"), 5);
     EXPECT_EQ(plat::StrToInt("-1"), -1);
     EXPECT_EQ(plat::StrToInt("-2147483648"), INT32_MIN);
+    EXPECT_EQ(plat::StrToInt("2147483647"), INT32_MAX);
     EXPECT_EQ(plat::StrToInt("$FFFFFFFF"), -1);
     EXPECT_EQ(plat::StrToInt("x10"), 16);
     EXPECT_EQ(plat::StrToInt("0X7fffffff"), INT32_MAX);
-    for (const char* bad : {"", " 34 ", "12 ", "2147483648", "$123456789", "1e3", "0x", "--1"}) {
+    for (const char* bad :
+         {"", " 34 ", "12 ", "2147483648", "-2147483649", "$123456789", "1e3", "0x", "--1"}) {
         try {
             plat::StrToInt(bad);
             ADD_FAILURE() << "'" << bad << "' converted";

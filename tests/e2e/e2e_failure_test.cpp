@@ -198,6 +198,10 @@ TEST(Failures, AnswersThatAreNotContentAreNeverTaken) {
          "Error retrieving versions.txt HTTP/1.1 500 Internal Server Error"},
         {"redirect page read until the close", "HTTP/1.1 301 Moved\r\n\r\n<html>moved</html>", "",
          "Error retrieving versions.txt HTTP/1.1 301 Moved"},
+        {"informational answer", answer("100 Continue", manifest), "",
+         "Error retrieving versions.txt HTTP/1.1 100 Continue"},
+        {"the first answer past the successes", answer("300 Multiple Choices", manifest), "",
+         "Error retrieving versions.txt HTTP/1.1 300 Multiple Choices"},
         {"real cabinet under an error status", Ok(manifest), answer("503 Busy", cabinet),
          "Error retrieving a.cab HTTP/1.1 503 Busy"},
     };

@@ -2,9 +2,13 @@
 // started from the staging folder, and the next start that removes the copy.
 #include <gtest/gtest.h>
 
+#include <unistd.h>
+
+#include <atomic>
 #include <chrono>
 #include <thread>
 
+#include "tests/support/disk.h"
 #include "tests/support/e2e.h"
 
 using e2e::TProduct;
@@ -81,18 +85,36 @@ TEST(SelfUpdate, NewUpdaterReplacesTheRunningOneAndTheNextStartRemovesTheCopy) {
         << kvtest::ReadFile(copyLog);
 }
 
-// A program file that can't be replaced is tried for a while, then reported: the copy never
-// ends as if it had updated.
-TEST(SelfUpdate, ATargetThatCannotBeReplacedIsReportedAfterTheRetries) {
-    TProduct p;
-    kvtest::RunCommand("mkdir -p " + e2e::Quote(p.File("tmp")) + " && mv " +
-                       e2e::Quote(p.File("KVUpdater.exe")) + " " +
-                       e2e::Quote(p.File("tmp/KVUpdater.exe")) + " && mkdir " +
-                       e2e::Quote(p.File("KVUpdater.exe")));
-    EXPECT_EQ(kvtest::RunCommand("cd / && " + e2e::Quote(p.File("tmp/KVUpdater.exe")) +
-                                 " /self >/dev/null 2>&1"),
-              1);
-    auto copy = e2e::Messages(kvtest::ReadFile(p.File("tmp/kvupdater.log")));
-    ASSERT_FALSE(copy.empty());
-    EXPECT_EQ(copy.back(), "Can't update self Access is denied");
+// A program file that can't be replaced is tried again for ten seconds, then reported: the
+// copy never ends as if it had updated. One that frees late in that window is replaced.
+TEST(SelfUpdate, ATargetThatCannotBeReplacedIsTriedForTheWholeWindowThenReported) {
+    for (bool freedLate : {false, true}) {
+        SCOPED_TRACE(freedLate ? "freed after about seven seconds" : "never freed");
+        TProduct p;
+        const std::string program = kvtest::ReadFile(p.File("KVUpdater.exe"));
+        kvtest::RunCommand("mkdir -p " + e2e::Quote(p.File("tmp")) + " && mv " +
+                           e2e::Quote(p.File("KVUpdater.exe")) + " " +
+                           e2e::Quote(p.File("tmp/KVUpdater.exe")) + " && mkdir " +
+                           e2e::Quote(p.File("KVUpdater.exe")));
+        // Each attempt opens the new program to copy it, four times a second.
+        std::atomic<int> opens{0};
+        kvtest::TOpenHook hook(p.File("tmp"), [&](const std::string& name, uint64_t) {
+            if (name == "KVUpdater.exe" && ++opens == 30 && freedLate)
+                ::rmdir(p.File("KVUpdater.exe").c_str());
+        });
+        if (!hook.Ok()) GTEST_SKIP() << "fanotify permission events are not available here";
+        EXPECT_EQ(kvtest::RunCommand("cd / && " + e2e::Quote(p.File("tmp/KVUpdater.exe")) +
+                                     " /self >/dev/null 2>&1"),
+                  freedLate ? 0 : 1);
+        EXPECT_GE(opens.load(), 30);
+        auto copy = e2e::Messages(kvtest::ReadFile(p.File("tmp/kvupdater.log")));
+        ASSERT_FALSE(copy.empty());
+        if (freedLate) {
+            EXPECT_EQ(copy.back(), "Updating self from " + p.Dir() + "tmp/KVUpdater.exe to " +
+                                       p.Dir() + "tmp/../KVUpdater.exe");
+            EXPECT_TRUE(p.Read("KVUpdater.exe") == program);
+        } else {
+            EXPECT_EQ(copy.back(), "Can't update self Access is denied");
+        }
+    }
 }

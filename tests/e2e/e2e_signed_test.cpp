@@ -318,6 +318,17 @@ TEST(SignedSite, CloneOfASignedSiteIsSignedAndVerified) {
     EXPECT_EQ(run.Status, 1);
     EXPECT_TRUE(run.Has("Giving up - site signature invalid"));
 
+    // A cabinet of the site spoiled: the clone keeps none that the manifest does not vouch for.
+    Flip(s.Components + "b.cab", 100);
+    s.P.WriteIni("[General]\r\nUpdateFromUrl=" + nginx.Url("/") + "\r\nCloneToPath=" + clone +
+                 "\r\nAutoExit=1\r\nSitePublicKeys=" + s.KeyOne + "\r\n");
+    run = s.P.Run();
+    EXPECT_EQ(run.Status, 1);
+    EXPECT_TRUE(run.Has("Error extracting b.bin cabinet does not match the signed manifest"))
+        << ::testing::PrintToString(run.Log);
+    EXPECT_FALSE(kvtest::RunCommand("test -e " + Quote(clone + "b.cab")) == 0);
+    EXPECT_EQ(kvtest::ReadFile(clone + "a.cab"), kvtest::ReadFile(s.Components + "a.cab"));
+
     s.Publish("");
     s.P.WriteIni("[General]\r\nUpdateFromUrl=" + nginx.Url("/") + "\r\nCloneToPath=" + clone +
                  "\r\nAutoExit=1\r\n");

@@ -218,7 +218,9 @@ TEST(UpdateFromUrl, CloneSwitchOnTheCommandLineKeepsTheUrlMode) {
 // and a level that is a link leading out of the product folder is never followed.
 TEST(UpdateFromUrl, NamesWithFoldersAreFetchedClonedAndInstalled) {
     TProduct p;
-    const std::string data = "signatures " + kvtest::RandomBytes(3000, 5);
+    // Long enough that its cabinet is not unpacked from memory but stored in the staging
+    // folder, under its folders.
+    const std::string data = "signatures " + kvtest::RandomBytes(17 << 20, 5);
     const std::string site = p.Site() + "components/";
     kvtest::WriteFile(p.Root() + "main.dat", data);
     kvtest::RunCommand("mkdir -p " + e2e::Quote(site + "data/sigs"));

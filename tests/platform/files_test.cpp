@@ -483,21 +483,34 @@ TEST_F(Files, LinksAreActedOnAsNamesAndNeverFollowed) {
     }
 }
 
+// A link that leads out of the base is never followed, whether the folders are only looked
+// at or made: a sibling whose name begins with the base's own is out too.
 TEST_F(Files, FoldersStayWithinUntilALinkLeadsOut) {
     T.Write("outside/sub/.keep", "");
+    T.Write("base-evil/sub/.keep", "");
     T.Write("base/real/sub/.keep", "");
     T.Write("base/file", "");
     ::symlink("real", T.File("base/inward").c_str());
     ::symlink(T.File("outside").c_str(), T.File("base/out").c_str());
+    ::symlink("../base-evil", T.File("base/evil").c_str());
     ::symlink("../real/sub", T.File("base/real/up").c_str());
     ::symlink("../../outside", T.File("base/real/far").c_str());
     const struct {
         const char* Dir;
         bool Within;
-    } cases[] = {{"", true},           {"real\\sub\\", true}, {"missing/x/", true},
-                 {"file/x/", true},    {"inward/sub/", true}, {"real/up/", true},
-                 {"out/", false},      {"OUT\\sub\\", false}, {"real\\far\\", false},
-                 {"inward/../", false}};
+        bool Made; // a folder made under it
+    } cases[] = {{"", true, true},
+                 {"real\\sub\\", true, true},
+                 {"missing/x/", true, true},
+                 {"file/x/", true, false},
+                 {"inward/sub/", true, true},
+                 {"real/up/", true, true},
+                 {"out/", false, false},
+                 {"OUT\\sub\\", false, false},
+                 {"evil/", false, false},
+                 {"evil/sub/", false, false},
+                 {"real\\far\\", false, false},
+                 {"inward/../", false, false}};
     for (const auto& c : cases) {
         EXPECT_EQ(FoldersStayWithin(T.File("base/"), c.Dir), c.Within) << c.Dir;
         if (!c.Within) {
@@ -505,6 +518,17 @@ TEST_F(Files, FoldersStayWithinUntilALinkLeadsOut) {
         }
     }
     EXPECT_FALSE(::access(T.File("base/missing").c_str(), F_OK) == 0) << "nothing is made";
+    for (const auto& c : cases) {
+        const std::string made = c.Dir + std::string("made/");
+        EXPECT_EQ(ForceDirectoriesWithin(T.File("base/"), made), c.Made) << made;
+        if (!c.Within) {
+            EXPECT_EQ(GetLastError(), syserr::AccessDenied) << made;
+        }
+    }
+    for (const char* out :
+         {"outside/made", "outside/sub/made", "base-evil/made", "base-evil/sub/made"})
+        EXPECT_FALSE(::access(T.File(out).c_str(), F_OK) == 0) << out << " made outside";
+    EXPECT_TRUE(DirectoryExists(T.File("base/real/sub/made")));
 }
 
 // A file that never ends, or a huge one, is read no further than asked.

@@ -97,6 +97,7 @@ TEST_F(PublishTest, PublishingAgainRewritesOnlyWhatChanged) {
     Dir.Write("product/a.txt", "first");
     Dir.Write("product/b.txt", "second");
     Dir.Write("product/gone.txt", "soon removed");
+    Dir.Write("product/Caps.TXT", "a name with capitals");
     ASSERT_EQ(Publish(), 0) << Err;
     std::string aBytes = Dir.Read("site/a.cab");
     for (const char* c : {"site/a.cab", "site/b.cab"}) Age(c);
@@ -111,8 +112,9 @@ TEST_F(PublishTest, PublishingAgainRewritesOnlyWhatChanged) {
     EXPECT_EQ(Stamp("site/a.cab"), aStamp);
     EXPECT_NE(Stamp("site/b.cab"), bStamp);
     EXPECT_FALSE(fs::exists(Dir.File("site/gone.cab")));
+    EXPECT_TRUE(fs::exists(Dir.File("site/Caps.cab")));
     EXPECT_EQ(Dir.Read("site/versions.txt").find("gone"), std::string::npos);
-    EXPECT_NE(Out.find("1 cabinets written, 1 unchanged, 1 removed"), std::string::npos) << Out;
+    EXPECT_NE(Out.find("1 cabinets written, 2 unchanged, 1 removed"), std::string::npos) << Out;
 
     // A damaged or replaced cabinet whose header no longer matches is rebuilt.
     Dir.Write("site/a.cab", "not a cabinet");
