@@ -107,6 +107,13 @@ public:
 
 private:
     friend struct TCABFileAccess; // the library callbacks
+    // The free space of the folder unpacked into at the last look, and what the process had
+    // written by then.
+    struct TFreeSpace {
+        std::string Folder;
+        uint64_t FreeAtLook = 0, WrittenAtLook = 0, LookedAt = 0;
+    };
+    TFreeSpace FFreeSpace;
     std::string ExtractName;
     std::string FExtractFailure;
     bool FOnDisk = false;

@@ -2,6 +2,7 @@
 // of our own whose every call goes through the caller's callbacks, so the cabinet is read
 // through the open/read/seek/close callbacks and every unpacked byte passes through the
 // write callback.
+#include <cstdint>
 #include <cstring>
 #include <new>
 #include <string>
@@ -127,8 +128,8 @@ void SysClose(mspack_file* f) {
 int SysRead(mspack_file* f, void* buffer, int bytes) {
     auto* file = static_cast<TFile*>(f);
     if (bytes < 0) return -1;
-    int32_t n = file->Context->Read(file->Handle, buffer, static_cast<uint32_t>(bytes));
-    return n < 0 ? -1 : n;
+    const uint32_t n = file->Context->Read(file->Handle, buffer, static_cast<uint32_t>(bytes));
+    return n == TransferFailed || n > static_cast<uint32_t>(bytes) ? -1 : static_cast<int>(n);
 }
 
 int SysWrite(mspack_file* f, void* buffer, int bytes) {
@@ -139,13 +140,15 @@ int SysWrite(mspack_file* f, void* buffer, int bytes) {
         if (static_cast<uint64_t>(bytes) > file->Context->OutputLeft) return -1;
         file->Context->OutputLeft -= static_cast<uint64_t>(bytes);
     }
-    int32_t n = file->Context->Write(file->Handle, buffer, static_cast<uint32_t>(bytes));
-    return n != bytes ? -1 : n;
+    const uint32_t n = file->Context->Write(file->Handle, buffer, static_cast<uint32_t>(bytes));
+    return n != static_cast<uint32_t>(bytes) ? -1 : bytes;
 }
 
 int SysSeek(mspack_file* f, off_t offset, int mode) {
     auto* file = static_cast<TFile*>(f);
-    return file->Context->Seek(file->Handle, offset, mode) < 0 ? -1 : 0;
+    // Positions are 32-bit in the callbacks, as in the real library: no cabinet is longer.
+    if (offset < INT32_MIN || offset > INT32_MAX) return -1;
+    return file->Context->Seek(file->Handle, static_cast<TLong>(offset), mode) < 0 ? -1 : 0;
 }
 
 off_t SysTell(mspack_file* f) {
@@ -235,7 +238,7 @@ HFDI Create(PFNALLOC alloc, PFNFREE free, PFNOPEN open, PFNREAD read, PFNWRITE w
     return ctx;
 }
 
-int IsCabinet(HFDI hfdi, FHandle hf, TFDICabinetInfo* info) {
+TBool IsCabinet(HFDI hfdi, FHandle hf, TFDICabinetInfo* info) {
     auto* ctx = static_cast<TContext*>(hfdi);
     if (!ctx) return 0;
     TCurrent current(ctx);
@@ -263,8 +266,8 @@ int IsCabinet(HFDI hfdi, FHandle hf, TFDICabinetInfo* info) {
     return 1;
 }
 
-int Copy(HFDI hfdi, const char* pszCabinet, const char* pszCabPath, int /*flags*/,
-         PFNFDINOTIFY notify, PFNFDIDECRYPT /*decrypt*/, void* pvUser) {
+TBool Copy(HFDI hfdi, const char* pszCabinet, const char* pszCabPath, int /*flags*/,
+           PFNFDINOTIFY notify, PFNFDIDECRYPT /*decrypt*/, void* pvUser) {
     auto* ctx = static_cast<TContext*>(hfdi);
     if (!ctx || !pszCabinet || !notify) return 0;
     TCurrent current(ctx);
@@ -330,7 +333,7 @@ int Copy(HFDI hfdi, const char* pszCabinet, const char* pszCabPath, int /*flags*
     return result;
 }
 
-int Destroy(HFDI hfdi) {
+TBool Destroy(HFDI hfdi) {
     auto* ctx = static_cast<TContext*>(hfdi);
     if (!ctx) return 0;
     TCurrent current(ctx);

@@ -32,21 +32,21 @@ fdi::FHandle Open(const char* name, int, int) {
     ++Trace->Opens;
     return plat::FileOpen(name, plat::TOpenMode::Read);
 }
-int32_t Read(fdi::FHandle h, void* buf, uint32_t n) {
+uint32_t Read(fdi::FHandle h, void* buf, uint32_t n) {
     int64_t r = plat::FileRead(h, buf, n);
     if (r > 0) Trace->BytesRead += r;
-    return static_cast<int32_t>(r);
+    return r < 0 ? fdi::TransferFailed : static_cast<uint32_t>(r);
 }
-int32_t Write(fdi::FHandle h, const void* buf, uint32_t n) {
+uint32_t Write(fdi::FHandle h, const void* buf, uint32_t n) {
     Trace->Written[h].append(static_cast<const char*>(buf), n);
-    return static_cast<int32_t>(n);
+    return n;
 }
 int Close(fdi::FHandle h) {
     ++Trace->Closes;
     return h >= 1000 ? 0 : (plat::FileClose(h) ? 0 : -1);
 }
-int64_t Seek(fdi::FHandle h, int64_t d, int o) {
-    return plat::FileSeek(h, d, o);
+fdi::TLong Seek(fdi::FHandle h, fdi::TLong d, int o) {
+    return static_cast<fdi::TLong>(plat::FileSeek(h, d, o));
 }
 
 fdi::FHandle Notify(fdi::TFDINotificationType type, fdi::TFDINotification* n) {
