@@ -13,7 +13,7 @@
 // - xfs flushes on close only after a truncation, never for a rename over a file; btrfs
 //   starts the write-back at such a rename but may commit the rename first. Anything else,
 //   or anything that can't be read: not known, so the program flushes.
-#include "platform/linux/rename_order.h"
+#include "platform/posix/kernel.h"
 
 #include <sys/sysmacros.h>
 #include <unistd.h>
@@ -25,7 +25,7 @@
 
 #include "platform/files.h"
 
-namespace plat::linuxfs {
+namespace plat::posix {
 
 namespace {
 
@@ -42,8 +42,8 @@ std::string BlockDeviceName(dev_t device) {
     return path.substr(path.find_last_of('/') + 1);
 }
 
-} // namespace
-
+// The judgment from the text of /proc/fs/ext4/<device>/options, one option per line: a
+// data= mode is named only where there is a journal.
 bool Ext4OptionsOrderRenames(const std::string& options) {
     bool ordered = false, autoDaAlloc = false;
     std::istringstream lines(options);
@@ -53,6 +53,8 @@ bool Ext4OptionsOrderRenames(const std::string& options) {
     }
     return ordered && autoDaAlloc;
 }
+
+} // namespace
 
 bool RenameOverIsOrdered(dev_t device) {
     static std::mutex lock;
@@ -70,4 +72,4 @@ bool RenameOverIsOrdered(dev_t device) {
     return ordered;
 }
 
-} // namespace plat::linuxfs
+} // namespace plat::posix

@@ -15,6 +15,7 @@
 
 #include "kv_config.h"
 #include "platform/posix/files_posix.h"
+#include "platform/posix/kernel.h"
 #include "platform/text.h"
 
 namespace plat {
@@ -62,22 +63,9 @@ std::string LastComponent(const std::string& native) {
     return p == std::string::npos || n.size() == 1 ? n : n.substr(p + 1);
 }
 
-TUnixTime FromStatx(const struct statx_timestamp& t) {
-    return TUnixTime{t.tv_sec, static_cast<int32_t>(t.tv_nsec)};
-}
-
 bool StatxEntry(int dirfd, const std::string& path, const std::string& name, TDirEntry& entry) {
-    struct statx sx;
-    if (::statx(dirfd, path.c_str(), AT_STATX_SYNC_AS_STAT, STATX_BASIC_STATS | STATX_BTIME, &sx) !=
-        0)
-        return posix::FailErrno();
+    if (!posix::StatEntry(dirfd, path, entry)) return posix::FailErrno();
     entry.Name = name;
-    entry.IsDirectory = S_ISDIR(sx.stx_mode);
-    entry.Size = entry.IsDirectory ? 0 : sx.stx_size;
-    entry.HasCreation = (sx.stx_mask & STATX_BTIME) != 0;
-    entry.Creation = entry.HasCreation ? FromStatx(sx.stx_btime) : TUnixTime{};
-    entry.LastWrite = FromStatx(sx.stx_mtime);
-    entry.LastAccess = FromStatx(sx.stx_atime);
     return true;
 }
 
@@ -326,8 +314,7 @@ bool RenameFile(const std::string& from, const std::string& to) {
 
 bool RenameFilePrivate(const std::string& from, const std::string& to) {
     const std::string source = posix::ToNative(from), target = posix::ToNative(to);
-    if (::renameat2(AT_FDCWD, source.c_str(), AT_FDCWD, target.c_str(), RENAME_NOREPLACE) == 0)
-        return true;
+    if (posix::RenameNoReplace(source.c_str(), target.c_str()) == 0) return true;
     if (errno == EEXIST) return posix::FailWith(syserr::AlreadyExists);
     // No such rename on this file system, or a folder level that needs matching.
     return RenameFile(from, to);
@@ -389,26 +376,18 @@ bool SetCurrentDir(const std::string& dir) {
 }
 
 std::string ProgramFileName() {
-    std::string buffer(256, '\0');
-    for (;;) {
-        ssize_t n = ::readlink("/proc/self/exe", buffer.data(), buffer.size());
-        if (n < 0) {
-            posix::FailErrno();
-            return {};
-        }
-        if (static_cast<size_t>(n) < buffer.size()) {
-            buffer.resize(static_cast<size_t>(n));
-            // Once our file has been replaced (a self-update) the kernel marks the name;
-            // the program's name is still the one without the mark.
-            static const std::string deleted = " (deleted)";
-            if (buffer.size() > deleted.size() &&
-                buffer.compare(buffer.size() - deleted.size(), deleted.size(), deleted) == 0 &&
-                !Exists(buffer))
-                buffer.resize(buffer.size() - deleted.size());
-            return buffer;
-        }
-        buffer.resize(buffer.size() * 2);
+    std::string name = posix::OwnProgramPath();
+    if (name.empty()) {
+        posix::FailErrno();
+        return {};
     }
+    // Once our file has been replaced (a self-update) the kernel marks the name; the
+    // program's name is still the one without the mark.
+    static const std::string deleted = " (deleted)";
+    if (name.size() > deleted.size() &&
+        name.compare(name.size() - deleted.size(), deleted.size(), deleted) == 0 && !Exists(name))
+        name.resize(name.size() - deleted.size());
+    return name;
 }
 
 std::string ProgramDir() {

@@ -15,8 +15,8 @@
 #include <vector>
 
 #include "platform/files.h"
-#include "platform/linux/rename_order.h"
 #include "platform/posix/files_posix.h"
+#include "platform/posix/kernel.h"
 #include "platform/text.h"
 
 namespace plat {
@@ -48,30 +48,19 @@ private:
     int FFd;
 };
 
-// Copies the rest of in to out; a kernel-side copy where the file systems allow it.
+// Copies the rest of in to out; inside the kernel where the file systems allow it.
 bool CopyData(int in, int out) {
-    bool kernelCopy = true;
+    uint64_t copied = 0;
+    const int kernel = posix::KernelCopy(in, out, copied);
+    Written += copied;
+    if (kernel != 0) return kernel > 0;
+    std::vector<char> buffer(size_t(1) << 18);
     for (;;) {
-        if (kernelCopy) {
-            ssize_t n = ::copy_file_range(in, nullptr, out, nullptr, size_t(1) << 30, 0);
-            if (n > 0) {
-                Written += static_cast<uint64_t>(n);
-                continue;
-            }
-            if (n == 0) return true;
-            if (errno == EINTR) continue;
-            if (errno != EXDEV && errno != EINVAL && errno != ENOSYS && errno != EOPNOTSUPP)
-                return false;
-            kernelCopy = false; // copy_file_range moves no data when it fails
-        }
-        std::vector<char> buffer(size_t(1) << 18);
-        for (;;) {
-            ssize_t n = ::read(in, buffer.data(), buffer.size());
-            if (n < 0 && errno == EINTR) continue;
-            if (n < 0) return false;
-            if (n == 0) return true;
-            if (!posix::WriteAll(out, buffer.data(), static_cast<size_t>(n))) return false;
-        }
+        ssize_t n = ::read(in, buffer.data(), buffer.size());
+        if (n < 0 && errno == EINTR) continue;
+        if (n < 0) return false;
+        if (n == 0) return true;
+        if (!posix::WriteAll(out, buffer.data(), static_cast<size_t>(n))) return false;
     }
 }
 
@@ -130,16 +119,9 @@ bool MayReplace(const posix::TLookup& look, bool& exists) {
     return true;
 }
 
-// The process's file mode creation mask, read once (umask() can only be read by changing
-// it, which would race with other threads creating files); -1 where it can't be read.
+// The process's file mode creation mask, read once; -1 where it can't be read.
 int CreationMask() {
-    static const int mask = [] {
-        std::string status;
-        if (!ReadFileText("/proc/self/status", status, 1 << 16)) return -1;
-        const size_t at = status.find("\nUmask:");
-        return at == std::string::npos ? -1
-                                       : static_cast<int>(std::strtol(&status[at + 7], nullptr, 8));
-    }();
+    static const int mask = posix::ReadCreationMask();
     return mask;
 }
 
@@ -151,12 +133,6 @@ void GiveCreatedMode(int fd, mode_t mode) {
 
 mode_t CreatedMode(const std::string& name) {
     return EndsText(".exe", name) ? 0755 : 0644;
-}
-
-// Whether a fresh file renamed over an existing one on the device's file system reaches the
-// disk before the rename does, with no flush of ours (rename_order.cpp tells which do).
-bool RenameOverIsOrdered(dev_t device) {
-    return linuxfs::RenameOverIsOrdered(device);
 }
 
 } // namespace
@@ -191,8 +167,7 @@ bool AtomicReplace(const std::string& target, mode_t mode, bool noReplace,
     }
     if (ok) {
         if (noReplace) {
-            ok = ::renameat2(AT_FDCWD, temp.c_str(), AT_FDCWD, target.c_str(), RENAME_NOREPLACE) ==
-                 0;
+            ok = RenameNoReplace(temp.c_str(), target.c_str()) == 0;
             if (!ok && (errno == EINVAL || errno == ENOSYS)) {
                 // No such rename here: a hard link fails on an existing target just as well.
                 ok = ::link(temp.c_str(), target.c_str()) == 0;
@@ -246,7 +221,7 @@ bool MoveFile(const std::string& src, const std::string& dst, bool srcOnDisk) {
     // rename, by the caller's flush, by ours, or by the file system's own ordering, which
     // holds only for a rename over an existing file.
     const auto flushed = [&](dev_t device) {
-        return srcOnDisk || (exists && RenameOverIsOrdered(device));
+        return srcOnDisk || (exists && posix::RenameOverIsOrdered(device));
     };
     // A regular file of the mode it is to have on the target's file system, already safe
     // to rename: nothing to open, change or flush first.
@@ -280,7 +255,7 @@ bool FlushNeededBeforeReplace(const std::string& dir) {
     struct stat st;
     // A folder that can't be looked at is no file system known to order anything.
     const bool needed = ::stat(ResolveName(dir.empty() ? "." : dir).c_str(), &st) != 0 ||
-                        !RenameOverIsOrdered(st.st_dev);
+                        !posix::RenameOverIsOrdered(st.st_dev);
     return known[dir] = needed;
 }
 
