@@ -1,7 +1,6 @@
 #pragma once
 // Calendar time in the local zone, and the framework's date-time numbers (days since
-// 30 December 1899, the time of day as the fraction). Each side implements it
-// (posix/clock.cpp).
+// 30 December 1899, the time of day as the fraction). Each side implements it.
 #include <cstdint>
 #include <string>
 

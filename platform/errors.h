@@ -4,7 +4,7 @@
 // system's codes for files and the system, the Windows Sockets codes (10004 and up) for
 // sockets, in one slot as Windows keeps them. Each side maps its own codes into it once, in
 // platform/; a code with no Windows counterpart goes to the application range (bit 29 set).
-// SystemErrorText is portable (errors.cpp); the rest each side implements (posix/errors.cpp).
+// SystemErrorText is portable (errors.cpp); the rest each side implements.
 #include <string>
 
 // The system error codes portable code names, with the English texts the system gives for

@@ -3,8 +3,7 @@
 // exactly is looked up without regard to ASCII case, one folder level at a time; the first
 // match in byte order wins. Functions that report by result leave the reason in the
 // thread's last error (errors.h), as the Windows file functions do. The splitting of names
-// and TFile are portable (paths.cpp, this header); the rest each side implements
-// (posix/files.cpp for names, folders and attributes, posix/files_io.cpp for contents).
+// and TFile are portable (paths.cpp, this header); the rest each side implements.
 #include <cstddef>
 #include <cstdint>
 #include <string>

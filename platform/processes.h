@@ -1,9 +1,7 @@
 #pragma once
 // The desktop's top-level windows and the running processes, for finding and stopping the
 // product's programs. Windows come from the display named by the environment; without a
-// display there are none. All calls on the main thread. Implemented on POSIX by
-// x11/top_level_windows.cpp (windows, through xcb) and linux/processes.cpp (processes, from
-// /proc).
+// display there are none. All calls on the main thread. Each side implements it.
 #include <cstdint>
 #include <functional>
 #include <string>

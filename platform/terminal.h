@@ -1,6 +1,6 @@
 #pragma once
 // What command-line tools need to know about their standard streams. Each side implements
-// it (posix/terminal.cpp).
+// it.
 
 namespace plat {
 

@@ -3,7 +3,7 @@
 // the window's widgets as plain models that every presentation renders. The console
 // presentation has no window; a Qt and a Win32 window fit behind the same interface. The
 // models and the presentation's common part are portable (ui.cpp); the console presentation
-// is each side's (posix/console.cpp, over TEventQueue), the Qt window lives in qt/.
+// is each side's (over TEventQueue), the Qt window lives in qt/.
 #include <cstdint>
 #include <functional>
 #include <memory>

@@ -8,6 +8,7 @@
 #include <cerrno>
 #include <cstdlib>
 
+#include "platform/posix/eintr.h"
 #include "platform/posix/kernel.h"
 
 namespace plat::posix {
@@ -22,13 +23,13 @@ TUnixTime FromStatx(const struct statx_timestamp& t) {
 
 int KernelCopy(int in, int out, uint64_t& copied) {
     for (;;) {
-        const ssize_t n = ::copy_file_range(in, nullptr, out, nullptr, size_t(1) << 30, 0);
+        const ssize_t n = RetryInterrupted(
+            [&] { return ::copy_file_range(in, nullptr, out, nullptr, size_t(1) << 30, 0); });
         if (n > 0) {
             copied += static_cast<uint64_t>(n);
             continue;
         }
         if (n == 0) return 1;
-        if (errno == EINTR) continue;
         // Between file systems, or on one that can't: copy_file_range moves no data then.
         if (errno == EXDEV || errno == EINVAL || errno == ENOSYS || errno == EOPNOTSUPP)
             return copied == 0 ? 0 : -1;

@@ -1,6 +1,7 @@
 // The publisher's key pairs and signatures on OpenSSL's libcrypto. The publishing tool is
 // built on POSIX only, so the owner-only key file is made with the POSIX calls here.
 #include "platform/signing_key.h"
+#include "platform/posix/eintr.h"
 
 #include <fcntl.h>
 #include <openssl/bio.h>
@@ -82,8 +83,8 @@ void WriteNewPrivateFile(const std::string& fileName, const std::string& data) {
     size_t done = 0;
     bool ok = true;
     while (ok && done < data.size()) {
-        const ssize_t n = ::write(fd, data.data() + done, data.size() - done);
-        if (n < 0 && errno == EINTR) continue;
+        const ssize_t n = plat::posix::RetryInterrupted(
+            [&] { return ::write(fd, data.data() + done, data.size() - done); });
         ok = n > 0;
         if (ok) done += static_cast<size_t>(n);
     }

@@ -2,6 +2,7 @@
 // numbers. Month names are fixed English abbreviations: log lines must read the same
 // whatever the user's locale.
 #include "platform/clock.h"
+#include "platform/posix/eintr.h"
 
 #include <cerrno>
 #include <cstdio>
@@ -133,8 +134,7 @@ void Sleep(unsigned milliseconds) {
     struct timespec left;
     left.tv_sec = milliseconds / 1000;
     left.tv_nsec = static_cast<long>(milliseconds % 1000) * 1000000L;
-    while (::nanosleep(&left, &left) != 0 && errno == EINTR) {
-    }
+    posix::RetryInterrupted([&] { return ::nanosleep(&left, &left); });
 }
 
 uint64_t MonotonicMs() {

@@ -18,6 +18,7 @@
 #include <utility>
 
 #include "platform/event_queue.h"
+#include "platform/posix/eintr.h"
 #include "platform/ui.h"
 
 namespace plat {
@@ -29,11 +30,8 @@ void WriteAll(int fd, const std::string& data) {
     const char* p = data.data();
     size_t left = data.size();
     while (left > 0) {
-        ssize_t n = ::write(fd, p, left);
-        if (n < 0) {
-            if (errno == EINTR) continue;
-            return;
-        }
+        const ssize_t n = plat::posix::RetryInterrupted([&] { return ::write(fd, p, left); });
+        if (n < 0) return;
         p += n;
         left -= static_cast<size_t>(n);
     }
@@ -189,8 +187,7 @@ private:
     void Wake() {
         if (FWake < 0 || FWakePending.exchange(true)) return;
         uint64_t one = 1;
-        while (::write(FWake, &one, sizeof one) < 0 && errno == EINTR) {
-        }
+        plat::posix::RetryInterrupted([&] { return ::write(FWake, &one, sizeof one); });
     }
 
     void DrainWake() {
@@ -200,8 +197,7 @@ private:
         bool seen = std::exchange(FWakeSeen, false);
         if (FWake < 0 || !(seen || FWakePending.load())) return;
         uint64_t value;
-        while (::read(FWake, &value, sizeof value) < 0 && errno == EINTR) {
-        }
+        plat::posix::RetryInterrupted([&] { return ::read(FWake, &value, sizeof value); });
         FWakePending.store(false);
     }
 

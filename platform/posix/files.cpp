@@ -431,12 +431,9 @@ bool ListDirectory(const std::string& dir, std::vector<TDirEntry>& entries) {
 }
 
 bool SetFileLastWriteTime(const std::string& name, TUnixTime time) {
-    struct timespec times[2];
-    times[0].tv_sec = 0;
-    times[0].tv_nsec = UTIME_OMIT;
-    times[1].tv_sec = time.Seconds;
-    times[1].tv_nsec = time.Nanoseconds;
-    return ::utimensat(AT_FDCWD, ResolveName(name).c_str(), times, 0) == 0 || posix::FailErrno();
+    const posix::TLastWriteOnly times(time);
+    return ::utimensat(AT_FDCWD, ResolveName(name).c_str(), times.Times, 0) == 0 ||
+           posix::FailErrno();
 }
 
 } // namespace plat

@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "platform/files.h"
+#include "platform/posix/eintr.h"
 #include "platform/posix/files_posix.h"
 #include "platform/posix/kernel.h"
 #include "platform/text.h"
@@ -56,8 +57,8 @@ bool CopyData(int in, int out) {
     if (kernel != 0) return kernel > 0;
     std::vector<char> buffer(size_t(1) << 18);
     for (;;) {
-        ssize_t n = ::read(in, buffer.data(), buffer.size());
-        if (n < 0 && errno == EINTR) continue;
+        const ssize_t n =
+            posix::RetryInterrupted([&] { return ::read(in, buffer.data(), buffer.size()); });
         if (n < 0) return false;
         if (n == 0) return true;
         if (!posix::WriteAll(out, buffer.data(), static_cast<size_t>(n))) return false;
@@ -142,8 +143,7 @@ namespace posix {
 bool WriteAll(int fd, const void* buffer, size_t count) {
     const char* p = static_cast<const char*>(buffer);
     while (count > 0) {
-        ssize_t n = ::write(fd, p, count);
-        if (n < 0 && errno == EINTR) continue;
+        const ssize_t n = RetryInterrupted([&] { return ::write(fd, p, count); });
         if (n < 0) return false;
         p += n;
         count -= static_cast<size_t>(n);
@@ -313,8 +313,8 @@ int64_t FileRead(FileHandle h, void* buffer, size_t count) {
     char* p = static_cast<char*>(buffer);
     size_t done = 0;
     while (done < count) {
-        ssize_t n = ::read(Fd(h), p + done, count - done);
-        if (n < 0 && errno == EINTR) continue;
+        const ssize_t n =
+            posix::RetryInterrupted([&] { return ::read(Fd(h), p + done, count - done); });
         if (n < 0) {
             posix::FailErrno();
             return -1;
@@ -350,16 +350,13 @@ bool FileFlush(FileHandle h) {
 
 bool FileClose(FileHandle h) {
     if (h == InvalidHandle) return posix::FailWith(syserr::InvalidHandle);
-    return ::close(Fd(h)) == 0 || posix::FailErrno();
+    // Interrupted or not, the descriptor is released: no failure of the file's.
+    return ::close(Fd(h)) == 0 || errno == EINTR || posix::FailErrno();
 }
 
 bool FileSetLastWriteTime(FileHandle h, TUnixTime time) {
-    struct timespec times[2];
-    times[0].tv_sec = 0;
-    times[0].tv_nsec = UTIME_OMIT;
-    times[1].tv_sec = time.Seconds;
-    times[1].tv_nsec = time.Nanoseconds;
-    return ::futimens(Fd(h), times) == 0 || posix::FailErrno();
+    const posix::TLastWriteOnly times(time);
+    return ::futimens(Fd(h), times.Times) == 0 || posix::FailErrno();
 }
 
 void FileAdviseSequential(FileHandle h) {
@@ -394,8 +391,9 @@ bool ReadFileText(const std::string& name, std::string& data, size_t maxBytes) {
     if (st.st_size > 0) text.reserve(std::min(static_cast<size_t>(st.st_size), maxBytes));
     char buffer[65536];
     while (text.size() < maxBytes) {
-        ssize_t n = ::read(fd.Get(), buffer, std::min(sizeof buffer, maxBytes - text.size()));
-        if (n < 0 && errno == EINTR) continue;
+        const ssize_t n = posix::RetryInterrupted([&] {
+            return ::read(fd.Get(), buffer, std::min(sizeof buffer, maxBytes - text.size()));
+        });
         if (n < 0) return posix::FailErrno();
         if (n == 0) break;
         text.append(buffer, static_cast<size_t>(n));

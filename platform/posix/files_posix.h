@@ -7,6 +7,7 @@
 #include <string>
 
 #include "platform/errors.h"
+#include "platform/files.h"
 
 namespace plat::posix {
 
@@ -46,6 +47,14 @@ bool AtomicReplace(const std::string& target, mode_t mode, bool noReplace,
 
 // Writes all of count bytes, retrying after interruptions and short writes.
 bool WriteAll(int fd, const void* buffer, size_t count);
+
+// The times utimensat and futimens take to set the last write time and leave the last
+// access time as it is.
+struct TLastWriteOnly {
+    struct timespec Times[2];
+    explicit TLastWriteOnly(TUnixTime t)
+        : Times{{0, UTIME_OMIT}, {static_cast<time_t>(t.Seconds), t.Nanoseconds}} {}
+};
 
 // True when the owner's write permission bit is missing (the read-only attribute).
 inline bool IsReadOnlyMode(mode_t mode) {

@@ -3,6 +3,7 @@
 // handed to xdg-open. The child is reaped by a detached thread that waits for it, so it
 // never lingers as our zombie however long we run; once we are gone it belongs to init.
 #include "platform/shell.h"
+#include "platform/posix/eintr.h"
 
 #include <fcntl.h>
 #include <signal.h>
@@ -98,8 +99,7 @@ bool Spawn(const std::string& program, const std::vector<std::string>& args,
     try {
         std::thread([pid] {
             int status = 0;
-            while (::waitpid(pid, &status, 0) < 0 && errno == EINTR) {
-            }
+            posix::RetryInterrupted([&] { return ::waitpid(pid, &status, 0); });
         }).detach();
     } catch (...) {
         // No thread to spare: the child still runs; it is reaped when we end.

@@ -193,8 +193,9 @@ TEST(ClientSocket, ChunkedBodies) {
     EXPECT_EQ(u.DataString(), "0123456789");
     upper.Client.Disconnect();
 
-    // A size line with an extension, garbage, a size past 32 bits, and a body that ends
-    // before its size line: each is a broken stream.
+    // A size line with an extension, garbage, a size past 32 bits or past a signed 32-bit
+    // count, and a body that ends before its size line: each is a broken stream, and no
+    // byte after the bad line is taken for the body.
     for (std::string bad : {"5;x=1\r\nhello\r\n0\r\n\r\n", "zz\r\n", "1FFFFFFFF\r\nab\r\n",
                             "80000000\r\nab\r\n", ""}) {
         TConnected c(bad);
@@ -202,6 +203,7 @@ TEST(ClientSocket, ChunkedBodies) {
         EXPECT_EQ(MessageOf<Exception>([&] { c.Client.ReceiveChunked(t); }),
                   "Error receiving the stream")
             << bad;
+        EXPECT_EQ(t.DataString(), "") << bad;
         c.Client.Disconnect();
     }
 }
