@@ -76,7 +76,7 @@ TmsSocketBase::TmsSocketBase() : FTimeCounter(std::make_unique<TmsTimeCounter>()
 
 TmsSocketBase::~TmsSocketBase() {
     // No events and no errors at destruction, but no descriptor is left behind either.
-    if (FSocket != INVALID_SOCKET) {
+    if (FSocket != sock::InvalidSocket) {
         try {
             Winsock().CloseSocket(FSocket);
         } catch (...) {
@@ -86,7 +86,7 @@ TmsSocketBase::~TmsSocketBase() {
 
 void TmsSocketBase::SetBlockingMode(bool blocking) {
     auto& ws = Winsock();
-    if (FSocket != INVALID_SOCKET) {
+    if (FSocket != sock::InvalidSocket) {
         if (blocking && ws.AsyncSelect(FSocket, 0) != 0) RaiseSocketError(ws.GetLastError());
         if (ws.SetNonBlocking(FSocket, !blocking) != 0) RaiseSocketError(ws.GetLastError());
     }
@@ -136,25 +136,25 @@ void TmsSocket::SetTimeOut(int32_t seconds) {
 }
 
 void TmsSocket::HandleSocketNotification(uint32_t message, uint32_t word) {
-    if (message != WM_ASYNCSELECT) return;
+    if (message != sock::AsyncSelectMessage) return;
     FLastError = static_cast<uint16_t>(word >> 16);
     if (FLastError != 0) return;
     switch (word & 0xFFFF) {
-    case FD_CONNECT:
+    case sock::FdConnect:
         FConnected = true;
         if (OnConnected) OnConnected(this);
         break;
-    case FD_CLOSE:
+    case sock::FdClose:
         FClosedByPeer = true;
         if (OnDisconnected) OnDisconnected(this);
         break;
-    case FD_READ:
+    case sock::FdRead:
         if (OnRead) OnRead(this);
         break;
-    case FD_WRITE:
+    case sock::FdWrite:
         if (OnWrite) OnWrite(this);
         break;
-    case FD_OOB:
+    case sock::FdOob:
         if (OnOOB) OnOOB(this);
         break;
     default:
@@ -174,19 +174,19 @@ void TmsSocket::ResetState() {
 void TmsSocket::WaitStep(bool readable, bool writable) {
     if (FBlocking) return;
     auto& presentation = plat::Presentation();
-    presentation.WaitForSocket(static_cast<int>(FSocket), readable, writable);
+    presentation.WaitForSocket(FSocket, readable, writable);
     presentation.ProcessMessages();
 }
 
 void TmsSocket::NoticeClose() {
     FClosedByPeer = true;
-    if (FBlocking || !(FEventMask & FD_CLOSE) || FCloseNotified) return;
+    if (FBlocking || !(FEventMask & sock::FdClose) || FCloseNotified) return;
     FCloseNotified = true;
-    HandleSocketNotification(WM_ASYNCSELECT, FD_CLOSE);
+    HandleSocketNotification(sock::AsyncSelectMessage, sock::FdClose);
 }
 
 void TmsSocket::CheckAttempt(int result) {
-    if (result != SOCKET_ERROR) return;
+    if (result != sock::SocketError) return;
     int code = Winsock().GetLastError();
     if (FBlocking) RaiseSocketError(code);
     if (code == sockerr::WouldBlock || Canceled || TimedOut()) return;
@@ -378,7 +378,7 @@ void TmsSocket::ReceiveChunked(TStream& stream) {
 }
 
 void TmsSocket::Disconnect() {
-    if (FSocket == INVALID_SOCKET) return;
+    if (FSocket == sock::InvalidSocket) return;
     auto& ws = Winsock();
     TSocket socket = FSocket;
     DropInput(); // what the peer sent past the last read is not read any more
@@ -388,13 +388,13 @@ void TmsSocket::Disconnect() {
         int code = ws.GetLastError();
         // The descriptor is released all the same; keeping it would only leak it.
         ws.CloseSocket(socket);
-        FSocket = INVALID_SOCKET;
+        FSocket = sock::InvalidSocket;
         RaiseSocketError(code);
     }
     r = ws.CloseSocket(socket);
     FLastResult = r;
     // A failed close has released the descriptor too: it is gone either way.
-    FSocket = INVALID_SOCKET;
+    FSocket = sock::InvalidSocket;
     if (r != 0) RaiseSocketError(ws.GetLastError());
     if (OnDisconnected) OnDisconnected(this);
 }
@@ -429,10 +429,10 @@ void TmsClientSocket::SetProxy(const std::string& text) {
 
 void TmsClientSocket::Connect() {
     auto& ws = Winsock();
-    if (FSocket != INVALID_SOCKET) {
+    if (FSocket != sock::InvalidSocket) {
         // A socket left open by an earlier connection is released before the next.
         ws.CloseSocket(FSocket);
-        FSocket = INVALID_SOCKET;
+        FSocket = sock::InvalidSocket;
     }
     ResetState();
     if (OnConnecting) OnConnecting(this);
@@ -440,7 +440,7 @@ void TmsClientSocket::Connect() {
         // Made in the mode it is used in: no switch afterwards.
         TSocket socket = FBlocking ? ws.Socket(2, SocketType, Protocol)
                                    : ws.NonBlockingSocket(2, SocketType, Protocol);
-        if (socket == INVALID_SOCKET) RaiseSocketError(ws.GetLastError());
+        if (socket == sock::InvalidSocket) RaiseSocketError(ws.GetLastError());
         FSocket = socket;
         DropInput();
         FEventMask = 0;
@@ -455,7 +455,8 @@ void TmsClientSocket::Connect() {
 
         AdoptMode(FBlocking);
         if (!FBlocking) {
-            constexpr uint32_t mask = FD_READ | FD_WRITE | FD_OOB | FD_CONNECT | FD_CLOSE;
+            constexpr uint32_t mask =
+                sock::FdRead | sock::FdWrite | sock::FdOob | sock::FdConnect | sock::FdClose;
             if (ws.AsyncSelect(socket, mask) != 0) RaiseSocketError(ws.GetLastError());
             FEventMask = mask;
         }
@@ -474,13 +475,14 @@ void TmsClientSocket::Connect() {
             // A near peer has mostly accepted already: the first look comes before any sleep.
             bool sleep = false;
             while (!FConnected && FLastError == 0 && !TimedOut() && !Canceled) {
-                if (sleep) presentation.WaitForSocket(static_cast<int>(socket), false, true);
+                if (sleep) presentation.WaitForSocket(socket, false, true);
                 sleep = true;
                 // The connect notification: the socket became writable, or failed.
                 if (!FConnectNotified && ws.Ready(socket, false, true)) {
                     FConnectNotified = true;
                     uint32_t error = static_cast<uint16_t>(ws.PendingError(socket));
-                    HandleSocketNotification(WM_ASYNCSELECT, error << 16 | FD_CONNECT);
+                    HandleSocketNotification(sock::AsyncSelectMessage,
+                                             error << 16 | sock::FdConnect);
                 }
                 presentation.ProcessMessages();
             }
@@ -492,9 +494,9 @@ void TmsClientSocket::Connect() {
     } catch (...) {
         // A connection that failed to open is closed here: nobody else would close it.
         StopTimeCounter();
-        if (FSocket != INVALID_SOCKET) {
+        if (FSocket != sock::InvalidSocket) {
             ws.CloseSocket(FSocket);
-            FSocket = INVALID_SOCKET;
+            FSocket = sock::InvalidSocket;
         }
         throw;
     }

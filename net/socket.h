@@ -52,7 +52,7 @@ public:
     // Bounds on the current phase beyond the inactivity time-out (non-blocking mode only).
     TTransferBounds Bounds;
 
-    // A socket notification: for WM_ASYNCSELECT the word is (error << 16) | event.
+    // A socket notification: for sock::AsyncSelectMessage the word is (error << 16) | event.
     virtual void HandleSocketNotification(uint32_t message, uint32_t word) = 0;
 
 protected:
@@ -64,7 +64,7 @@ protected:
     int32_t FTimeOut = 60;
     bool FBlocking = false;
     std::unique_ptr<TmsTimeCounter> FTimeCounter;
-    TSocket FSocket = INVALID_SOCKET;
+    TSocket FSocket = sock::InvalidSocket;
     int32_t FLastResult = 0;
     uint16_t FLastError = 0;
 };
@@ -130,7 +130,7 @@ protected:
     // Bytes received but not yet handed out: one receive takes a whole response head (and
     // what follows it) at once; lines are cut from here and a body takes what is left first.
     int32_t Buffered() const { return FInEnd - FInStart; }
-    // One receive into the empty input buffer: its result, bytes or SOCKET_ERROR.
+    // One receive into the empty input buffer: its result, bytes or sock::SocketError.
     int32_t FillInput();
     // Moves up to count buffered bytes to target; the number moved.
     int32_t TakeInput(char* target, int32_t count);

@@ -10,7 +10,7 @@ void TmsWinsock::CheckLoaded() const {
 }
 
 std::string TmsWinsock::ResolveHost(const std::string& name) {
-    if (InetAddr(name) != NoAddress) return name;
+    if (InetAddr(name) != sock::NoAddress) return name;
     uint32_t address = 0;
     if (!GetHostByName(name, address)) RaiseSocketError(GetLastError());
     return InetNtoa(address);
@@ -18,7 +18,7 @@ std::string TmsWinsock::ResolveHost(const std::string& name) {
 
 uint32_t TmsWinsock::AddressOf(const std::string& text) {
     uint32_t address = InetAddr(text);
-    if (address == NoAddress) {
+    if (address == sock::NoAddress) {
         // The parse sets no error of its own; an invalid argument says what went wrong
         // better than whatever an earlier call left.
         int code = GetLastError();

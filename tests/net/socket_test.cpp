@@ -227,9 +227,9 @@ TEST(ClientSocket, ConnectEventsAndDisconnect) {
     client.SetHost("127.0.0.1:" + std::to_string(server.Port()));
     client.Connect();
     EXPECT_TRUE(client.Connected());
-    EXPECT_NE(client.Socket(), INVALID_SOCKET);
+    EXPECT_NE(client.Socket(), sock::InvalidSocket);
     client.Disconnect();
-    EXPECT_EQ(client.Socket(), INVALID_SOCKET);
+    EXPECT_EQ(client.Socket(), sock::InvalidSocket);
     client.Disconnect(); // nothing open: nothing happens
     EXPECT_EQ(events,
               (std::vector<std::string>{"connecting", "connected", "connected", "disconnected"}));
@@ -258,7 +258,7 @@ TEST(ClientSocket, ClosedPortIsRefused) {
     client.SetHost("127.0.0.1:" + std::to_string(port));
     EXPECT_EQ(MessageOf<EWinsockError>([&] { client.Connect(); }), "[10061] Connection refused");
     // The failed connection's socket is not left open.
-    EXPECT_EQ(client.Socket(), INVALID_SOCKET);
+    EXPECT_EQ(client.Socket(), sock::InvalidSocket);
     EXPECT_FALSE(client.HasTimeCounter() && client.TimedOut());
 }
 
@@ -281,7 +281,7 @@ TEST(ClientSocket, UnresolvableNameIsHostNotFound) {
     EXPECT_EQ(message, "[11001] Host not found");
     EXPECT_EQ(last, 11001);
     EXPECT_TRUE(connecting);
-    EXPECT_EQ(client.Socket(), INVALID_SOCKET);
+    EXPECT_EQ(client.Socket(), sock::InvalidSocket);
     EXPECT_EQ(TmsWinsock::Instance().ResolveHost("10.1.2.3"), "10.1.2.3");
 }
 
