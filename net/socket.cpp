@@ -74,21 +74,13 @@ TmsSocketBase::TmsSocketBase() : FTimeCounter(std::make_unique<TmsTimeCounter>()
     FTimeCounter->SetTimeOut(FTimeOut);
 }
 
-TmsSocketBase::~TmsSocketBase() {
-    // No events and no errors at destruction, but no descriptor is left behind either.
-    if (FSocket != sock::InvalidSocket) {
-        try {
-            Winsock().CloseSocket(FSocket);
-        } catch (...) {
-        }
-    }
-}
+TmsSocketBase::~TmsSocketBase() = default;
 
 void TmsSocketBase::SetBlockingMode(bool blocking) {
     auto& ws = Winsock();
-    if (FSocket != sock::InvalidSocket) {
-        if (blocking && ws.AsyncSelect(FSocket, 0) != 0) RaiseSocketError(ws.GetLastError());
-        if (ws.SetNonBlocking(FSocket, !blocking) != 0) RaiseSocketError(ws.GetLastError());
+    if (FSocket.Valid()) {
+        if (blocking && ws.AsyncSelect(Socket(), 0) != 0) RaiseSocketError(ws.GetLastError());
+        if (ws.SetNonBlocking(Socket(), !blocking) != 0) RaiseSocketError(ws.GetLastError());
     }
     AdoptMode(blocking);
 }
@@ -174,7 +166,7 @@ void TmsSocket::ResetState() {
 void TmsSocket::WaitStep(bool readable, bool writable) {
     if (FBlocking) return;
     auto& presentation = plat::Presentation();
-    presentation.WaitForSocket(FSocket, readable, writable);
+    presentation.WaitForSocket(Socket(), readable, writable);
     presentation.ProcessMessages();
 }
 
@@ -200,7 +192,7 @@ void TmsSocket::EndWait() {
 }
 
 int TmsSocket::RecvBytes(void* buffer, int count) {
-    return Winsock().Recv(FSocket, buffer, count);
+    return Winsock().Recv(Socket(), buffer, count);
 }
 
 void TmsSocket::FireProgress(int32_t perc, int32_t byteCount, int32_t lineCount) {
@@ -214,7 +206,7 @@ void TmsSocket::SendBuffer(const void* bytes, int32_t count) {
     StartTimeCounter();
     int32_t sent = 0;
     while (sent < count && !Canceled && !TimedOut()) {
-        int r = ws.Send(FSocket, data + sent, count - sent);
+        int r = ws.Send(Socket(), data + sent, count - sent);
         FLastResult = r;
         if (r > 0) {
             sent += r;
@@ -378,23 +370,20 @@ void TmsSocket::ReceiveChunked(TStream& stream) {
 }
 
 void TmsSocket::Disconnect() {
-    if (FSocket == sock::InvalidSocket) return;
+    if (!FSocket.Valid()) return;
     auto& ws = Winsock();
-    TSocket socket = FSocket;
     DropInput(); // what the peer sent past the last read is not read any more
-    int r = ws.Shutdown(socket, 1);
+    int r = ws.Shutdown(Socket(), 1);
     FLastResult = r;
     if (r != 0) {
         int code = ws.GetLastError();
         // The descriptor is released all the same; keeping it would only leak it.
-        ws.CloseSocket(socket);
-        FSocket = sock::InvalidSocket;
+        FSocket.Close();
         RaiseSocketError(code);
     }
-    r = ws.CloseSocket(socket);
-    FLastResult = r;
     // A failed close has released the descriptor too: it is gone either way.
-    FSocket = sock::InvalidSocket;
+    r = FSocket.Close() ? 0 : sock::SocketError;
+    FLastResult = r;
     if (r != 0) RaiseSocketError(ws.GetLastError());
     if (OnDisconnected) OnDisconnected(this);
 }
@@ -429,19 +418,17 @@ void TmsClientSocket::SetProxy(const std::string& text) {
 
 void TmsClientSocket::Connect() {
     auto& ws = Winsock();
-    if (FSocket != sock::InvalidSocket) {
-        // A socket left open by an earlier connection is released before the next.
-        ws.CloseSocket(FSocket);
-        FSocket = sock::InvalidSocket;
-    }
+    // A socket left open by an earlier connection is released before the next.
+    FSocket.Reset();
     ResetState();
     if (OnConnecting) OnConnecting(this);
     try {
         // Made in the mode it is used in: no switch afterwards.
-        TSocket socket = FBlocking ? ws.Socket(2, SocketType, Protocol)
-                                   : ws.NonBlockingSocket(2, SocketType, Protocol);
-        if (socket == sock::InvalidSocket) RaiseSocketError(ws.GetLastError());
-        FSocket = socket;
+        TSocketHandle made(FBlocking ? ws.Socket(2, SocketType, Protocol)
+                                     : ws.NonBlockingSocket(2, SocketType, Protocol));
+        if (!made.Valid()) RaiseSocketError(ws.GetLastError());
+        FSocket = std::move(made);
+        const TSocket socket = Socket();
         DropInput();
         FEventMask = 0;
         FCloseNotified = FConnectNotified = false;
@@ -494,10 +481,7 @@ void TmsClientSocket::Connect() {
     } catch (...) {
         // A connection that failed to open is closed here: nobody else would close it.
         StopTimeCounter();
-        if (FSocket != sock::InvalidSocket) {
-            ws.CloseSocket(FSocket);
-            FSocket = sock::InvalidSocket;
-        }
+        FSocket.Reset();
         throw;
     }
     if (OnConnected) OnConnected(this);

@@ -24,7 +24,9 @@ using TmsProgressEvent =
 class TmsSocketBase {
 public:
     TmsSocketBase();
-    virtual ~TmsSocketBase(); // releases the time counter; does not disconnect
+    // Releases the time counter and closes an open socket without a word: no shutdown, no
+    // events, no errors.
+    virtual ~TmsSocketBase();
     TmsSocketBase(const TmsSocketBase&) = delete;
     TmsSocketBase& operator=(const TmsSocketBase&) = delete;
 
@@ -45,7 +47,7 @@ public:
     bool TimedOut() const;
     bool HasTimeCounter() const { return FTimeCounter != nullptr; }
 
-    TSocket Socket() const { return FSocket; }
+    TSocket Socket() const { return FSocket.Get(); }
     int32_t LastResult() const { return FLastResult; }
     uint16_t LastError() const { return FLastError; }
 
@@ -64,7 +66,7 @@ protected:
     int32_t FTimeOut = 60;
     bool FBlocking = false;
     std::unique_ptr<TmsTimeCounter> FTimeCounter;
-    TSocket FSocket = sock::InvalidSocket;
+    TSocketHandle FSocket;
     int32_t FLastResult = 0;
     uint16_t FLastError = 0;
 };

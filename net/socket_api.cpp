@@ -16,6 +16,14 @@ std::string TmsWinsock::ResolveHost(const std::string& name) {
     return InetNtoa(address);
 }
 
+bool TSocketTraits::Close(TSocket socket) noexcept {
+    try {
+        return TmsWinsock::Instance().CloseSocket(socket) == 0;
+    } catch (const Exception&) {
+        return false; // no library: nothing it handed out is left to close
+    }
+}
+
 uint32_t TmsWinsock::AddressOf(const std::string& text) {
     uint32_t address = InetAddr(text);
     if (address == sock::NoAddress) {

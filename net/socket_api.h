@@ -7,6 +7,7 @@
 #include <string>
 
 #include "net/socket_errors.h"
+#include "platform/handle.h"
 #include "platform/socket_type.h"
 
 using TSocket = plat::TSocket;
@@ -82,6 +83,14 @@ private:
     bool FLoaded = false;
     THostResolver FResolver;
 };
+
+// Sockets for the one handle owner: closed by the binding's closesocket.
+struct TSocketTraits {
+    using TValue = TSocket;
+    static TSocket Invalid() noexcept { return sock::InvalidSocket; }
+    static bool Close(TSocket socket) noexcept;
+};
+using TSocketHandle = plat::THandle<TSocketTraits>;
 
 // The thread's last socket error in the table's numbering (0 when none).
 int32_t LastSocketError();
