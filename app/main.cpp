@@ -51,7 +51,7 @@ void UseHostsFile() {
         }
         if (words.size() < 2) continue;
         uint32_t address = winsock.InetAddr(words[0]);
-        if (address == NoAddress) continue;
+        if (address == sock::NoAddress) continue;
         for (size_t i = 1; i < words.size(); ++i) hosts[plat::LowerCase(words[i])] = address;
     }
     winsock.SetHostResolver([hosts](const std::string& name, uint32_t& address) {

@@ -108,6 +108,9 @@ private:
     void SelfUpdateCopy();
     // Sets Proxy through the client's setter, the text cut to 255 characters.
     void AssignProxy(const std::string& text);
+    // A proxy port text from an initialisation file: an empty one changes nothing, one that
+    // is not a number is logged.
+    void AssignProxyPort(const std::string& port);
     // The one loop of both engines.
     bool RunUpdate(TUpdateSource& source);
     // A file the source could not get: an error of the run, with what came instead.

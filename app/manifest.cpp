@@ -33,11 +33,7 @@ std::vector<std::string> LoadManifestLines(std::string_view text) {
 
 std::string ReadManifestFile(const std::string& fileName) {
     std::string text;
-    if (!plat::ReadFileText(fileName, text)) {
-        int code = plat::GetLastError();
-        throw EInOutError("Cannot open file \"" + fileName + "\". " + plat::SysErrorMessage(code),
-                          code);
-    }
+    if (!plat::ReadFileText(fileName, text)) plat::RaiseFileError("Cannot open file ", fileName);
     return text;
 }
 
@@ -145,11 +141,8 @@ void StoreManifest(const std::vector<std::string>& lines, const std::string& pro
         data += "\r\n";
     }
     const std::string fileName = productDir + "versions.txt";
-    if (!plat::WriteFileAtomic(fileName, data)) {
-        int code = plat::GetLastError();
-        throw EInOutError("Cannot create file \"" + fileName + "\". " + plat::SysErrorMessage(code),
-                          code);
-    }
+    if (!plat::WriteFileAtomic(fileName, data))
+        plat::RaiseFileError("Cannot create file ", fileName);
 }
 
 std::string CabinetName(const std::string& name) {

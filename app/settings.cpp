@@ -2,13 +2,8 @@
 
 #include "platform/files.h"
 
-std::string WithDelimiter(const std::string& dir) {
-    if (!dir.empty() && plat::IsPathDelimiter(dir.back())) return dir;
-    return dir + plat::PathDelim;
-}
-
 std::string TSettings::UpdaterDir() const {
-    return WithDelimiter(plat::ExtractFilePath(ExeName));
+    return plat::IncludeTrailingPathDelimiter(plat::ExtractFilePath(ExeName));
 }
 
 std::string TSettings::TmpDir() const {
@@ -16,5 +11,5 @@ std::string TSettings::TmpDir() const {
 }
 
 std::string TSettings::LogDir() const {
-    return WithDelimiter(ProductDir) + "logs";
+    return plat::IncludeTrailingPathDelimiter(ProductDir) + "logs";
 }

@@ -29,6 +29,3 @@ struct TSettings {
     std::string TmpDir() const;     // UpdaterDir() + "tmp" and a separator
     std::string LogDir() const;     // ProductDir + "logs"
 };
-
-// "dir" with the platform separator appended unless it already ends with "\" or "/".
-std::string WithDelimiter(const std::string& dir);

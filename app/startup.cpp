@@ -21,29 +21,38 @@ const std::string StandardProductDir = plat::StandardProductDir();
 const char* const Firewalls = "Firewalls";
 const char* const General = "General";
 
+// The switches, and which of them take the next argument as their value: when it is one
+// (IsValue), or whatever it is.
+enum class TSwitchValue { None, WhenOne, Always };
+struct TSwitch {
+    const char* Name; // in lower case
+    TSwitchValue Value;
+};
+constexpr TSwitch Switches[] = {{"/autoexit", TSwitchValue::None},
+                                {"/silent", TSwitchValue::None},
+                                {"/clonetopath", TSwitchValue::WhenOne},
+                                {"/updatefromuncpath", TSwitchValue::Always},
+                                {"/updatefromurl", TSwitchValue::WhenOne},
+                                {"/httpproxy", TSwitchValue::WhenOne},
+                                {"/httpproxyport", TSwitchValue::WhenOne},
+                                {"/httpuserid", TSwitchValue::WhenOne},
+                                {"/httppasswd", TSwitchValue::WhenOne},
+                                {"/self", TSwitchValue::None},
+                                {"/debug", TSwitchValue::None}};
+
+const TSwitch* FindSwitch(const std::string& lowerName) {
+    for (const TSwitch& s : Switches)
+        if (lowerName == s.Name) return &s;
+    return nullptr;
+}
+
 // Whether a switch takes the argument as its value: anything that does not begin with "/",
 // the empty text included. Where "/" separates folders an absolute folder begins with it
 // too, so there only the switch names themselves are no value.
 bool IsValue(const std::string& arg) {
     if (arg.empty() || arg[0] != '/') return true;
     if (plat::PathDelim != '/') return false;
-    static const char* const switches[] = {
-        "/autoexit",      "/silent",    "/clonetopath",   "/updatefromuncpath",
-        "/updatefromurl", "/httpproxy", "/httpproxyport", "/httpuserid",
-        "/httppasswd",    "/self",      "/debug"};
-    const std::string lower = plat::LowerCase(arg);
-    for (const char* s : switches)
-        if (lower == s) return false;
-    return true;
-}
-
-// The switches that take the next argument as their value when it is one.
-bool TakesValue(const std::string& lowerSwitch) {
-    static const char* const switches[] = {"/clonetopath",   "/updatefromurl", "/httpproxy",
-                                           "/httpproxyport", "/httpuserid",    "/httppasswd"};
-    for (const char* s : switches)
-        if (lowerSwitch == s) return true;
-    return false;
+    return FindSwitch(plat::LowerCase(arg)) == nullptr;
 }
 
 } // namespace
@@ -52,9 +61,10 @@ bool WantsHelp(const std::vector<std::string>& args) {
     for (size_t i = 0; i < args.size(); ++i) {
         if (args[i] == "/?" || args[i] == "--help") return true;
         // A switch's value is never a request for help.
-        const std::string sw = plat::LowerCase(args[i]);
-        if (sw == "/updatefromuncpath" ||
-            (TakesValue(sw) && i + 1 < args.size() && IsValue(args[i + 1])))
+        const TSwitch* sw = FindSwitch(plat::LowerCase(args[i]));
+        if (sw &&
+            (sw->Value == TSwitchValue::Always ||
+             (sw->Value == TSwitchValue::WhenOne && i + 1 < args.size() && IsValue(args[i + 1]))))
             ++i;
     }
     return false;
@@ -62,6 +72,14 @@ bool WantsHelp(const std::vector<std::string>& args) {
 
 void TForm1::AssignProxy(const std::string& text) {
     msHTTPClient1.SetProxy(text.substr(0, 255));
+}
+
+void TForm1::AssignProxyPort(const std::string& port) {
+    if (port.empty()) return;
+    if (auto value = plat::TryStrToInt(port))
+        msHTTPClient1.SetProxyPort(static_cast<int16_t>(*value));
+    else
+        Say("Invalid port number: " + port);
 }
 
 void TForm1::FormCreate() {
@@ -87,7 +105,7 @@ void TForm1::FormCreate() {
         plat::DirectoryExists(StandardProductDir) ? StandardProductDir : Settings.UpdaterDir();
     if (plat::FileExists(Settings.UpdaterDir() + "language.dat"))
         Settings.ProductDir = Settings.UpdaterDir();
-    Settings.ProductDir = WithDelimiter(Settings.ProductDir);
+    Settings.ProductDir = plat::IncludeTrailingPathDelimiter(Settings.ProductDir);
 
     Settings.StartDir = plat::GetCurrentDir();
     plat::SetCurrentDir(Settings.ProductDir);
@@ -145,13 +163,7 @@ void TForm1::ReadKestavorinIni() {
         AssignProxy(proxy);
     } else {
         AssignProxy(proxy.substr(0, colon));
-        std::string port = proxy.substr(colon + 1);
-        if (!port.empty()) {
-            if (auto value = plat::TryStrToInt(port))
-                msHTTPClient1.SetProxyPort(static_cast<int16_t>(*value));
-            else
-                Say("Invalid port number: " + port);
-        }
+        AssignProxyPort(proxy.substr(colon + 1));
     }
 
     msHTTPClient1.ProxyUserName = ini.ReadString(Firewalls, "HTTPUserID", "");
@@ -170,13 +182,7 @@ void TForm1::ReadKVUpdaterIni() {
         plat::TIniFile ini(name);
 
         AssignProxy(ini.ReadString(Firewalls, "HTTPProxy", msHTTPClient1.Proxy()));
-        std::string port = ini.ReadString(Firewalls, "HTTPProxyPort", "");
-        if (!port.empty()) {
-            if (auto value = plat::TryStrToInt(port))
-                msHTTPClient1.SetProxyPort(static_cast<int16_t>(*value));
-            else
-                Say("Invalid port number: " + port);
-        }
+        AssignProxyPort(ini.ReadString(Firewalls, "HTTPProxyPort", ""));
         msHTTPClient1.ProxyUserName =
             ini.ReadString(Firewalls, "HTTPUserID", msHTTPClient1.ProxyUserName);
 
@@ -224,17 +230,13 @@ void TForm1::ReadKVUpdaterIni() {
     if (!Settings.SourcePath.empty()) {
         Settings.FromPath = true;
         Settings.FromUrl = Settings.CloneSite = false;
-        Settings.SourcePath = WithDelimiter(Settings.SourcePath);
+        Settings.SourcePath = plat::IncludeTrailingPathDelimiter(Settings.SourcePath);
     }
     if (!Settings.ClonePath.empty()) {
         Settings.CloneSite = true;
         Settings.FromUrl = Settings.FromPath = false;
-        Settings.ClonePath = WithDelimiter(Settings.ClonePath);
-        try {
-            plat::ForceDirectories(Settings.ClonePath);
-        } catch (const Exception& e) {
-            Say("Error creating " + Settings.ClonePath + " " + e.Message());
-        }
+        Settings.ClonePath = plat::IncludeTrailingPathDelimiter(Settings.ClonePath);
+        plat::ForceDirectories(Settings.ClonePath);
     }
 }
 
@@ -258,20 +260,17 @@ void TForm1::HandleSwitches() {
             if (hasValue && value.empty())
                 throw Exception("/CloneToPath needs a folder; the root folder is not one");
             Settings.CloneSite = true;
-            Settings.ClonePath = WithDelimiter(hasValue ? value : Settings.UpdaterDir());
-            try {
-                if (!plat::DirectoryExists(Settings.ClonePath))
-                    plat::ForceDirectories(Settings.ClonePath);
-            } catch (const Exception& e) {
-                Say("Error creating " + e.Message());
-            }
+            Settings.ClonePath =
+                plat::IncludeTrailingPathDelimiter(hasValue ? value : Settings.UpdaterDir());
+            if (!plat::DirectoryExists(Settings.ClonePath))
+                plat::ForceDirectories(Settings.ClonePath);
             Say("Cloning update site to " + Settings.ClonePath);
         } else if (sw == "/updatefromuncpath") {
             // The folder is the next argument whatever it begins with.
             const std::string path = i + 1 < count ? Settings.Params[i + 1] : std::string();
             Settings.FromPath = true;
             Settings.FromUrl = false;
-            Settings.SourcePath = WithDelimiter(path);
+            Settings.SourcePath = plat::IncludeTrailingPathDelimiter(path);
             Say("Updating from path " + path);
         } else if (sw == "/updatefromurl") {
             Settings.FromUrl = true;
@@ -299,11 +298,8 @@ void TForm1::ReadLanguageFile() {
     const std::string name = Settings.ProductDir + "language.dat";
     if (!plat::FileExists(name)) return;
     std::string text;
-    if (!plat::ReadFileText(name, text, plat::SmallFileMaxBytes)) {
-        int code = plat::GetLastError();
-        throw EInOutError("Cannot open file \"" + name + "\". " + plat::SysErrorMessage(code),
-                          code);
-    }
+    if (!plat::ReadFileText(name, text, plat::SmallFileMaxBytes))
+        plat::RaiseFileError("Cannot open file ", name);
     std::vector<std::string> lines = plat::SplitLines(text);
     std::string first = lines.empty() ? std::string() : lines[0];
     Settings.EditionCode = first.substr(0, first.find(' '));

@@ -70,25 +70,19 @@ bool ParseChunkSize(const std::string& text, int32_t& size) {
 
 // ---- TmsSocketBase
 
-TmsSocketBase::TmsSocketBase() : FTimeCounter(std::make_unique<TmsTimeCounter>()) {
+TmsSocketBase::TmsSocketBase()
+    : FTimeCounter(std::make_unique<TmsTimeCounter>()),
+      FTransport(std::make_unique<TPlainTransport>()) {
     FTimeCounter->SetTimeOut(FTimeOut);
 }
 
-TmsSocketBase::~TmsSocketBase() {
-    // No events and no errors at destruction, but no descriptor is left behind either.
-    if (FSocket != INVALID_SOCKET) {
-        try {
-            Winsock().CloseSocket(FSocket);
-        } catch (...) {
-        }
-    }
-}
+TmsSocketBase::~TmsSocketBase() = default;
 
 void TmsSocketBase::SetBlockingMode(bool blocking) {
     auto& ws = Winsock();
-    if (FSocket != INVALID_SOCKET) {
-        if (blocking && ws.AsyncSelect(FSocket, 0) != 0) RaiseSocketError(ws.GetLastError());
-        if (ws.SetNonBlocking(FSocket, !blocking) != 0) RaiseSocketError(ws.GetLastError());
+    if (Socket() != sock::InvalidSocket) {
+        if (blocking && ws.AsyncSelect(Socket(), 0) != 0) RaiseSocketError(ws.GetLastError());
+        if (ws.SetNonBlocking(Socket(), !blocking) != 0) RaiseSocketError(ws.GetLastError());
     }
     AdoptMode(blocking);
 }
@@ -136,25 +130,25 @@ void TmsSocket::SetTimeOut(int32_t seconds) {
 }
 
 void TmsSocket::HandleSocketNotification(uint32_t message, uint32_t word) {
-    if (message != WM_ASYNCSELECT) return;
+    if (message != sock::AsyncSelectMessage) return;
     FLastError = static_cast<uint16_t>(word >> 16);
     if (FLastError != 0) return;
     switch (word & 0xFFFF) {
-    case FD_CONNECT:
+    case sock::FdConnect:
         FConnected = true;
         if (OnConnected) OnConnected(this);
         break;
-    case FD_CLOSE:
+    case sock::FdClose:
         FClosedByPeer = true;
         if (OnDisconnected) OnDisconnected(this);
         break;
-    case FD_READ:
+    case sock::FdRead:
         if (OnRead) OnRead(this);
         break;
-    case FD_WRITE:
+    case sock::FdWrite:
         if (OnWrite) OnWrite(this);
         break;
-    case FD_OOB:
+    case sock::FdOob:
         if (OnOOB) OnOOB(this);
         break;
     default:
@@ -171,22 +165,32 @@ void TmsSocket::ResetState() {
     ResetTimeCounter();
 }
 
-void TmsSocket::WaitStep(bool readable, bool writable) {
+void TmsSocket::WaitStep(TWaitFor operation) {
     if (FBlocking) return;
-    auto& presentation = plat::Presentation();
-    presentation.WaitForSocket(static_cast<int>(FSocket), readable, writable);
-    presentation.ProcessMessages();
+    AwaitReady(operation);
+    plat::Presentation().ProcessMessages();
+}
+
+void TmsSocket::AwaitReady(TWaitFor operation) {
+    if (FTransport->HoldsBytes()) return;
+    const TWaitFor want = FTransport->WaitFor(operation);
+    plat::Presentation().WaitForSocket(Socket(), want == TWaitFor::Read, want == TWaitFor::Write);
+}
+
+void TmsSocket::UseTransport(std::unique_ptr<TTransport> transport) {
+    FTransport = std::move(transport);
+    DropInput();
 }
 
 void TmsSocket::NoticeClose() {
     FClosedByPeer = true;
-    if (FBlocking || !(FEventMask & FD_CLOSE) || FCloseNotified) return;
+    if (FBlocking || !(FEventMask & sock::FdClose) || FCloseNotified) return;
     FCloseNotified = true;
-    HandleSocketNotification(WM_ASYNCSELECT, FD_CLOSE);
+    HandleSocketNotification(sock::AsyncSelectMessage, sock::FdClose);
 }
 
 void TmsSocket::CheckAttempt(int result) {
-    if (result != SOCKET_ERROR) return;
+    if (result != sock::SocketError) return;
     int code = Winsock().GetLastError();
     if (FBlocking) RaiseSocketError(code);
     if (code == sockerr::WouldBlock || Canceled || TimedOut()) return;
@@ -199,22 +203,17 @@ void TmsSocket::EndWait() {
     if (Canceled) throw EmsCanceledError();
 }
 
-int TmsSocket::RecvBytes(void* buffer, int count) {
-    return Winsock().Recv(FSocket, buffer, count);
-}
-
 void TmsSocket::FireProgress(int32_t perc, int32_t byteCount, int32_t lineCount) {
     if (OnTransferProgress) OnTransferProgress(this, perc, byteCount, lineCount);
 }
 
 void TmsSocket::SendBuffer(const void* bytes, int32_t count) {
-    auto& ws = Winsock();
     const char* data = static_cast<const char*>(bytes);
     TCounterGuard guard(*this);
     StartTimeCounter();
     int32_t sent = 0;
     while (sent < count && !Canceled && !TimedOut()) {
-        int r = ws.Send(FSocket, data + sent, count - sent);
+        int r = FTransport->Send(data + sent, count - sent);
         FLastResult = r;
         if (r > 0) {
             sent += r;
@@ -222,7 +221,7 @@ void TmsSocket::SendBuffer(const void* bytes, int32_t count) {
             if (!FBlocking) plat::Presentation().ProcessMessages();
         } else {
             CheckAttempt(r);
-            WaitStep(false, true);
+            WaitStep(TWaitFor::Write);
         }
     }
     EndWait();
@@ -247,7 +246,7 @@ void TmsSocket::SendStream(TStream& stream, int64_t start) {
 int32_t TmsSocket::FillInput() {
     if (!FInput) FInput = std::make_unique<char[]>(InputBufferSize);
     DropInput();
-    int r = RecvBytes(FInput.get(), InputBufferSize);
+    int r = FTransport->Receive(FInput.get(), InputBufferSize);
     if (r > 0) FInEnd = r;
     return r;
 }
@@ -267,7 +266,7 @@ std::string TmsSocket::ReceiveLine() {
     StartTimeCounter();
     // A reply to what was just sent is waited for before the first look: the look would
     // find nothing yet.
-    if (std::exchange(FAwaitingReply, false) && Buffered() == 0) WaitStep(true, false);
+    if (std::exchange(FAwaitingReply, false) && Buffered() == 0) WaitStep(TWaitFor::Read);
     while (!Canceled && !TimedOut()) {
         // A line is cut from the received bytes up to and including its line feed, never
         // more: what follows stays buffered for the next line or the body.
@@ -294,7 +293,7 @@ std::string TmsSocket::ReceiveLine() {
         } else {
             // A failure without a code is retried like a receive that would block.
             if (ws.GetLastError() != 0) CheckAttempt(r);
-            WaitStep(true, false);
+            WaitStep(TWaitFor::Read);
         }
     }
     EndWait();
@@ -331,7 +330,7 @@ void TmsSocket::ReceiveInto(TStream& stream, int32_t expected, int64_t start, in
                 target = buffer.data();
             }
             // What an earlier line read took past its line goes first.
-            int r = Buffered() > 0 ? TakeInput(target, want) : RecvBytes(target, want);
+            int r = Buffered() > 0 ? TakeInput(target, want) : FTransport->Receive(target, want);
             FLastResult = r;
             if (r > 0) {
                 if (target == buffer.data())
@@ -353,7 +352,7 @@ void TmsSocket::ReceiveInto(TStream& stream, int32_t expected, int64_t start, in
                 break;
             } else {
                 CheckAttempt(r);
-                WaitStep(true, false);
+                WaitStep(TWaitFor::Read);
             }
         }
         EndWait();
@@ -378,23 +377,20 @@ void TmsSocket::ReceiveChunked(TStream& stream) {
 }
 
 void TmsSocket::Disconnect() {
-    if (FSocket == INVALID_SOCKET) return;
+    if (Socket() == sock::InvalidSocket) return;
     auto& ws = Winsock();
-    TSocket socket = FSocket;
     DropInput(); // what the peer sent past the last read is not read any more
-    int r = ws.Shutdown(socket, 1);
+    int r = FTransport->Shutdown();
     FLastResult = r;
     if (r != 0) {
         int code = ws.GetLastError();
-        // The descriptor is released all the same; keeping it would only leak it.
-        ws.CloseSocket(socket);
-        FSocket = INVALID_SOCKET;
+        // The socket is released all the same; keeping it would only leak it.
+        FTransport->Close();
         RaiseSocketError(code);
     }
-    r = ws.CloseSocket(socket);
+    // A failed close has released the socket too: it is gone either way.
+    r = FTransport->Close();
     FLastResult = r;
-    // A failed close has released the descriptor too: it is gone either way.
-    FSocket = INVALID_SOCKET;
     if (r != 0) RaiseSocketError(ws.GetLastError());
     if (OnDisconnected) OnDisconnected(this);
 }
@@ -428,75 +424,94 @@ void TmsClientSocket::SetProxy(const std::string& text) {
 }
 
 void TmsClientSocket::Connect() {
-    auto& ws = Winsock();
-    if (FSocket != INVALID_SOCKET) {
-        // A socket left open by an earlier connection is released before the next.
-        ws.CloseSocket(FSocket);
-        FSocket = INVALID_SOCKET;
-    }
+    // A socket left open by an earlier connection is released before the next.
+    DropTransport();
     ResetState();
     if (OnConnecting) OnConnecting(this);
     try {
-        // Made in the mode it is used in: no switch afterwards.
-        TSocket socket = FBlocking ? ws.Socket(2, SocketType, Protocol)
-                                   : ws.NonBlockingSocket(2, SocketType, Protocol);
-        if (socket == INVALID_SOCKET) RaiseSocketError(ws.GetLastError());
-        FSocket = socket;
-        DropInput();
-        FEventMask = 0;
-        FCloseNotified = FConnectNotified = false;
-        // A new socket does not linger: only lingering needs asking for.
-        if (Protocol == 0 && LingerOnOff != 0 && ws.SetLinger(socket, LingerOnOff, LingerTime) != 0)
-            RaiseSocketError(ws.GetLastError());
-
-        bool viaProxy = !FProxy.empty();
-        uint32_t address = ws.AddressOf(ws.ResolveHost(viaProxy ? FProxy : FHost));
-        uint16_t port = ws.Htons(static_cast<uint16_t>(viaProxy ? FProxyPort : FPort));
-
-        AdoptMode(FBlocking);
-        if (!FBlocking) {
-            constexpr uint32_t mask = FD_READ | FD_WRITE | FD_OOB | FD_CONNECT | FD_CLOSE;
-            if (ws.AsyncSelect(socket, mask) != 0) RaiseSocketError(ws.GetLastError());
-            FEventMask = mask;
-        }
-
-        int r = ws.Connect(socket, address, port);
-        FLastResult = r;
-        if (r != 0) {
-            int code = ws.GetLastError();
-            if (FBlocking || code != sockerr::WouldBlock) RaiseSocketError(code);
-        }
-
-        if (!FBlocking && SocketType == 1) {
-            TCounterGuard guard(*this);
-            StartTimeCounter();
-            auto& presentation = plat::Presentation();
-            // A near peer has mostly accepted already: the first look comes before any sleep.
-            bool sleep = false;
-            while (!FConnected && FLastError == 0 && !TimedOut() && !Canceled) {
-                if (sleep) presentation.WaitForSocket(static_cast<int>(socket), false, true);
-                sleep = true;
-                // The connect notification: the socket became writable, or failed.
-                if (!FConnectNotified && ws.Ready(socket, false, true)) {
-                    FConnectNotified = true;
-                    uint32_t error = static_cast<uint16_t>(ws.PendingError(socket));
-                    HandleSocketNotification(WM_ASYNCSELECT, error << 16 | FD_CONNECT);
-                }
-                presentation.ProcessMessages();
-            }
-            StopTimeCounter();
-            if (FLastError != 0) RaiseSocketError(FLastError);
-            if (TimedOut()) throw EmsTimedOutError();
-            if (Canceled) throw EmsCanceledError();
-        }
+        OpenSocket();
+        ConnectTcp(ResolveTarget());
+        // A tunnel through the proxy (CONNECT) goes here, before the handshake.
+        Handshake();
     } catch (...) {
         // A connection that failed to open is closed here: nobody else would close it.
         StopTimeCounter();
-        if (FSocket != INVALID_SOCKET) {
-            ws.CloseSocket(FSocket);
-            FSocket = INVALID_SOCKET;
-        }
+        DropTransport();
         throw;
     }
     if (OnConnected) OnConnected(this);
+}
+
+void TmsClientSocket::OpenSocket() {
+    auto& ws = Winsock();
+    // Made in the mode it is used in: no switch afterwards.
+    TSocketHandle socket(FBlocking ? ws.Socket(2, SocketType, Protocol)
+                                   : ws.NonBlockingSocket(2, SocketType, Protocol));
+    if (!socket.Valid()) RaiseSocketError(ws.GetLastError());
+    UseTransport(std::make_unique<TPlainTransport>(std::move(socket)));
+    FEventMask = 0;
+    FCloseNotified = FConnectNotified = false;
+    // A new socket does not linger: only lingering needs asking for.
+    if (Protocol == 0 && LingerOnOff != 0 && ws.SetLinger(Socket(), LingerOnOff, LingerTime) != 0)
+        RaiseSocketError(ws.GetLastError());
+}
+
+TmsClientSocket::TTarget TmsClientSocket::ResolveTarget() {
+    auto& ws = Winsock();
+    const bool viaProxy = !FProxy.empty();
+    const uint32_t address = ws.AddressOf(ws.ResolveHost(viaProxy ? FProxy : FHost));
+    return {address, ws.Htons(static_cast<uint16_t>(viaProxy ? FProxyPort : FPort))};
+}
+
+void TmsClientSocket::ConnectTcp(const TTarget& target) {
+    auto& ws = Winsock();
+    AdoptMode(FBlocking);
+    if (!FBlocking) {
+        constexpr uint32_t mask =
+            sock::FdRead | sock::FdWrite | sock::FdOob | sock::FdConnect | sock::FdClose;
+        if (ws.AsyncSelect(Socket(), mask) != 0) RaiseSocketError(ws.GetLastError());
+        FEventMask = mask;
+    }
+    int r = ws.Connect(Socket(), target.Address, target.Port);
+    FLastResult = r;
+    if (r != 0) {
+        int code = ws.GetLastError();
+        if (FBlocking || code != sockerr::WouldBlock) RaiseSocketError(code);
+    }
+    if (!FBlocking && SocketType == 1) AwaitConnect();
+}
+
+void TmsClientSocket::AwaitConnect() {
+    auto& ws = Winsock();
+    TCounterGuard guard(*this);
+    StartTimeCounter();
+    // A near peer has mostly accepted already: the first look comes before any sleep.
+    for (bool sleep = false; !FConnected && FLastError == 0 && !TimedOut() && !Canceled;
+         sleep = true) {
+        if (sleep) AwaitReady(TWaitFor::Write);
+        // The connect notification: the socket became writable, or failed.
+        if (!FConnectNotified && ws.Ready(Socket(), false, true)) {
+            FConnectNotified = true;
+            uint32_t error = static_cast<uint16_t>(ws.PendingError(Socket()));
+            HandleSocketNotification(sock::AsyncSelectMessage, error << 16 | sock::FdConnect);
+        }
+        plat::Presentation().ProcessMessages();
+    }
+    StopTimeCounter();
+    if (FLastError != 0) RaiseSocketError(FLastError);
+    if (TimedOut()) throw EmsTimedOutError();
+    if (Canceled) throw EmsCanceledError();
+}
+
+void TmsClientSocket::Handshake() {
+    THandshakeStep step = FTransport->Handshake();
+    if (step == THandshakeStep::Done) return; // plain TCP has none
+    TCounterGuard guard(*this);
+    StartTimeCounter();
+    while (step != THandshakeStep::Done && !Canceled && !TimedOut()) {
+        if (step == THandshakeStep::Failed) RaiseSocketError(Winsock().GetLastError());
+        WaitStep(step == THandshakeStep::WantRead ? TWaitFor::Read : TWaitFor::Write);
+        step = FTransport->Handshake();
+    }
+    EndWait();
 }

@@ -1,11 +1,12 @@
 #pragma once
-// The socket components: TmsSocketBase (socket, mode, time counter), TmsSocket (state,
+// The socket components: TmsSocketBase (transport, mode, time counter), TmsSocket (state,
 // events, send and receive) and TmsClientSocket (host, proxy, connect).
 //
 // In non-blocking mode (the default) every wait makes an attempt, sleeps in the event loop
-// until the socket is ready or an event or tick is due, lets the user interface process
-// its pending events, and tries again, until the work is done, the peer has closed, an
-// error is reported, TimeOut seconds pass without progress, or Canceled is set.
+// until the socket is ready as the transport wants it or an event or tick is due (never
+// while the transport holds bytes already received), lets the user interface process its
+// pending events, and tries again, until the work is done, the peer has closed, an error is
+// reported, TimeOut seconds pass without progress, or Canceled is set.
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -13,6 +14,7 @@
 
 #include "net/socket_api.h"
 #include "net/time_counter.h"
+#include "net/transport.h"
 
 class TStream;
 class TmsSocketBase;
@@ -24,7 +26,9 @@ using TmsProgressEvent =
 class TmsSocketBase {
 public:
     TmsSocketBase();
-    virtual ~TmsSocketBase(); // releases the time counter; does not disconnect
+    // Releases the time counter and the transport, whose open socket is closed without a
+    // word: no shutdown, no events, no errors.
+    virtual ~TmsSocketBase();
     TmsSocketBase(const TmsSocketBase&) = delete;
     TmsSocketBase& operator=(const TmsSocketBase&) = delete;
 
@@ -45,14 +49,14 @@ public:
     bool TimedOut() const;
     bool HasTimeCounter() const { return FTimeCounter != nullptr; }
 
-    TSocket Socket() const { return FSocket; }
+    TSocket Socket() const { return FTransport->Socket(); }
     int32_t LastResult() const { return FLastResult; }
     uint16_t LastError() const { return FLastError; }
 
     // Bounds on the current phase beyond the inactivity time-out (non-blocking mode only).
     TTransferBounds Bounds;
 
-    // A socket notification: for WM_ASYNCSELECT the word is (error << 16) | event.
+    // A socket notification: for sock::AsyncSelectMessage the word is (error << 16) | event.
     virtual void HandleSocketNotification(uint32_t message, uint32_t word) = 0;
 
 protected:
@@ -64,7 +68,8 @@ protected:
     int32_t FTimeOut = 60;
     bool FBlocking = false;
     std::unique_ptr<TmsTimeCounter> FTimeCounter;
-    TSocket FSocket = INVALID_SOCKET;
+    // Never empty: a plain transport without a socket until a connection opens.
+    std::unique_ptr<TTransport> FTransport;
     int32_t FLastResult = 0;
     uint16_t FLastError = 0;
 };
@@ -110,27 +115,32 @@ public:
     void Disconnect();
 
 protected:
-    // The wait between two attempts: sleeps until the socket is ready as asked (or an event
-    // or tick is due), delivers the notifications the socket asked for, and lets the user
-    // interface process its pending events. Nothing in blocking mode.
-    void WaitStep(bool readable, bool writable);
+    // The wait between two attempts of an operation that waits for `operation`: sleeps (see
+    // AwaitReady) and lets the user interface process its pending events. Nothing in blocking
+    // mode.
+    void WaitStep(TWaitFor operation);
+    // Sleeps until the socket is ready as the transport wants it for the operation, an event
+    // arrives or a tick is due; not at all while the transport holds bytes already received.
+    void AwaitReady(TWaitFor operation);
+    // The connection's bytes move through transport from now on (the old one is closed
+    // without a word, the input buffer dropped). An encrypting transport wraps the plain one
+    // this way; the fuzz targets feed the response parsing from memory.
+    void UseTransport(std::unique_ptr<TTransport> transport);
+    // Lets the open socket go without a word: no shutdown, no events, the last error kept.
+    void DropTransport() { FTransport = std::make_unique<TPlainTransport>(); }
     // Delivers the close notification once, when a receive found the peer gone.
     void NoticeClose();
     // The wait rule's judgment of a failed attempt: returns normally to retry, raises otherwise.
     void CheckAttempt(int result);
     // Ends a wait: stops the counter, then raises for a time-out or a cancel.
     void EndWait();
-    // The receive call the waits make, as the binding's Recv on the socket. A component
-    // that takes its bytes from elsewhere overrides it: the fuzz targets feed the response
-    // parsing from memory this way.
-    virtual int RecvBytes(void* buffer, int count);
     void FireProgress(int32_t perc, int32_t byteCount, int32_t lineCount);
     // ReceiveStream with the progress counted from base.
     void ReceiveInto(TStream& stream, int32_t expected, int64_t start, int64_t base);
     // Bytes received but not yet handed out: one receive takes a whole response head (and
     // what follows it) at once; lines are cut from here and a body takes what is left first.
     int32_t Buffered() const { return FInEnd - FInStart; }
-    // One receive into the empty input buffer: its result, bytes or SOCKET_ERROR.
+    // One receive into the empty input buffer: its result, bytes or sock::SocketError.
     int32_t FillInput();
     // Moves up to count buffered bytes to target; the number moved.
     int32_t TakeInput(char* target, int32_t count);
@@ -170,6 +180,21 @@ public:
     virtual void Connect();
 
 protected:
+    // The steps of Connect, in their order.
+    struct TTarget {
+        uint32_t Address; // network byte order
+        uint16_t Port;    // network byte order
+    };
+    // A new socket, made in the mode it is used in, under a plain transport.
+    void OpenSocket();
+    // The proxy's address when one is set, else the host's.
+    TTarget ResolveTarget();
+    // The TCP connection; in non-blocking mode waits for the connect notification.
+    void ConnectTcp(const TTarget& target);
+    void AwaitConnect();
+    // The transport's handshake, once the connection (and a proxy's tunnel) stands.
+    void Handshake();
+
     std::string FHost, FProxy;
     int16_t FPort = 0, FProxyPort = 0;
 };

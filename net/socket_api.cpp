@@ -10,15 +10,23 @@ void TmsWinsock::CheckLoaded() const {
 }
 
 std::string TmsWinsock::ResolveHost(const std::string& name) {
-    if (InetAddr(name) != NoAddress) return name;
+    if (InetAddr(name) != sock::NoAddress) return name;
     uint32_t address = 0;
     if (!GetHostByName(name, address)) RaiseSocketError(GetLastError());
     return InetNtoa(address);
 }
 
+bool TSocketTraits::Close(TSocket socket) noexcept {
+    try {
+        return TmsWinsock::Instance().CloseSocket(socket) == 0;
+    } catch (const Exception&) {
+        return false; // no library: nothing it handed out is left to close
+    }
+}
+
 uint32_t TmsWinsock::AddressOf(const std::string& text) {
     uint32_t address = InetAddr(text);
-    if (address == NoAddress) {
+    if (address == sock::NoAddress) {
         // The parse sets no error of its own; an invalid argument says what went wrong
         // better than whatever an earlier call left.
         int code = GetLastError();

@@ -7,17 +7,24 @@
 #include <string>
 
 #include "net/socket_errors.h"
+#include "platform/handle.h"
+#include "platform/socket_type.h"
 
-using TSocket = intptr_t;
-constexpr TSocket INVALID_SOCKET = -1;
-constexpr int SOCKET_ERROR = -1;
+using TSocket = plat::TSocket;
 
+// The library's constants by name, kept in sock apart from the Windows headers' macros of
+// the same meaning (INVALID_SOCKET, SOCKET_ERROR, FD_READ...).
+namespace sock {
+inline constexpr TSocket InvalidSocket = plat::NoSocket;
+inline constexpr int SocketError = -1;
 // Socket notification events (the event word's low 16 bits; the error code is the high 16).
-constexpr uint16_t FD_READ = 1, FD_WRITE = 2, FD_OOB = 4, FD_ACCEPT = 8, FD_CONNECT = 16,
-                   FD_CLOSE = 32;
-constexpr uint32_t WM_ASYNCSELECT = 0x862;
+inline constexpr uint16_t FdRead = 1, FdWrite = 2, FdOob = 4, FdAccept = 8, FdConnect = 16,
+                          FdClose = 32;
+// The message that carries a socket notification.
+inline constexpr uint32_t AsyncSelectMessage = 0x862;
 // What InetAddr answers for a text that is not a dotted address.
-constexpr uint32_t NoAddress = 0xFFFFFFFFu;
+inline constexpr uint32_t NoAddress = 0xFFFFFFFFu;
+} // namespace sock
 
 // A host name lookup: returns 0 and the IPv4 address (network byte order) or an error code
 // (sockerr::HostNotFound ... sockerr::NoData).
@@ -76,6 +83,14 @@ private:
     bool FLoaded = false;
     THostResolver FResolver;
 };
+
+// Sockets for the one handle owner: closed by the binding's closesocket.
+struct TSocketTraits {
+    using TValue = TSocket;
+    static TSocket Invalid() noexcept { return sock::InvalidSocket; }
+    static bool Close(TSocket socket) noexcept;
+};
+using TSocketHandle = plat::THandle<TSocketTraits>;
 
 // The thread's last socket error in the table's numbering (0 when none).
 int32_t LastSocketError();

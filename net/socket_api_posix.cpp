@@ -19,7 +19,7 @@ namespace {
 
 int Fail(int e) {
     plat::SetLastError(plat::SocketErrorFromOs(e));
-    return SOCKET_ERROR;
+    return sock::SocketError;
 }
 
 int MapAddrInfoError(int e) {
@@ -105,7 +105,7 @@ int TmsWinsock::SetNonBlocking(TSocket s, bool nonBlocking) {
 int TmsWinsock::AsyncSelect(TSocket s, uint32_t) {
     CheckLoaded();
     // Notifications are produced by the waits themselves from the socket's readiness.
-    if (s == INVALID_SOCKET) return Fail(EBADF);
+    if (s == sock::InvalidSocket) return Fail(EBADF);
     return 0;
 }
 

@@ -16,14 +16,9 @@ namespace {
 constexpr int64_t MinReserve = 64 * 1024;
 constexpr int64_t CopyBlock = 64 * 1024;
 
-[[noreturn]] void RaiseFileError(const char* what, const std::string& fileName) {
-    int code = plat::GetLastError();
-    throw EInOutError(what + ("\"" + fileName + "\". ") + plat::SysErrorMessage(code), code);
-}
-
 plat::TFile CreateForSave(const std::string& fileName) {
     plat::TFile file(plat::FileCreate(fileName));
-    if (!file.IsOpen()) RaiseFileError("Cannot create file ", fileName);
+    if (!file.IsOpen()) plat::RaiseFileError("Cannot create file ", fileName);
     return file;
 }
 
@@ -31,7 +26,7 @@ void WriteAll(plat::TFile& file, const char* data, int64_t size, const std::stri
     int64_t done = 0;
     while (done < size) {
         int64_t n = plat::FileWrite(file.Get(), data + done, static_cast<size_t>(size - done));
-        if (n <= 0) RaiseFileError("Write error on ", fileName);
+        if (n <= 0) plat::RaiseFileError("Write error on ", fileName);
         done += n;
     }
 }
@@ -46,7 +41,7 @@ int64_t SeekTarget(int64_t offset, TSeekOrigin origin, int64_t position, int64_t
 }
 
 void CloseSaved(plat::TFile& file, const std::string& fileName) {
-    if (!file.Close()) RaiseFileError("Write error on ", fileName);
+    if (!file.Close()) plat::RaiseFileError("Write error on ", fileName);
 }
 
 } // namespace
@@ -174,20 +169,12 @@ void TMemoryStream::SaveToFile(const std::string& fileName) const {
 
 void TMemoryStream::LoadFromFile(const std::string& fileName) {
     plat::TFile file(plat::FileOpen(fileName, plat::TOpenMode::Read));
-    if (!file.IsOpen()) {
-        int code = plat::GetLastError();
-        throw EInOutError("Cannot open file \"" + fileName + "\". " + plat::SysErrorMessage(code),
-                          code);
-    }
+    if (!file.IsOpen()) plat::RaiseFileError("Cannot open file ", fileName);
     Clear();
     char buffer[65536];
     for (;;) {
         int64_t n = plat::FileRead(file.Get(), buffer, sizeof buffer);
-        if (n < 0) {
-            int code = plat::GetLastError();
-            throw EInOutError("Read error on \"" + fileName + "\". " + plat::SysErrorMessage(code),
-                              code);
-        }
+        if (n < 0) plat::RaiseFileError("Read error on ", fileName);
         if (n == 0) break;
         Write(buffer, n);
     }
@@ -216,7 +203,7 @@ int64_t TBodyStream::Read(void* buffer, int64_t count) {
     FFilePosition = -1; // unknown until the read is done
     int64_t n = plat::FileRead(FFile.Get(), buffer,
                                static_cast<size_t>(std::min(count, FSize - FPosition)));
-    if (n < 0) RaiseFileError("Read error on ", FFileName);
+    if (n < 0) plat::RaiseFileError("Read error on ", FFileName);
     FPosition += n;
     FFilePosition = FPosition;
     return n;
@@ -265,7 +252,7 @@ void TBodyStream::Commit(int64_t count) {
 void TBodyStream::MoveFileTo(const char* operation) {
     if (FFilePosition == FPosition) return;
     FFilePosition = -1;
-    if (plat::FileSeek(FFile.Get(), FPosition, 0) < 0) RaiseFileError(operation, FFileName);
+    if (plat::FileSeek(FFile.Get(), FPosition, 0) < 0) plat::RaiseFileError(operation, FFileName);
     FFilePosition = FPosition;
 }
 
@@ -289,7 +276,7 @@ void TBodyStream::Spill() {
     const std::string name = folder + "~body" + std::to_string(plat::MonotonicMs()) + "-" +
                              std::to_string(++counter) + ".tmp";
     plat::TFile file(plat::FileCreate(name));
-    if (!file.IsOpen()) RaiseFileError("Cannot create file ", name);
+    if (!file.IsOpen()) plat::RaiseFileError("Cannot create file ", name);
     // Where the system lets an open file lose its name, it goes at once: a run that is
     // killed leaves nothing behind.
     FFileName = plat::DeleteFile(name) ? std::string() : name;

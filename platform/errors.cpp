@@ -1,5 +1,7 @@
 #include "platform/errors.h"
 
+#include "platform/exception.h"
+
 namespace plat {
 
 std::string SystemErrorText(int code) {
@@ -7,6 +9,11 @@ std::string SystemErrorText(int code) {
     while (!text.empty() && (static_cast<unsigned char>(text.back()) <= ' ' || text.back() == '.'))
         text.pop_back();
     return text;
+}
+
+void RaiseFileError(const std::string& what, const std::string& fileName) {
+    const int code = GetLastError();
+    throw EInOutError(what + "\"" + fileName + "\". " + SysErrorMessage(code), code);
 }
 
 } // namespace plat

@@ -60,6 +60,11 @@ std::string SysErrorMessage(int code);
 // removed.
 std::string SystemErrorText(int code);
 
+// Raises EInOutError for a file operation that failed with the thread's last error, with
+// that code: what, the name in double quotes, ". " and the system's text, as in
+// Cannot open file "a.txt". The system cannot find the file specified.
+[[noreturn]] void RaiseFileError(const std::string& what, const std::string& fileName);
+
 // The side's own error numbers in the Windows numbering: for files and the system, and for
 // sockets. For platform implementations and the two library bindings only; the identity on
 // Windows.

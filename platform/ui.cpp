@@ -37,11 +37,7 @@ void TMemo::SaveToFile(const std::string& fileName) const {
         data += line;
         data += "\r\n";
     }
-    if (!WriteFileAtomic(fileName, data)) {
-        int code = GetLastError();
-        throw EInOutError("Cannot create file \"" + fileName + "\". " + SysErrorMessage(code),
-                          code);
-    }
+    if (!WriteFileAtomic(fileName, data)) RaiseFileError("Cannot create file ", fileName);
 }
 
 void TPresentation::HandleException(const std::exception& e) {

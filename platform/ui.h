@@ -10,6 +10,8 @@
 #include <string>
 #include <vector>
 
+#include "platform/socket_type.h"
+
 namespace plat {
 
 class TPresentation;
@@ -94,8 +96,8 @@ public:
     virtual void ProcessMessages() = 0;
     // Sleeps until the socket is ready as asked, an event arrives or the next timer is
     // due, whichever comes first. Dispatches nothing; the caller then calls
-    // ProcessMessages. A negative socket waits only for events and timers.
-    virtual void WaitForSocket(int socket, bool readable, bool writable) = 0;
+    // ProcessMessages. NoSocket waits only for events and timers.
+    virtual void WaitForSocket(TSocket socket, bool readable, bool writable) = 0;
 
     // The event loop: runs until Quit, or until nothing is left that could happen (no
     // window open, no timer, no posted handler).

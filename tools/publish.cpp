@@ -192,10 +192,6 @@ void RemoveEmptyFolders(const std::string& site, std::string folders) {
     }
 }
 
-std::string WithDelimiter(const std::string& dir) {
-    return !dir.empty() && plat::IsPathDelimiter(dir.back()) ? dir : dir + plat::PathDelim;
-}
-
 } // namespace
 
 TPublishResult Publish(const std::string& productDir, const std::string& siteDir,
@@ -204,8 +200,8 @@ TPublishResult Publish(const std::string& productDir, const std::string& siteDir
         throw EPublishError("LZX compression is not available; use mszip or none");
     if (!plat::DirectoryExists(productDir))
         throw EPublishError("product folder '" + productDir + "' does not exist");
-    std::string product = WithDelimiter(productDir);
-    std::string site = WithDelimiter(siteDir);
+    std::string product = plat::IncludeTrailingPathDelimiter(productDir);
+    std::string site = plat::IncludeTrailingPathDelimiter(siteDir);
     if (plat::ExpandFileName(product) == plat::ExpandFileName(site))
         throw EPublishError("the site folder must not be the product folder");
 

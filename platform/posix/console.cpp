@@ -145,7 +145,7 @@ public:
 
     void ProcessMessages() override { Dispatch(false); }
 
-    void WaitForSocket(int socket, bool readable, bool writable) override {
+    void WaitForSocket(TSocket socket, bool readable, bool writable) override {
         if (FQueue.PostsWaiting()) return;
         const int timeout = FQueue.MsToNextTimer();
         if (timeout == 0) return;
@@ -158,7 +158,7 @@ public:
             short events = 0;
             if (readable) events |= POLLIN;
             if (writable) events |= POLLOUT;
-            fds[count++] = pollfd{socket, events, 0};
+            fds[count++] = pollfd{static_cast<int>(socket), events, 0};
         }
         // An interrupted wait just returns; the caller's loop retries.
         if (::poll(fds, count, timeout) > 0 && FWake >= 0 && (fds[0].revents & POLLIN))

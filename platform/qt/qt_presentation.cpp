@@ -175,7 +175,7 @@ public:
 
     void ProcessMessages() override { QCoreApplication::processEvents(QEventLoop::AllEvents); }
 
-    void WaitForSocket(int socket, bool readable, bool writable) override {
+    void WaitForSocket(TSocket socket, bool readable, bool writable) override {
         if (FPending > 0) return;
         // With no socket and no timer nothing but the user could wake us; the caller's
         // loop decides instead.
@@ -183,7 +183,7 @@ public:
         // A socket that is ready already needs no trip through the dispatcher: during a
         // transfer it mostly is.
         if (socket >= 0 && (readable || writable)) {
-            pollfd ready{socket,
+            pollfd ready{static_cast<int>(socket),
                          static_cast<short>((readable ? POLLIN : 0) | (writable ? POLLOUT : 0)), 0};
             if (::poll(&ready, 1, 0) > 0) return;
         }
@@ -233,7 +233,7 @@ private:
         return FLastTimerId;
     }
 
-    std::unique_ptr<QSocketNotifier> Notifier(int socket, QSocketNotifier::Type type) {
+    std::unique_ptr<QSocketNotifier> Notifier(TSocket socket, QSocketNotifier::Type type) {
         auto notifier = std::make_unique<QSocketNotifier>(static_cast<qintptr>(socket), type);
         QSocketNotifier* raw = notifier.get();
         // Ready once is enough: the caller tries the socket next.

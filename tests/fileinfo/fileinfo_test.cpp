@@ -34,7 +34,7 @@ public:
     void StopTimer(int id) override { FInner->StopTimer(id); }
     void Post(std::function<void()> h) override { FInner->Post(std::move(h)); }
     void ProcessMessages() override { FInner->ProcessMessages(); }
-    void WaitForSocket(int s, bool r, bool w) override { FInner->WaitForSocket(s, r, w); }
+    void WaitForSocket(plat::TSocket s, bool r, bool w) override { FInner->WaitForSocket(s, r, w); }
     void Run() override { FInner->Run(); }
     void Quit() override { FInner->Quit(); }
     bool Terminated() const override { return FInner->Terminated(); }

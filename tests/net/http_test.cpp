@@ -195,7 +195,7 @@ TEST(HttpResponse, BodyCutShortKeepsWhatArrived) {
     EXPECT_EQ(c.ResponseStream().DataString(), std::string(60, 'b'));
     EXPECT_EQ(c.ResponseStream().Position(), 60);
     EXPECT_EQ(c.Headers().size(), 3u);
-    EXPECT_EQ(c.Socket(), INVALID_SOCKET);
+    EXPECT_EQ(c.Socket(), sock::InvalidSocket);
 }
 
 TEST(HttpResponse, AnnouncedLengthThatNeverArrivesCostsNoMemory) {
@@ -291,7 +291,7 @@ TEST(HttpResponse, SilentServerTimesOut) {
     c.SetTimeOut(1);
     c.SetURL(a.Server.Url("/"));
     EXPECT_EQ(MessageOf<EmsTimedOutError>([&] { c.Get(); }), "Operation timed out");
-    EXPECT_EQ(c.Socket(), INVALID_SOCKET);
+    EXPECT_EQ(c.Socket(), sock::InvalidSocket);
 }
 
 // A body past SpillSize goes on in a file (unnamed at once, so nothing is left behind),
@@ -501,7 +501,7 @@ TEST_F(NginxSite, CancelFromAHandlerEndsTheGet) {
     EXPECT_EQ(MessageOf<EmsCanceledError>([&] { c.Get(); }), "Operation has been canceled");
     EXPECT_GT(c.ResponseStream().Size(), 0);
     EXPECT_LT(c.ResponseStream().Size(), 1000000);
-    EXPECT_EQ(c.Socket(), INVALID_SOCKET);
+    EXPECT_EQ(c.Socket(), sock::InvalidSocket);
     // The next Get starts afresh.
     EXPECT_EQ(c.Get(), 200);
     EXPECT_EQ(c.ResponseStream().Size(), 1000000);
@@ -530,7 +530,7 @@ TEST_F(NginxSite, OneClientManyGets) {
     for (int i = 0; i < 20; ++i) {
         c.SetURL(Server->Url(i % 2 ? "/components/versions.txt" : "/nothing"));
         EXPECT_EQ(c.Get(), i % 2 ? 200 : 404);
-        EXPECT_EQ(c.Socket(), INVALID_SOCKET);
+        EXPECT_EQ(c.Socket(), sock::InvalidSocket);
     }
 }
 

@@ -12,8 +12,10 @@
 #include "net/socket.h"
 #include "net/socket_errors.h"
 #include "net/stream.h"
+#include "platform/errors.h"
 #include "platform/ui.h"
 #include "tests/net/net_test.h"
+#include "tests/support/socket_pair.h"
 
 using namespace nettest;
 
@@ -208,6 +210,78 @@ TEST(ClientSocket, ChunkedBodies) {
     }
 }
 
+// A transport over a socket whose peer stays silent (writable, never readable) that hands
+// out one line, holding it from the start or after a receive and a handshake that each want
+// the socket writable first. A wait that sleeps on readability meanwhile times out.
+class TScriptedTransport final : public TTransport {
+public:
+    TScriptedTransport(TSocket socket, bool holds, int receiveWrites, int handshakeWrites)
+        : FSocket(socket), FHolds(holds), FReceiveWrites(receiveWrites),
+          FHandshakeWrites(handshakeWrites) {}
+    TSocket Socket() const override { return FSocket; }
+    THandshakeStep Handshake() override {
+        if (FHandshakeWrites == 0) return THandshakeStep::Done;
+        --FHandshakeWrites;
+        return THandshakeStep::WantWrite;
+    }
+    int Send(const void*, int count) override { return count; }
+    int Receive(void* buffer, int count) override {
+        FTurned = FReceiveWrites > 0;
+        if (FTurned) {
+            --FReceiveWrites;
+            plat::SetLastError(sockerr::WouldBlock);
+            return sock::SocketError;
+        }
+        int n = std::min(count, static_cast<int>(FLine.size()));
+        FLine.copy(static_cast<char*>(buffer), static_cast<size_t>(n));
+        FLine.erase(0, static_cast<size_t>(n));
+        return n;
+    }
+    TWaitFor WaitFor(TWaitFor operation) const override {
+        return FTurned ? TWaitFor::Write : operation;
+    }
+    bool HoldsBytes() const override { return FHolds && !FLine.empty(); }
+    int Shutdown() override { return 0; }
+    int Close() override { return 0; }
+    int HandshakeLeft() const { return FHandshakeWrites; }
+
+private:
+    TSocket FSocket;
+    bool FHolds, FTurned = false;
+    int FReceiveWrites, FHandshakeWrites;
+    std::string FLine = "line\r\n";
+};
+
+class TOverTransport : public TmsClientSocket {
+public:
+    using TmsClientSocket::Handshake;
+    using TmsSocket::UseTransport;
+};
+
+TEST(ClientSocket, WaitsForWhatTheTransportWantsAndNeverSleepsOnHeldBytes) {
+    struct TRow {
+        const char* Name;
+        bool Holds;
+        int ReceiveWrites, HandshakeWrites;
+    };
+    for (const TRow& r : {TRow{"held before the first receive", true, 0, 0},
+                          TRow{"a receive wants to write", false, 1, 0},
+                          TRow{"the handshake wants to write", false, 0, 2}}) {
+        kvtest::TSocketPair pair;
+        TOverTransport client;
+        client.SetTimeOut(1);
+        auto owned = std::make_unique<TScriptedTransport>(pair.Fd[0], r.Holds, r.ReceiveWrites,
+                                                          r.HandshakeWrites);
+        TScriptedTransport* transport = owned.get();
+        client.UseTransport(std::move(owned));
+        client.Handshake();
+        EXPECT_EQ(transport->HandshakeLeft(), 0) << r.Name;
+        // After a send the reply is awaited before the first receive: held, it is there.
+        if (r.Holds) client.SendBuffer("GET\r\n", 5);
+        EXPECT_EQ(client.ReceiveLine(), "line") << r.Name;
+    }
+}
+
 TEST(ClientSocket, SilentPeerTimesOut) {
     TScriptServer server([](int fd, const std::string&) { nettest::WaitForPeerClose(fd); }, false);
     TmsClientSocket client;
@@ -229,9 +303,9 @@ TEST(ClientSocket, ConnectEventsAndDisconnect) {
     client.SetHost("127.0.0.1:" + std::to_string(server.Port()));
     client.Connect();
     EXPECT_TRUE(client.Connected());
-    EXPECT_NE(client.Socket(), INVALID_SOCKET);
+    EXPECT_NE(client.Socket(), sock::InvalidSocket);
     client.Disconnect();
-    EXPECT_EQ(client.Socket(), INVALID_SOCKET);
+    EXPECT_EQ(client.Socket(), sock::InvalidSocket);
     client.Disconnect(); // nothing open: nothing happens
     EXPECT_EQ(events,
               (std::vector<std::string>{"connecting", "connected", "connected", "disconnected"}));
@@ -260,7 +334,7 @@ TEST(ClientSocket, ClosedPortIsRefused) {
     client.SetHost("127.0.0.1:" + std::to_string(port));
     EXPECT_EQ(MessageOf<EWinsockError>([&] { client.Connect(); }), "[10061] Connection refused");
     // The failed connection's socket is not left open.
-    EXPECT_EQ(client.Socket(), INVALID_SOCKET);
+    EXPECT_EQ(client.Socket(), sock::InvalidSocket);
     EXPECT_FALSE(client.HasTimeCounter() && client.TimedOut());
 }
 
@@ -283,7 +357,7 @@ TEST(ClientSocket, UnresolvableNameIsHostNotFound) {
     EXPECT_EQ(message, "[11001] Host not found");
     EXPECT_EQ(last, 11001);
     EXPECT_TRUE(connecting);
-    EXPECT_EQ(client.Socket(), INVALID_SOCKET);
+    EXPECT_EQ(client.Socket(), sock::InvalidSocket);
     EXPECT_EQ(TmsWinsock::Instance().ResolveHost("10.1.2.3"), "10.1.2.3");
 }
 
