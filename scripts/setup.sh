@@ -12,6 +12,8 @@ packages=(
   nginx-light tinyproxy xvfb xauth xfonts-base fonts-dejavu-core cabextract curl binutils strace
   dpkg-dev file xz-utils lintian man-db systemd
   clang libclang-rt-14-dev
+  g++-mingw-w64-i686-posix g++-mingw-w64-x86-64-posix wine wine64 debootstrap
+  x11-apps imagemagick
 )
 missing=()
 for p in "${packages[@]}"; do
@@ -30,3 +32,5 @@ for svc in nginx tinyproxy; do
   fi
 done
 echo "setup: all packages present"
+# The 32-bit Windows build runs under Wine in an i386 chroot: made once, checked on every run.
+bash "$(dirname "$0")/setup_wine.sh"
