@@ -33,4 +33,5 @@ for svc in nginx tinyproxy; do
 done
 echo "setup: all packages present"
 # The 32-bit Windows build runs under Wine in an i386 chroot: made once, checked on every run.
-bash "$(dirname "$0")/setup_wine.sh"
+SUDO=; [ "$(id -u)" -eq 0 ] || SUDO=sudo
+$SUDO bash "$(dirname "$0")/setup_wine.sh"

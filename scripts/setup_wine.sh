@@ -70,7 +70,7 @@ use_qemu() {
         run_logged apt-get update
         run_logged apt-get install -y --no-install-recommends -t "$suite-backports" qemu-user
     fi
-    file -L /usr/bin/qemu-i386 | grep -q 'statically linked' ||
+    file -L /usr/bin/qemu-i386 | grep -qE 'static(ally|-pie) linked' ||
         kvw_die "/usr/bin/qemu-i386 is not static: it can't serve the chroot"
     mountpoint -q "$binfmt" || mount -t binfmt_misc binfmt_misc "$binfmt" ||
         kvw_die "can't mount binfmt_misc at $binfmt"
@@ -131,7 +131,6 @@ if [ ! -x "$KV_WINE_ROOT/usr/lib/wine/wine" ]; then
     run_logged chroot "$new" apt-get clean
     kvw_unmount_all "$new" || kvw_die "can't unmount what is mounted below $new"
     mv "$new" "$KV_WINE_ROOT"
-    kvw_mount_base
-    echo "setup: i386 chroot ready in $((SECONDS - began)) s ($(chroot "$KV_WINE_ROOT" /usr/lib/wine/wine --version))"
+    echo "setup: i386 chroot ready in $((SECONDS - began)) s (wine32 $(chroot "$KV_WINE_ROOT" dpkg-query -W -f='${Version}' wine32))"
 fi
-kvw_mount_base
+# Nothing is mounted here: the launchers bind what they need when they first run.

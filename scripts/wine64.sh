@@ -25,6 +25,7 @@ done
 [ $# -gt 0 ] || [ "$run" != /usr/lib/wine/wine64 ] || die "usage: wine64.sh [-p PREFIX] [-C DIR] PROGRAM [ARGS...]"
 [ -n "$prefix" ] || die "no Wine prefix: give -p PREFIX or KV_WINEPREFIX"
 mkdir -p "$prefix"
+prefix=$(realpath -e "$prefix")
 cd "$dir" || die "no folder $dir"
 
 # wine64 given a 32-bit program prints a warning and exits 0 without running it: refuse it here

@@ -1,3 +1,4 @@
+# shellcheck shell=bash
 # Shared by the Wine scripts (sourced, not run): where the i386 chroot lives, and how host
 # folders are made visible inside it at the same paths.
 #
@@ -63,21 +64,24 @@ kvw_expose() {
     done
 }
 
-# What Wine needs of the host in the chroot: /proc, /dev, /tmp (with the X server's sockets),
-# TMPDIR, and this source tree with its build folders.
+# What Wine needs of the host in the chroot: /proc, /dev, /tmp (with the X servers' sockets in
+# /tmp/.X11-unix, made whenever they are), TMPDIR, and this source tree with its build folders.
 kvw_mount_base() {
     [ -x "$KV_WINE_ROOT/usr/lib/wine/wine" ] || kvw_die "no i386 chroot with Wine at $KV_WINE_ROOT: run scripts/setup.sh"
-    if ! [ /proc -ef "$KV_WINE_ROOT/proc" ] || ! [ /dev -ef "$KV_WINE_ROOT/dev" ]; then
+    # Each mount of proc is a file system of its own (-ef can't tell), so look into it instead.
+    if ! [ -e "$KV_WINE_ROOT/proc/self/stat" ] || ! [ /dev -ef "$KV_WINE_ROOT/dev" ]; then
         (
             flock 9
-            [ /proc -ef "$KV_WINE_ROOT/proc" ] || mount -t proc proc "$KV_WINE_ROOT/proc"
+            if ! [ -e "$KV_WINE_ROOT/proc/self/stat" ]; then
+                mount -t proc proc "$KV_WINE_ROOT/proc"
+                mount --make-private "$KV_WINE_ROOT/proc"
+            fi
             if ! [ /dev -ef "$KV_WINE_ROOT/dev" ]; then
                 mount --rbind /dev "$KV_WINE_ROOT/dev"
                 mount --make-rslave "$KV_WINE_ROOT/dev"
             fi
         ) 9>"$KV_WINE_HOME/mount.lock" || kvw_die "can't mount /proc and /dev in the i386 chroot"
     fi
-    mkdir -p -m 1777 /tmp/.X11-unix
     kvw_expose /tmp "${TMPDIR:-/tmp}" "$KV_WINE_TREE"
 }
 

@@ -15,7 +15,7 @@ mkdir -p "$build"
 build=$(realpath "$build")
 scratch=$(mktemp -d /tmp/kvwine.XXXXXX)
 passed=0 failed=0
-nginx_pid= xvfb_pid= window_pid=
+nginx_pid='' xvfb_pid='' window_pid=''
 
 cleanup() {
     for p in $window_pid $nginx_pid $xvfb_pid; do kill "$p" 2>/dev/null || true; done
@@ -68,9 +68,12 @@ elapsed() { awk -v a="$1" -v b="$(now)" 'BEGIN { printf "%.2f", b - a }'; }
 for w in 32 64; do
     triplet=i686
     [ $w = 32 ] || triplet=x86_64
-    cmake -S "$tree/tests/support/wine" -B "$build/$w" -DCMAKE_BUILD_TYPE=Release \
-        -DCMAKE_TOOLCHAIN_FILE="$tree/cmake/mingw-$triplet.cmake" >"$scratch/cmake.log" 2>&1 &&
-        cmake --build "$build/$w" >>"$scratch/cmake.log" 2>&1 || { cat "$scratch/cmake.log"; exit 1; }
+    if ! cmake -S "$tree/tests/support/wine" -B "$build/$w" -DCMAKE_BUILD_TYPE=Release \
+        -DCMAKE_TOOLCHAIN_FILE="$tree/cmake/mingw-$triplet.cmake" >"$scratch/cmake.log" 2>&1 ||
+        ! cmake --build "$build/$w" >>"$scratch/cmake.log" 2>&1; then
+        cat "$scratch/cmake.log"
+        exit 1
+    fi
     kind="PE32 executable"
     [ $w = 32 ] || kind="PE32+ executable"
     rc=0
@@ -79,7 +82,7 @@ for w in 32 64; do
     check "$w-bit: it imports only system DLLs (static C++ runtime)" \
         system_imports_only $triplet "$build/$w/wine_check.exe"
     check "$w-bit: ctest runs it through the emulator, with the wineserver fixture" \
-        ctest --test-dir "$build/$w" --output-on-failure -Q
+        ctest --test-dir "$build/$w" --output-on-failure -Q --timeout 120
 done
 
 # --- start-up times: cold (no server), then warm (the fixture's persistent server) --------

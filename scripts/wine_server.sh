@@ -12,26 +12,36 @@ action=$1 width=$2 prefix=$3
 case $width in 32 | 64) ;; *) echo "wine_server.sh: width is 32 or 64, not $width" >&2; exit 2 ;; esac
 wine="$(dirname "$0")/wine$width.sh"
 server() { "$wine" --server -p "$prefix" -- "$@"; }
+# What outlives this script (the server, the prefix's system processes) must hold none of the
+# caller's descriptors: ctest waits until every copy of a test's output pipe is closed.
+detached() {
+    (
+        for fd in "/proc/$BASHPID/fd/"*; do
+            fd=${fd##*/}
+            [ "$fd" -le 2 ] || eval "exec $fd>&-" 2>/dev/null || true
+        done
+        exec "$@"
+    ) </dev/null >>"$log" 2>&1
+}
+log=$prefix/kv-server.log
 
 case $action in
 start)
     mkdir -p "$prefix"
-    log=$prefix/kv-server.log
-    # The server goes into the background once its socket is ready; its output and that of the
-    # system processes that wineboot leaves go to the log, never to the caller's pipes (ctest
-    # waits for those to close). Exit code 2: a server runs already, perhaps one without
-    # persistence that a lone program started: that one is replaced.
+    echo "== start $(date -u +%FT%TZ)" >>"$log"
+    # The server goes into the background once its socket is ready. Exit code 2: a server runs
+    # already, perhaps one without persistence that a lone program started: it is replaced.
     rc=0
-    server -p </dev/null >>"$log" 2>&1 || rc=$?
+    detached "$wine" --server -p "$prefix" -- -p || rc=$?
     if [ "$rc" -eq 2 ]; then
-        server -k >>"$log" 2>&1 || true
+        detached "$wine" --server -p "$prefix" -- -k || true
         rc=0
-        server -p </dev/null >>"$log" 2>&1 || rc=$?
+        detached "$wine" --server -p "$prefix" -- -p || rc=$?
     fi
     [ "$rc" -eq 0 ] || { cat "$log" >&2; echo "wine_server.sh: wineserver -p failed ($rc)" >&2; exit 1; }
     # A prefix is booted once; the marker is written only after wineboot has finished.
     if [ ! -f "$prefix/kv-booted" ] || [ ! -f "$prefix/system.reg" ]; then
-        if ! "$wine" -p "$prefix" wineboot -i </dev/null >>"$log" 2>&1; then
+        if ! detached "$wine" -p "$prefix" wineboot -i; then
             cat "$log" >&2
             echo "wine_server.sh: wineboot -i failed in $prefix" >&2
             exit 1
@@ -39,12 +49,19 @@ start)
         touch "$prefix/kv-booted"
     else
         # The prefix's system processes come up now rather than in the first test.
-        "$wine" -p "$prefix" cmd /c exit 0 </dev/null >>"$log" 2>&1 || true
+        detached "$wine" -p "$prefix" cmd /c exit 0 || true
     fi
     ;;
 stop)
-    # -k ends the prefix's processes and the server, which writes the registry out first.
-    [ -d "$prefix" ] && server -k >/dev/null 2>&1 || true
+    [ -d "$prefix" ] || exit 0
+    echo "== stop $(date -u +%FT%TZ)" >>"$log"
+    # -k ends the prefix's processes and the server, which writes the registry out first; -w
+    # then waits until no server is left (it answers at once when none runs).
+    server -k >>"$log" 2>&1 || true
+    if ! timeout 30 "$wine" --server -p "$prefix" -- -w >>"$log" 2>&1; then
+        echo "wine_server.sh: the wineserver of $prefix is still running" >&2
+        exit 1
+    fi
     ;;
 *)
     echo "wine_server.sh: start or stop, not $action" >&2
