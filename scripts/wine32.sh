@@ -35,9 +35,10 @@ case ${1:-} in /*) [ ! -e "$1" ] || kvw_expose "$(dirname "$1")" ;; esac
 
 # The chroot's own search path and no host libraries; the rest of the environment is the
 # program's. wine and wineserver are named directly: Debian's wrappers pick a width or start
-# the server without persistence.
+# the server without persistence. TMPDIR is fixed: this Wine looks for the prefix's server
+# below it, and a program with another TMPDIR would start a second server for the prefix.
 exec chroot "$KV_WINE_ROOT" /usr/bin/env -u LD_PRELOAD -u LD_LIBRARY_PATH \
-    PATH=/usr/local/bin:/usr/bin:/bin HOME=/root WINEARCH=win32 WINEPREFIX="$prefix" \
+    PATH=/usr/local/bin:/usr/bin:/bin HOME=/root TMPDIR=/tmp WINEARCH=win32 WINEPREFIX="$prefix" \
     WINELOADER=/usr/lib/wine/wine WINESERVER=/usr/lib/wine/wineserver32 \
     WINEDEBUG="${KV_WINEDEBUG:--all}" WINEDLLOVERRIDES="mscoree,mshtml=" \
     /bin/sh -c 'cd "$0" && exec "$@"' "$dir" "$run" "$@"

@@ -38,6 +38,8 @@ if [ "$run" = /usr/lib/wine/wine64 ] && [ -f "$1" ]; then
     fi
 fi
 
-exec env WINEARCH=win64 WINEPREFIX="$prefix" WINELOADER=/usr/lib/wine/wine64 \
+# TMPDIR is fixed: this Wine looks for the prefix's server below it, and a program with another
+# TMPDIR would start a second server for the prefix.
+exec env TMPDIR=/tmp WINEARCH=win64 WINEPREFIX="$prefix" WINELOADER=/usr/lib/wine/wine64 \
     WINESERVER=/usr/lib/wine/wineserver64 WINEDEBUG="${KV_WINEDEBUG:--all}" \
     WINEDLLOVERRIDES="mscoree,mshtml=" "$run" "$@"

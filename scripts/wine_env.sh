@@ -82,7 +82,8 @@ kvw_mount_base() {
             fi
         ) 9>"$KV_WINE_HOME/mount.lock" || kvw_die "can't mount /proc and /dev in the i386 chroot"
     fi
-    kvw_expose /tmp "${TMPDIR:-/tmp}" "$KV_WINE_TREE"
+    kvw_expose /tmp "$KV_WINE_TREE"
+    if [ -n "${TMPDIR:-}" ] && [ -d "$TMPDIR" ]; then kvw_expose "$TMPDIR"; fi
 }
 
 # Undoes every mount below the chroot (deepest first), so the chroot can be removed safely.

@@ -60,6 +60,8 @@ usage_error() { is_rc 2 && [ ! -s "$scratch/out" ] && err_has "^usage: wine_chec
 refused_pe32() { is_rc 125 && [ ! -s "$scratch/out" ] && err_has "32-bit program"; }
 fetched() { is_rc 0 && cmp -s "$scratch/out" "$scratch/site/page.bin"; }
 extracted() { is_rc 0 && grep -q ", 2 files" "$scratch/out" && cmp -s "$1" "$scratch/cab/blob.bin"; }
+# A second server for the prefix would have made its folder in the caller's TMPDIR.
+one_server() { said_hello "$1" && [ -z "$(ls -A "$scratch/tmp$1")" ]; }
 on_tmpfs() { [ "$(findmnt -no FSTYPE -T "$1")" = tmpfs ]; }
 now() { date +%s.%N; }
 elapsed() { awk -v a="$1" -v b="$(now)" 'BEGIN { printf "%.2f", b - a }'; }
@@ -106,6 +108,11 @@ for w in 32 64; do
     check "$w-bit: its line on standard output, exit code 3" said_hello $w
     run $w "$build/$w/wine_check.exe" bogus
     check "$w-bit: a usage error on standard error only, exit code 2" usage_error
+done
+for w in 32 64; do
+    mkdir "$scratch/tmp$w"
+    TMPDIR=$scratch/tmp$w run $w "$build/$w/wine_check.exe" hello
+    check "$w-bit: a caller's own TMPDIR starts no second wineserver for the prefix" one_server $w
 done
 run 64 "$build/32/wine_check.exe" hello
 check "wine64.sh refuses a 32-bit program (wine64 would exit 0 without running it)" refused_pe32
