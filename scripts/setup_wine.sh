@@ -6,9 +6,15 @@
 # installs what this needs on the host (debootstrap, binutils, wine64).
 #   FORCE_QEMU=1  run i386 code through qemu-i386 even where the kernel runs it natively
 #   FORCE_QEMU=0  remove that registration again
+#   setup_wine.sh unmount   undoes the launchers' binds (do that before removing the chroot:
+#                           rm -rf would go through them into /tmp and the source tree)
 set -euo pipefail
 . "$(dirname "$0")/wine_env.sh"
 [ "$(id -u)" -eq 0 ] || kvw_die "must run as root (debootstrap, chroot, mount)"
+if [ "${1:-}" = unmount ]; then
+    kvw_unmount_all "$KV_WINE_ROOT" || kvw_die "something is still mounted below $KV_WINE_ROOT"
+    exit 0
+fi
 mkdir -p "$KV_WINE_HOME"
 log=$KV_WINE_HOME/setup.log
 suite=bookworm
