@@ -5,7 +5,7 @@
 # (default: the current one). Every folder named here, /tmp, TMPDIR and this source tree are
 # seen at the same paths inside the chroot, so Z:\ paths match on both sides. The program's
 # exit code, standard output and standard error come back unchanged; DISPLAY and the rest of
-# the environment pass through. Its own failures exit 125. Needs root (chroot, mount).
+# the environment pass through, but TMPDIR (see below). Its own failures exit 125. Needs root.
 # Also the one way in for Wine's tools: `wine32.sh -p PREFIX wineboot -i`, or with
 # --server, a wineserver command (`wine32.sh --server -p PREFIX -k`).
 set -euo pipefail

@@ -3,8 +3,8 @@
 #   wine64.sh [-p PREFIX] [-C DIR] PROGRAM [ARGS...]
 # PREFIX (or $KV_WINEPREFIX) is the Wine prefix, one per build folder; DIR the working folder
 # (default: the current one). The program's exit code, standard output and standard error come
-# back unchanged; DISPLAY and the rest of the environment pass through. Its own failures exit
-# 125. With --server, a wineserver command instead (`wine64.sh --server -p PREFIX -k`).
+# back unchanged; DISPLAY and the rest of the environment pass through, but TMPDIR (see below).
+# Its own failures exit 125. With --server, a wineserver command (`wine64.sh --server -p P -k`).
 set -euo pipefail
 die() {
     echo "wine64.sh: $*" >&2
