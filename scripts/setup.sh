@@ -13,6 +13,8 @@ packages=(
   dpkg-dev file xz-utils lintian man-db systemd
   clang libclang-rt-14-dev
   xfsprogs btrfs-progs e2fsprogs util-linux tzdata
+  g++-mingw-w64-i686-posix g++-mingw-w64-x86-64-posix wine wine64 debootstrap
+  x11-apps imagemagick
 )
 missing=()
 for p in "${packages[@]}"; do
@@ -31,3 +33,6 @@ for svc in nginx tinyproxy; do
   fi
 done
 echo "setup: all packages present"
+# The 32-bit Windows build runs under Wine in an i386 chroot: made once, checked on every run.
+SUDO=; [ "$(id -u)" -eq 0 ] || SUDO=sudo
+$SUDO bash "$(dirname "$0")/setup_wine.sh"
