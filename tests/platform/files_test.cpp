@@ -294,10 +294,10 @@ TEST_F(Files, AFileObjectClosesItsFileOnceAndKeepsTheLastError) {
     FileHandle raw;
     {
         TFile first(FileOpen(T.File("f.txt"), TOpenMode::Read));
-        ASSERT_TRUE(first.IsOpen());
+        ASSERT_TRUE(first.Valid());
         raw = first.Get();
         TFile second(std::move(first));
-        EXPECT_FALSE(first.IsOpen());
+        EXPECT_FALSE(first.Valid());
         EXPECT_TRUE(first.Close()); // nothing open: nothing to close
         char c;
         EXPECT_EQ(FileRead(second.Get(), &c, 1), 1);
@@ -309,7 +309,7 @@ TEST_F(Files, AFileObjectClosesItsFileOnceAndKeepsTheLastError) {
     // Released, the handle is the caller's.
     TFile third(FileOpen(T.File("f.txt"), TOpenMode::Read));
     raw = third.Release();
-    EXPECT_FALSE(third.IsOpen());
+    EXPECT_FALSE(third.Valid());
     EXPECT_TRUE(FileClose(raw));
 }
 
@@ -463,9 +463,9 @@ TEST_F(Files, LinksAreActedOnAsNamesAndNeverFollowed) {
              return MoveFile(T.File("moved.dll"), l);
          },
          true},
-        {"create it", [](const std::string& l) { return TFile(FileCreate(l)).IsOpen(); }, true},
+        {"create it", [](const std::string& l) { return TFile(FileCreate(l)).Valid(); }, true},
         {"create it as a working file",
-         [](const std::string& l) { return TFile(FileCreatePrivate(l)).IsOpen(); }, true},
+         [](const std::string& l) { return TFile(FileCreatePrivate(l)).Valid(); }, true},
         {"write it whole", [](const std::string& l) { return WriteFileAtomic(l, "new"); }, true},
     };
     for (const TCase& c : cases) {
