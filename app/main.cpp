@@ -10,6 +10,7 @@
 #include "app/main_window.h"
 #include "app/site_signature.h"
 #include "net/socket_api.h"
+#include "platform/command_line.h"
 #include "platform/files.h"
 #include "platform/presentation_choice.h"
 #include "platform/text.h"
@@ -71,7 +72,7 @@ void UseHostsFile() {
 } // namespace
 
 int main(int argc, char** argv) {
-    std::vector<std::string> args(argv + 1, argv + argc);
+    std::vector<std::string> args = plat::ProgramArguments(argc, argv);
     if (WantsHelp(args)) {
         std::fputs(SwitchHelp().c_str(), stdout);
         return 0;

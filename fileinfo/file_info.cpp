@@ -94,6 +94,9 @@ void TFileInfo::SetFilename(const std::string& name) {
         TimeStamp.LastAccess = FileTimeToDateTime(entry.LastAccess, false);
     }
 
-    // No short names here: the long name's upper-cased file-name part stands in.
-    DOS83 = found ? plat::UpperCase(NamePart(name)) : "";
+    // The entry's short name; where it has none (the long name is short already, or the system
+    // keeps no short names) the upper-cased file-name part.
+    DOS83 = !found                    ? ""
+            : entry.ShortName.empty() ? plat::UpperCase(NamePart(name))
+                                      : entry.ShortName;
 }

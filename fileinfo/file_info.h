@@ -6,8 +6,8 @@
 // name whose second character is ":" gives that letter and ":\"; a name that starts with
 // two separators gives everything up to and including the next separator (empty when
 // there is none). Any other name, a POSIX absolute path included, has an empty Drive.
-// Creation is the file system's birth time, 0 where it keeps none. DOS83 is the upper-cased
-// file-name part, there being no short names.
+// Creation is the file system's birth time, 0 where it keeps none. DOS83 is the entry's
+// short name, or the upper-cased file-name part where it has none (on POSIX, always).
 #include <cstdint>
 #include <optional>
 #include <string>
@@ -55,7 +55,8 @@ constexpr uint32_t FixedFileInfoSignature = 0xFEEF04BDu;
 constexpr size_t FixedFileInfoSize = 52; // 13 little-endian 32-bit fields
 
 // The record of an ELF file (its ".kvversion" section) or of a PE file (its RT_VERSION
-// resource), or nothing when the file has none or can't be read.
+// resource), or nothing when the file has none or can't be read. Where the system reads
+// version resources itself (version.dll on Windows), the system's reading.
 std::optional<TFixedFileInfo> ReadFixedFileInfo(const std::string& fileName);
 // The record from 52 little-endian bytes, when the signature is right.
 std::optional<TFixedFileInfo> DecodeFixedFileInfo(const uint8_t* data, size_t size);

@@ -5,6 +5,7 @@
 
 #include "fileinfo/file_info.h"
 #include "platform/files.h"
+#include "platform/version_info.h"
 
 namespace {
 
@@ -238,6 +239,10 @@ std::optional<TFixedFileInfo> DecodeFixedFileInfo(const uint8_t* data, size_t si
 }
 
 std::optional<TFixedFileInfo> ReadFixedFileInfo(const std::string& fileName) {
+    // Where the system reads version resources (version.dll), it alone is asked.
+    std::string record;
+    if (plat::SystemVersionRecord(fileName, record))
+        return DecodeFixedFileInfo(reinterpret_cast<const uint8_t*>(record.data()), record.size());
     TFileBytes file(fileName);
     if (!file.Valid()) return std::nullopt;
     uint8_t ident[16];

@@ -1,6 +1,7 @@
 #pragma once
 // Calendar time in the local zone, and the framework's date-time numbers (days since
-// 30 December 1899, the time of day as the fraction). Each side implements it.
+// 30 December 1899, the time of day as the fraction). The calendar rules are portable
+// (clock.cpp); the clock and the zone each side implements.
 #include <cstdint>
 #include <string>
 
@@ -13,6 +14,8 @@ struct TSystemTime {
     int Hour = 0, Minute = 0, Second = 0, Milliseconds = 0;
 };
 
+// A calendar time that names a moment: every field in its range, a day the month has.
+bool IsValidTime(const TSystemTime& t);
 TSystemTime LocalNow();
 bool UnixToLocal(TUnixTime t, TSystemTime& local);
 bool LocalToUnix(const TSystemTime& local, TUnixTime& t); // local calendar time to UTC

@@ -106,7 +106,8 @@ struct TUnixTime {
 
 // What a directory search reports about one entry.
 struct TDirEntry {
-    std::string Name; // the entry's own name
+    std::string Name;      // the entry's own name
+    std::string ShortName; // its short (8.3) name where the system keeps one and it differs
     bool IsDirectory = false;
     uint64_t Size = 0;
     bool HasCreation = false; // birth time known

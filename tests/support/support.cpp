@@ -32,12 +32,6 @@ std::string Quote(const std::string& s) {
     return r + "'";
 }
 
-void MakeParents(const std::string& name) {
-    size_t slash = name.rfind('/');
-    if (slash == std::string::npos || slash == 0) return;
-    std::error_code ec;
-    std::filesystem::create_directories(name.substr(0, slash), ec);
-}
 } // namespace
 
 TTempDir::TTempDir() {
@@ -65,32 +59,6 @@ std::string TTempDir::Read(const std::string& rel) const {
 bool TTempDir::Exists(const std::string& rel) const {
     struct stat st {};
     return stat((FPath + rel).c_str(), &st) == 0;
-}
-
-std::string ReadFile(const std::string& name) {
-    std::ifstream in(name, std::ios::binary);
-    std::ostringstream out;
-    out << in.rdbuf();
-    return out.str();
-}
-
-void WriteFile(const std::string& name, const std::string& data) {
-    MakeParents(name);
-    std::ofstream out(name, std::ios::binary | std::ios::trunc);
-    out.write(data.data(), std::streamsize(data.size()));
-    if (!out) throw std::runtime_error("cannot write " + name);
-}
-
-std::string RandomBytes(size_t n, uint32_t seed) {
-    std::mt19937 gen(seed);
-    std::string s(n, '\0');
-    size_t i = 0;
-    for (; i + 4 <= n; i += 4) {
-        uint32_t v = gen();
-        std::memcpy(&s[i], &v, 4);
-    }
-    for (; i < n; ++i) s[i] = char(gen() & 0xFF);
-    return s;
 }
 
 int FreePort() {

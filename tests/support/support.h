@@ -1,6 +1,11 @@
 #pragma once
 // Test helpers: temporary folders, random data, and real servers started on loopback ports
 // for the length of one test (nginx for update sites, tinyproxy for proxies).
+//
+// On Windows (tests under Wine) the servers are the host's, started once for the whole test
+// run by a ctest fixture (tests/support/wine/peers.sh): TNginx serves a test's folder from
+// there, TTinyproxy is that run's proxy; TChild and RunCommand do not exist. Temporary folders
+// lie in the host's /tmp, seen as Z:\tmp.
 #include <sys/types.h>
 
 #include <cstdint>
@@ -9,7 +14,8 @@
 
 namespace kvtest {
 
-// A fresh folder under $TMPDIR (or /tmp), removed with everything in it at destruction.
+// A fresh folder under $TMPDIR (or /tmp), removed with everything in it at destruction; on
+// Windows under the host folder KVTEST_TMPDIR (or /tmp) as Wine's drive Z: shows it.
 class TTempDir {
 public:
     TTempDir();
@@ -17,7 +23,7 @@ public:
     TTempDir(const TTempDir&) = delete;
     TTempDir& operator=(const TTempDir&) = delete;
 
-    const std::string& Path() const { return FPath; } // ends with "/"
+    const std::string& Path() const { return FPath; } // ends with "/" ("\\" on Windows)
     std::string File(const std::string& rel) const { return FPath + rel; }
     // Writes a file (creating its folders); returns its full name.
     std::string Write(const std::string& rel, const std::string& data) const;
@@ -27,6 +33,13 @@ public:
 private:
     std::string FPath;
 };
+
+#ifdef _WIN32
+// The host's name of a file Wine shows on drive Z: ("Z:\tmp\x" is "/tmp/x").
+std::string HostPath(const std::string& windowsName);
+// The name drive Z: gives a host file ("/tmp/x" is "Z:\tmp\x").
+std::string WinePath(const std::string& hostName);
+#endif
 
 // Reads a whole file; empty when it can't be read.
 std::string ReadFile(const std::string& name);
@@ -72,6 +85,7 @@ private:
     TTempDir FDir;
     int FPort = 0;
     TChild FChild;
+    std::string FRoot; // on Windows: the URL path of the served folder
 };
 
 // Real tinyproxy on a free loopback port; Basic credentials required when user is set.
