@@ -95,12 +95,13 @@ struct TCABFileWalk {
     bool Listing = false;
     TCabinet Cabinet;
     std::exception_ptr Pending;
-    std::string Created;  // the unpacked file being written, until its close-file
-    std::string Final;    // the name it takes once it is whole
-    bool Matched = false; // the cabinet holds the wanted entry
-    bool Written = false; // and it is in place under its final name
-    bool Flush = false;   // it is flushed to disk before it takes that name
-    int Error = 0;        // the first system error while placing it
+    std::string Created;      // the unpacked file being written, until its close-file
+    std::string Final;        // the name it takes once it is whole
+    bool Matched = false;     // the cabinet holds the wanted entry
+    bool Written = false;     // and it is in place under its final name
+    bool Flush = false;       // it is flushed to disk before it takes that name
+    bool WriteFailed = false; // a write of it failed: the library may still close it as done
+    int Error = 0;            // the first system error while placing it
     void Failed() {
         if (Error == 0) Error = plat::GetLastError();
     }
@@ -144,6 +145,18 @@ std::string CabinetNameOf(TCABFileWalk* walk) {
     return CabinetNameMark + std::to_string(reinterpret_cast<uintptr_t>(walk));
 }
 
+// No exception may unwind through the library's frames (32-bit Windows code unwinds by tables
+// that those frames lack): a callback that can't do its work for want of memory fails
+// instead, as a failed system call would.
+template <class T, class F> T Guarded(T failure, const F& body) noexcept {
+    try {
+        return body();
+    } catch (...) {
+        plat::SetLastError(plat::syserr::NotEnoughMemory);
+        return failure;
+    }
+}
+
 void* KV_FDI_CALL CabAlloc(uint32_t size) {
     return std::malloc(size ? size : 1);
 }
@@ -159,7 +172,8 @@ fdi::FHandle KV_FDI_CALL CabOpen(const char* name, int flags, int /*mode*/) {
         return -1;
     }
     const uintptr_t address = std::strtoull(name + 1, nullptr, 10);
-    return OpenCabinet(reinterpret_cast<TCABFileWalk*>(address));
+    return Guarded<fdi::FHandle>(
+        -1, [&] { return OpenCabinet(reinterpret_cast<TCABFileWalk*>(address)); });
 }
 
 uint32_t ReadCabinet(TOpen& o, void* buffer, uint32_t count) {
@@ -207,20 +221,21 @@ uint32_t KV_FDI_CALL CabRead(fdi::FHandle h, void* buffer, uint32_t count) {
         plat::SetLastError(plat::syserr::InvalidHandle);
         return fdi::TransferFailed;
     }
-    return ReadCabinet(o, buffer, count);
+    return Guarded(fdi::TransferFailed, [&] { return ReadCabinet(o, buffer, count); });
 }
 
 uint32_t KV_FDI_CALL CabWrite(fdi::FHandle h, const void* buffer, uint32_t count);
 
 int KV_FDI_CALL CabClose(fdi::FHandle h) {
-    std::unique_ptr<TOpen> o(&OpenOf(h));
-    if (!o->Output || o->File.Close()) return 0;
-    ErrorBox();
-    return -1;
+    return Guarded(-1, [&] {
+        std::unique_ptr<TOpen> o(&OpenOf(h));
+        if (!o->Output || o->File.Close()) return 0;
+        ErrorBox();
+        return -1;
+    });
 }
 
-fdi::TLong KV_FDI_CALL CabSeek(fdi::FHandle h, fdi::TLong distance, int origin) {
-    TOpen& o = OpenOf(h);
+fdi::TLong SeekIn(TOpen& o, fdi::TLong distance, int origin) {
     const TCabinet& cab = o.Walk->Cabinet;
     int64_t size = -1;
     if (origin == 2 && cab.InMemory) size = int64_t(cab.Image.size());
@@ -242,6 +257,10 @@ fdi::TLong KV_FDI_CALL CabSeek(fdi::FHandle h, fdi::TLong distance, int origin) 
     return static_cast<fdi::TLong>(wanted);
 }
 
+fdi::TLong KV_FDI_CALL CabSeek(fdi::FHandle h, fdi::TLong distance, int origin) {
+    return Guarded<fdi::TLong>(-1, [&] { return SeekIn(OpenOf(h), distance, origin); });
+}
+
 fdi::FHandle KV_FDI_CALL CabNotify(fdi::TFDINotificationType type, fdi::TFDINotification* n);
 
 } // namespace
@@ -253,6 +272,7 @@ struct TCABFileAccess {
         TCABFileWalk& walk = *o.Walk;
         if (r < 0) {
             walk.Failed();
+            walk.WriteFailed = true;
             ErrorBox();
             return fdi::TransferFailed;
         }
@@ -263,6 +283,7 @@ struct TCABFileAccess {
                 c->OnDecompressProgress(c, c->CurrentFileName, c->CurrentPosition, c->CurrentSize);
             } catch (...) {
                 walk.Pending = std::current_exception();
+                walk.WriteFailed = true;
                 return fdi::TransferFailed; // abandons the walk
             }
         }
@@ -367,7 +388,10 @@ struct TCABFileAccess {
         }
         o->File.Close();
         if (walk.Created.empty()) return true;
-        const bool renamed = flushed && plat::RenameFilePrivate(walk.Created, walk.Final);
+        // A library may close a file as done after a write of it failed (the system's does):
+        // such a file is not whole.
+        const bool renamed =
+            flushed && !walk.WriteFailed && plat::RenameFilePrivate(walk.Created, walk.Final);
         if (!renamed) plat::DeleteFile(walk.Created);
         walk.Created.clear();
         if (!renamed) {
@@ -460,7 +484,10 @@ uint32_t KV_FDI_CALL CabWrite(fdi::FHandle h, const void* buffer, uint32_t count
         plat::SetLastError(plat::syserr::InvalidHandle);
         return fdi::TransferFailed;
     }
-    return TCABFileAccess::Write(o, buffer, count);
+    const uint32_t written =
+        Guarded(fdi::TransferFailed, [&] { return TCABFileAccess::Write(o, buffer, count); });
+    if (written == fdi::TransferFailed) o.Walk->WriteFailed = true;
+    return written;
 }
 
 // No exception leaves a notification: the library's frames can't be unwound through.

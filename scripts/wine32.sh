@@ -5,7 +5,9 @@
 # (default: the current one). Every folder named here, /tmp, TMPDIR and this source tree are
 # seen at the same paths inside the chroot, so Z:\ paths match on both sides. The program's
 # exit code, standard output and standard error come back unchanged; DISPLAY and the rest of
-# the environment pass through, but TMPDIR (see below). Its own failures exit 125. Needs root.
+# the environment pass through, but TMPDIR (see below); KV_WINEDLLOVERRIDES adds to Wine's DLL
+# overrides (a test's "cabinet=n": its own cabinet.dll beside it). Its own failures exit 125.
+# Needs root.
 # Also the one way in for Wine's tools: `wine32.sh -p PREFIX wineboot -i`, or with
 # --server, a wineserver command (`wine32.sh --server -p PREFIX -k`).
 set -euo pipefail
@@ -40,5 +42,5 @@ case ${1:-} in /*) [ ! -e "$1" ] || kvw_expose "$(dirname "$1")" ;; esac
 exec chroot "$KV_WINE_ROOT" /usr/bin/env -u LD_PRELOAD -u LD_LIBRARY_PATH \
     PATH=/usr/local/bin:/usr/bin:/bin HOME=/root TMPDIR=/tmp WINEARCH=win32 WINEPREFIX="$prefix" \
     WINELOADER=/usr/lib/wine/wine WINESERVER=/usr/lib/wine/wineserver32 \
-    WINEDEBUG="${KV_WINEDEBUG:--all}" WINEDLLOVERRIDES="mscoree,mshtml=" \
+    WINEDEBUG="${KV_WINEDEBUG:--all}" WINEDLLOVERRIDES="mscoree,mshtml=${KV_WINEDLLOVERRIDES:+;$KV_WINEDLLOVERRIDES}" \
     /bin/sh -c 'cd "$0" && exec "$@"' "$dir" "$run" "$@"

@@ -3,7 +3,8 @@
 #   wine64.sh [-p PREFIX] [-C DIR] PROGRAM [ARGS...]
 # PREFIX (or $KV_WINEPREFIX) is the Wine prefix, one per build folder; DIR the working folder
 # (default: the current one). The program's exit code, standard output and standard error come
-# back unchanged; DISPLAY and the rest of the environment pass through, but TMPDIR (see below).
+# back unchanged; DISPLAY and the rest of the environment pass through, but TMPDIR (see below);
+# KV_WINEDLLOVERRIDES adds to Wine's DLL overrides.
 # Its own failures exit 125. With --server, a wineserver command (`wine64.sh --server -p P -k`).
 set -euo pipefail
 die() {
@@ -42,4 +43,4 @@ fi
 # TMPDIR would start a second server for the prefix.
 exec env TMPDIR=/tmp WINEARCH=win64 WINEPREFIX="$prefix" WINELOADER=/usr/lib/wine/wine64 \
     WINESERVER=/usr/lib/wine/wineserver64 WINEDEBUG="${KV_WINEDEBUG:--all}" \
-    WINEDLLOVERRIDES="mscoree,mshtml=" "$run" "$@"
+    WINEDLLOVERRIDES="mscoree,mshtml=${KV_WINEDLLOVERRIDES:+;$KV_WINEDLLOVERRIDES}" "$run" "$@"
