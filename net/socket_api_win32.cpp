@@ -1,8 +1,12 @@
 // The socket binding over Windows Sockets 1.1 (wsock32.dll), bound by name at run time: every
 // function is looked up by its name and called with the library's calling convention (stdcall
-// on 32-bit Windows); the error numbers are the library's own, kept where WSAGetLastError
-// keeps them. Notifications go to the presentation's message window (WSAAsyncSelect), where
-// the waits sleep.
+// on 32-bit Windows); the error numbers are the library's own. Notifications go to the
+// presentation's message window (WSAAsyncSelect), where the waits sleep.
+//
+// The library keeps its last error in the thread's system slot, which any later call of the
+// system's may clear (a message loop, the C++ runtime raising an exception): the code of each
+// failing library call is kept here too, per thread, for LastSocketError to read after the
+// failure has been raised and caught.
 #include <winsock2.h> // types and constants only: no function of it is linked
 
 #include <cstring>
@@ -35,6 +39,14 @@ using Tselect = int(WINAPI*)(int, fd_set*, fd_set*, fd_set*, const timeval*);
 
 SOCKET S(TSocket s) {
     return static_cast<SOCKET>(s);
+}
+
+thread_local int LastFailure = 0;
+
+// Keeps code as the thread's last socket error (and the system's).
+void Keep(int code) {
+    LastFailure = code;
+    ::SetLastError(static_cast<DWORD>(code));
 }
 
 } // namespace
@@ -94,6 +106,12 @@ template <class TFunction> TFunction Fn(const char* name) {
     return Library().Function<TFunction>(name);
 }
 
+// A library call's result, its failure's code kept when it equals failure.
+template <class T> T Checked(T result, T failure) {
+    if (result == failure) Keep(Fn<TWSAGetLastError>("WSAGetLastError")());
+    return result;
+}
+
 } // namespace
 
 TmsWinsock& TmsWinsock::Instance() {
@@ -109,7 +127,7 @@ TmsWinsock::~TmsWinsock() = default;
 
 TSocket TmsWinsock::Socket(int af, int type, int protocol) {
     CheckLoaded();
-    return static_cast<TSocket>(Fn<Tsocket>("socket")(af, type, protocol));
+    return static_cast<TSocket>(Checked(Fn<Tsocket>("socket")(af, type, protocol), INVALID_SOCKET));
 }
 
 TSocket TmsWinsock::NonBlockingSocket(int af, int type, int protocol) {
@@ -118,7 +136,7 @@ TSocket TmsWinsock::NonBlockingSocket(int af, int type, int protocol) {
     if (SetNonBlocking(s, true) != 0) {
         const int error = GetLastError();
         CloseSocket(s);
-        plat::SetLastError(error);
+        Keep(error);
         return sock::InvalidSocket;
     }
     return s;
@@ -128,14 +146,17 @@ int TmsWinsock::SetLinger(TSocket s, uint16_t onoff, uint16_t linger) {
     CheckLoaded();
     // Windows Sockets 1.1 keeps both values in 16 bits.
     const uint16_t value[2] = {onoff, linger};
-    return Fn<Tsetsockopt>("setsockopt")(S(s), SOL_SOCKET, SO_LINGER,
-                                         reinterpret_cast<const char*>(value), sizeof value);
+    return Checked(Fn<Tsetsockopt>("setsockopt")(S(s), SOL_SOCKET, SO_LINGER,
+                                                 reinterpret_cast<const char*>(value),
+                                                 sizeof value),
+                   SOCKET_ERROR);
 }
 
 int TmsWinsock::SetNonBlocking(TSocket s, bool nonBlocking) {
     CheckLoaded();
     u_long value = nonBlocking ? 1 : 0;
-    return Fn<Tioctlsocket>("ioctlsocket")(S(s), static_cast<long>(FIONBIO), &value);
+    return Checked(Fn<Tioctlsocket>("ioctlsocket")(S(s), static_cast<long>(FIONBIO), &value),
+                   SOCKET_ERROR);
 }
 
 int TmsWinsock::AsyncSelect(TSocket s, uint32_t eventMask) {
@@ -143,8 +164,9 @@ int TmsWinsock::AsyncSelect(TSocket s, uint32_t eventMask) {
     const HWND window = plat::win32::SocketNotificationWindow();
     // Without a window of messages the waits end at the next tick instead.
     if (!window) return 0;
-    return Fn<TWSAAsyncSelect>("WSAAsyncSelect")(S(s), window, sock::AsyncSelectMessage,
-                                                 static_cast<long>(eventMask));
+    return Checked(Fn<TWSAAsyncSelect>("WSAAsyncSelect")(S(s), window, sock::AsyncSelectMessage,
+                                                         static_cast<long>(eventMask)),
+                   SOCKET_ERROR);
 }
 
 int TmsWinsock::Connect(TSocket s, uint32_t address, uint16_t portNetOrder) {
@@ -154,27 +176,31 @@ int TmsWinsock::Connect(TSocket s, uint32_t address, uint16_t portNetOrder) {
     target.sin_family = AF_INET;
     target.sin_port = portNetOrder;
     target.sin_addr.s_addr = address;
-    return Fn<Tconnect>("connect")(S(s), reinterpret_cast<const sockaddr*>(&target), sizeof target);
+    return Checked(
+        Fn<Tconnect>("connect")(S(s), reinterpret_cast<const sockaddr*>(&target), sizeof target),
+        SOCKET_ERROR);
 }
 
 int TmsWinsock::Send(TSocket s, const void* buffer, int count) {
     CheckLoaded();
-    return Fn<Tsend>("send")(S(s), static_cast<const char*>(buffer), count, 0);
+    return Checked(Fn<Tsend>("send")(S(s), static_cast<const char*>(buffer), count, 0),
+                   SOCKET_ERROR);
 }
 
 int TmsWinsock::Recv(TSocket s, void* buffer, int count) {
     CheckLoaded();
-    return Fn<Trecv>("recv")(S(s), static_cast<char*>(buffer), count, 0);
+    return Checked(Fn<Trecv>("recv")(S(s), static_cast<char*>(buffer), count, 0), SOCKET_ERROR);
 }
 
 int TmsWinsock::Peek(TSocket s, void* buffer, int count) {
     CheckLoaded();
-    return Fn<Trecv>("recv")(S(s), static_cast<char*>(buffer), count, MSG_PEEK);
+    return Checked(Fn<Trecv>("recv")(S(s), static_cast<char*>(buffer), count, MSG_PEEK),
+                   SOCKET_ERROR);
 }
 
 int TmsWinsock::Shutdown(TSocket s, int how) {
     CheckLoaded();
-    if (Fn<Tshutdown>("shutdown")(S(s), how) == 0) return 0;
+    if (Checked(Fn<Tshutdown>("shutdown")(S(s), how), SOCKET_ERROR) == 0) return 0;
     // The peer may have reset or closed the connection already; the sending direction is
     // then shut down as far as anyone can tell.
     return GetLastError() == sockerr::NotConnected ? 0 : sock::SocketError;
@@ -182,12 +208,13 @@ int TmsWinsock::Shutdown(TSocket s, int how) {
 
 int TmsWinsock::CloseSocket(TSocket s) {
     CheckLoaded();
-    return Fn<Tclosesocket>("closesocket")(S(s));
+    return Checked(Fn<Tclosesocket>("closesocket")(S(s)), SOCKET_ERROR);
 }
 
 int TmsWinsock::GetLastError() {
     CheckLoaded();
-    return Fn<TWSAGetLastError>("WSAGetLastError")();
+    Fn<TWSAGetLastError>("WSAGetLastError"); // raises when the library has none
+    return LastFailure;
 }
 
 uint16_t TmsWinsock::Htons(uint16_t port) {
@@ -212,12 +239,14 @@ bool TmsWinsock::GetHostByName(const std::string& name, uint32_t& address) {
     CheckLoaded();
     if (FResolver) {
         int code = FResolver(name, address);
-        if (code != 0) plat::SetLastError(code);
+        if (code != 0) Keep(code);
         return code == 0;
     }
-    const hostent* host = Fn<Tgethostbyname>("gethostbyname")(name.c_str());
-    if (!host || host->h_addrtype != AF_INET || !host->h_addr_list || !host->h_addr_list[0]) {
-        if (host) plat::SetLastError(sockerr::NoData);
+    const hostent* host =
+        Checked<const hostent*>(Fn<Tgethostbyname>("gethostbyname")(name.c_str()), nullptr);
+    if (!host) return false;
+    if (host->h_addrtype != AF_INET || !host->h_addr_list || !host->h_addr_list[0]) {
+        Keep(sockerr::NoData);
         return false;
     }
     std::memcpy(&address, host->h_addr_list[0], sizeof address);
@@ -242,13 +271,14 @@ bool TmsWinsock::Ready(TSocket s, bool readable, bool writable) {
 int TmsWinsock::PendingError(TSocket s) {
     int value = 0;
     int length = sizeof value;
-    if (Fn<Tgetsockopt>("getsockopt")(S(s), SOL_SOCKET, SO_ERROR, reinterpret_cast<char*>(&value),
-                                      &length) != 0)
-        value = GetLastError();
+    if (Checked(Fn<Tgetsockopt>("getsockopt")(S(s), SOL_SOCKET, SO_ERROR,
+                                              reinterpret_cast<char*>(&value), &length),
+                SOCKET_ERROR) != 0)
+        value = LastFailure;
     return value;
 }
 
-// The slot WSAGetLastError reads is the thread's last error: it needs no library to read.
+// The code of the thread's last failing library call; it needs no library to read.
 int32_t LastSocketError() {
-    return plat::GetLastError();
+    return LastFailure;
 }

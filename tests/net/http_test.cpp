@@ -2,7 +2,9 @@
 // scripted server for what nginx won't do.
 #include <gtest/gtest.h>
 
+#ifndef _WIN32
 #include <sys/socket.h>
+#endif
 
 #include <chrono>
 #include <cstdio>
@@ -10,6 +12,7 @@
 #include <thread>
 
 #include "net/http_client.h"
+#include "platform/files.h"
 #include "platform/ui.h"
 #include "tests/net/net_test.h"
 
@@ -343,11 +346,19 @@ TEST(HttpResponse, BodySpillsToAFileAndStopsAtTheLimit) {
             EXPECT_EQ(c.Get(), 200);
             EXPECT_EQ(c.ResponseStream().Spilled(), t.Spilled);
             EXPECT_EQ(c.ResponseStream().Capacity() == 0, t.Spilled);
-            EXPECT_EQ(kvtest::RunCommand("test -z \"$(ls -A " + spill.Path() + ")\""), 0);
+            std::vector<plat::TDirEntry> left;
+#ifndef _WIN32 // Windows keeps a file's name until its last handle goes
+            ASSERT_TRUE(plat::ListDirectory(spill.Path(), left));
+            EXPECT_TRUE(left.empty()); // a spilled body has no name
+#endif
+
             c.ResponseStream().SaveToFile(spill.File("saved"));
             EXPECT_EQ(spill.Read("saved"), b);
             EXPECT_EQ(c.ResponseStream().DataString(), b);
-            kvtest::RunCommand("rm " + spill.File("saved"));
+            ASSERT_TRUE(plat::DeleteFile(spill.File("saved")));
+            c.ResponseStream().Clear(); // nothing of the body stays behind
+            ASSERT_TRUE(plat::ListDirectory(spill.Path(), left));
+            EXPECT_TRUE(left.empty());
         }
     }
     TAnswer announced("HTTP/1.1 200 OK\r\nContent-Length: 5001\r\n\r\n", true);
@@ -367,7 +378,7 @@ TEST(HttpResponse, SlowServersAreBounded) {
             SendAll(fd, head);
             for (int i = 0; i < pieces; ++i) {
                 std::this_thread::sleep_for(std::chrono::milliseconds(pauseMs));
-                if (send(fd, std::string(piece, 'x').data(), piece, MSG_NOSIGNAL) <= 0) return;
+                if (!SendAll(fd, std::string(piece, 'x'))) return;
             }
         };
     };
@@ -482,6 +493,7 @@ TEST_F(NginxSite, BackslashPathsFindTheFiles) {
     EXPECT_EQ(c.URL(), Server->Url("/components\\sub\\a.cab"));
 }
 
+#ifndef _WIN32 // an 8-bit name is the code page's character on Windows, UTF-8 on the host
 TEST_F(NginxSite, NamesWithBlanksAndEightBitBytesFindTheFiles) {
     // Sent escaped; a URL that is escaped already goes as it is.
     for (const char* path :
@@ -492,6 +504,7 @@ TEST_F(NginxSite, NamesWithBlanksAndEightBitBytesFindTheFiles) {
         EXPECT_EQ(c.ResponseStream().DataString(), "blank and 8-bit") << path;
     }
 }
+#endif
 
 TEST_F(NginxSite, CancelFromAHandlerEndsTheGet) {
     TmsHTTPClient c;

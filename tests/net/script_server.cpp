@@ -1,20 +1,72 @@
 #include "tests/net/script_server.h"
 
+#ifdef _WIN32
+#include <winsock2.h> // the test's own sockets (ws2_32): only the program must bind by name
+#else
 #include <arpa/inet.h>
 #include <netinet/in.h>
 #include <poll.h>
 #include <sys/socket.h>
 #include <unistd.h>
+#endif
 
 #include <chrono>
 #include <stdexcept>
 
 namespace nettest {
 
+namespace {
+
+#ifdef _WIN32
+using socklen_t = int;
+constexpr int NoSignal = 0;
+const int SocketStarted = [] {
+    WSADATA data;
+    return ::WSAStartup(MAKEWORD(2, 2), &data);
+}();
+int NewSocket() {
+    return static_cast<int>(::socket(AF_INET, SOCK_STREAM, 0));
+}
+int Accept(int listen) {
+    return static_cast<int>(::accept(listen, nullptr, nullptr));
+}
+void CloseSocket(int fd) {
+    ::closesocket(fd);
+}
+// Readable within ms, or closed.
+bool Readable(int fd, int ms) {
+    fd_set reads;
+    FD_ZERO(&reads);
+    FD_SET(static_cast<SOCKET>(fd), &reads);
+    timeval wait{ms / 1000, (ms % 1000) * 1000};
+    return ::select(0, &reads, nullptr, nullptr, &wait) > 0;
+}
+constexpr int ShutBoth = SD_BOTH;
+#else
+constexpr int NoSignal = MSG_NOSIGNAL;
+int NewSocket() {
+    return ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+}
+int Accept(int listen) {
+    return ::accept4(listen, nullptr, nullptr, SOCK_CLOEXEC);
+}
+void CloseSocket(int fd) {
+    ::close(fd);
+}
+bool Readable(int fd, int ms) {
+    pollfd p{fd, POLLIN, 0};
+    return ::poll(&p, 1, ms) > 0;
+}
+constexpr int ShutBoth = SHUT_RDWR;
+#endif
+
+} // namespace
+
 TScriptServer::TScriptServer(TScript script, bool readRequest) {
-    FListen = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    FListen = NewSocket();
     int one = 1;
-    ::setsockopt(FListen, SOL_SOCKET, SO_REUSEADDR, &one, sizeof one);
+    ::setsockopt(FListen, SOL_SOCKET, SO_REUSEADDR, reinterpret_cast<const char*>(&one),
+                 sizeof one);
     sockaddr_in address{};
     address.sin_family = AF_INET;
     address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
@@ -30,16 +82,16 @@ TScriptServer::TScriptServer(TScript script, bool readRequest) {
 
 TScriptServer::~TScriptServer() {
     // A client that never connected: wake the accept by connecting ourselves.
-    int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    int fd = NewSocket();
     sockaddr_in address{};
     address.sin_family = AF_INET;
     address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
     address.sin_port = htons(static_cast<uint16_t>(FPort));
-    ::shutdown(FListen, SHUT_RDWR);
+    ::shutdown(FListen, ShutBoth);
     ::connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address);
-    ::close(fd);
+    CloseSocket(fd);
     if (FThread.joinable()) FThread.join();
-    ::close(FListen);
+    CloseSocket(FListen);
 }
 
 std::string TScriptServer::Url(const std::string& path) const {
@@ -52,7 +104,7 @@ std::string TScriptServer::Request() {
 }
 
 void TScriptServer::Run(TScript script, bool readRequest) {
-    int fd = ::accept4(FListen, nullptr, nullptr, SOCK_CLOEXEC);
+    int fd = Accept(FListen);
     if (fd < 0) return;
     if (readRequest) {
         char c;
@@ -60,24 +112,25 @@ void TScriptServer::Run(TScript script, bool readRequest) {
             FRequest += c;
     }
     script(fd, FRequest);
-    ::close(fd);
+    CloseSocket(fd);
 }
 
-void SendAll(int fd, const std::string& data) {
+bool SendAll(int fd, const std::string& data) {
     size_t done = 0;
     while (done < data.size()) {
-        ssize_t n = ::send(fd, data.data() + done, data.size() - done, MSG_NOSIGNAL);
-        if (n <= 0) return;
+        const auto n =
+            ::send(fd, data.data() + done, static_cast<int>(data.size() - done), NoSignal);
+        if (n <= 0) return false;
         done += static_cast<size_t>(n);
     }
+    return true;
 }
 
 void WaitForPeerClose(int fd, int maxSeconds) {
     auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(maxSeconds);
     char buffer[4096];
     while (std::chrono::steady_clock::now() < deadline) {
-        pollfd p{fd, POLLIN, 0};
-        if (::poll(&p, 1, 200) > 0 && ::recv(fd, buffer, sizeof buffer, 0) <= 0) return;
+        if (Readable(fd, 200) && ::recv(fd, buffer, sizeof buffer, 0) <= 0) return;
     }
 }
 

@@ -29,8 +29,8 @@ private:
     std::thread FThread;
 };
 
-// Helpers for scripts.
-void SendAll(int fd, const std::string& data);
+// Helpers for scripts. SendAll: false once the peer is gone.
+bool SendAll(int fd, const std::string& data);
 // Waits (bounded) until the peer closes its side; what it sends is dropped.
 void WaitForPeerClose(int fd, int maxSeconds = 30);
 
