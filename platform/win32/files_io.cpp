@@ -147,6 +147,14 @@ bool FlushNeededBeforeReplace(const std::string&) {
 }
 
 FileHandle FileOpen(const std::string& name, TOpenMode mode) {
+    // The read-only attribute holds against an administrator too (and under Wine, as root).
+    if (mode != TOpenMode::Read) {
+        const DWORD attributes = ::GetFileAttributesA(Native(name).c_str());
+        if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_READONLY)) {
+            win32::FailWith(syserr::AccessDenied);
+            return InvalidHandle;
+        }
+    }
     const DWORD access = mode == TOpenMode::Read    ? GENERIC_READ
                          : mode == TOpenMode::Write ? GENERIC_WRITE
                                                     : GENERIC_READ | GENERIC_WRITE;

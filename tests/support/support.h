@@ -41,6 +41,9 @@ std::string HostPath(const std::string& windowsName);
 std::string WinePath(const std::string& hostName);
 #endif
 
+// Makes a file read-only: no write permission on POSIX, the read-only attribute on Windows.
+void MakeReadOnly(const std::string& name);
+
 // Reads a whole file; empty when it can't be read.
 std::string ReadFile(const std::string& name);
 // Writes a whole file, creating its folders.

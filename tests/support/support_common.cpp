@@ -8,6 +8,12 @@
 
 #include "tests/support/support.h"
 
+#ifdef _WIN32
+#include <windows.h>
+#else
+#include <sys/stat.h>
+#endif
+
 namespace kvtest {
 
 namespace {
@@ -36,6 +42,14 @@ void WriteFile(const std::string& name, const std::string& data) {
     std::ofstream out(name, std::ios::binary | std::ios::trunc);
     out.write(data.data(), std::streamsize(data.size()));
     if (!out) throw std::runtime_error("cannot write " + name);
+}
+
+void MakeReadOnly(const std::string& name) {
+#ifdef _WIN32
+    ::SetFileAttributesA(name.c_str(), FILE_ATTRIBUTE_READONLY);
+#else
+    ::chmod(name.c_str(), 0444);
+#endif
 }
 
 std::string RandomBytes(size_t n, uint32_t seed) {
