@@ -70,12 +70,12 @@ TEST(SelfUpdate, NewUpdaterReplacesTheRunningOneAndTheNextStartRemovesTheCopy) {
     const std::string self = ProgramPath(p.Dir() + "tmp/KVUpdater.exe");
     const std::string expected =
         "Updating self from " + self + " to " + ProgramPath(p.Dir() + "tmp/../KVUpdater.exe");
-    if (e2e::UnderWine())
+    if (e2e::UnderWine()) {
         EXPECT_TRUE(plat::SameText(copy.back(), expected)) << copy.back();
-    else
+    } else {
         EXPECT_EQ(copy.back(), expected);
-    if (!e2e::UnderWine())
         EXPECT_EQ(kvtest::RunCommand("test -x " + e2e::Quote(p.File("KVUpdater.exe"))), 0);
+    }
 
     // The next normal start, now the new version, deletes the staged copy; all is current.
     run = p.Run({"/autoexit"});

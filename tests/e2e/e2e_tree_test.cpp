@@ -44,8 +44,10 @@ TEST_P(TreeInstall, EveryFileLandsInItsFolder) {
     EXPECT_TRUE(run.Has("Retrieving new file my plugins\\first plugin.dll"))
         << ::testing::PrintToString(run.Log);
     for (const auto& [rel, data] : Tree) EXPECT_TRUE(p.Read(rel) == data) << rel;
-    if (!e2e::UnderWine()) // programs are executable files here; Windows has no such bit
+    // Programs are executable files here; Windows has no such bit.
+    if (!e2e::UnderWine()) {
         EXPECT_EQ(kvtest::RunCommand("test -x " + e2e::Quote(p.File("Kestavorin.exe"))), 0);
+    }
 
     // The second run finds every file up to date.
     run = p.Run();
