@@ -29,7 +29,7 @@ struct TPathSite {
 
 TEST(UpdateFromPath, InstallsFromCabinetsInPlaceAndLeavesThemThere) {
     TPathSite s;
-    s.P.WriteIni("[General]\r\nUpdateFromUncPath=" + s.Source + "\r\nAutoExit=1\r\n");
+    s.P.WriteIni("[General]\r\nUpdateFromUncPath=" + ProgramPath(s.Source) + "\r\nAutoExit=1\r\n");
     TRun run = s.P.Run();
     EXPECT_EQ(run.Status, 0) << ::testing::PrintToString(run.Log);
     EXPECT_TRUE(run.Has("Copying from " + ProgramPath(s.Source)));
@@ -57,7 +57,7 @@ TEST(UpdateFromPath, MissingManifestEndsTheRunWithTheOpenError) {
     TProduct p;
     const std::string empty = p.Root() + "empty/";
     kvtest::RunCommand("mkdir -p " + e2e::Quote(empty));
-    p.WriteIni("[General]\r\nUpdateFromUncPath=" + empty + "\r\nAutoExit=1\r\n");
+    p.WriteIni("[General]\r\nUpdateFromUncPath=" + ProgramPath(empty) + "\r\nAutoExit=1\r\n");
     TRun run = p.Run();
     EXPECT_EQ(run.Status, 1);
     auto unexpected = run.Starting("Unexpected error ");
@@ -73,7 +73,7 @@ TEST(UpdateFromPath, BlankSizeEndsTheRunAfterTheEntriesBeforeIt) {
                                                      ",10,\r\n"
                                                      "b.bin," +
                                                      e2e::FileSumText(s.NewB) + ",,\r\n");
-    s.P.WriteIni("[General]\r\nUpdateFromUncPath=" + s.Source + "\r\nAutoExit=1\r\n");
+    s.P.WriteIni("[General]\r\nUpdateFromUncPath=" + ProgramPath(s.Source) + "\r\nAutoExit=1\r\n");
     TRun run = s.P.Run();
     EXPECT_EQ(run.Status, 1);
     EXPECT_EQ(s.P.Read("a.txt"), s.NewA);
@@ -85,7 +85,7 @@ TEST(UpdateFromPath, BlankSizeEndsTheRunAfterTheEntriesBeforeIt) {
 TEST(UpdateFromPath, CloneRunJudgesAndUnpacksButInstallsNothingUntilTheNextRun) {
     TPathSite s;
     const std::string clone = s.P.Root() + "clone/";
-    s.P.WriteIni("[General]\r\nCloneToPath=" + clone + "\r\nAutoExit=1\r\n");
+    s.P.WriteIni("[General]\r\nCloneToPath=" + ProgramPath(clone) + "\r\nAutoExit=1\r\n");
     // No switch clears clone mode, so this run judges from the folder but installs nothing.
     TRun run = s.P.Run({"/UpdateFromUncPath", ProgramPath(s.Source)});
     EXPECT_EQ(run.Status, 0) << ::testing::PrintToString(run.Log);

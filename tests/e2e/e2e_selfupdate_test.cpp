@@ -87,7 +87,7 @@ TEST(SelfUpdate, NewUpdaterReplacesTheRunningOneAndTheNextStartRemovesTheCopy) {
     // Started by hand with "/debug" after "/self", the copy says what it does twice.
     kvtest::RunCommand("cp " + e2e::Quote(p.File("KVUpdater.exe")) + " " +
                        e2e::Quote(p.File("tmp/KVUpdater.exe")));
-    EXPECT_EQ(p.RunProgram(p.File("tmp/KVUpdater.exe"), {"/self", "/debug"}, "/").Status, 0);
+    EXPECT_EQ(p.RunProgram(p.File("tmp/KVUpdater.exe"), {"/self", "/debug"}, p.Root()).Status, 0);
     EXPECT_EQ(e2e::Messages(kvtest::ReadFile(copyLog)).size(), copy.size() + 1)
         << kvtest::ReadFile(copyLog);
 }

@@ -38,4 +38,3 @@ foreach(name e2e_test e2e_signed_test)
                        PROPERTIES ENVIRONMENT KV_E2E_WINE=${KV_E2E_WINE} FIXTURES_REQUIRED wine
                                   TIMEOUT 900)
 endforeach()
-add_custom_target(kve2ewine ALL DEPENDS KVUpdater.exe KVUpdater_keyed.exe error_text)
