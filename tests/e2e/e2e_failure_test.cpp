@@ -106,7 +106,9 @@ TEST(Failures, EveryFileLeftOldIsReportedAndFailsTheRun) {
         kvtest::RunCommand("cd " + e2e::Quote(site) + " && rm gone.cab && cp good.cab other.cab");
         kvtest::WriteFile(site + "junk.cab", "MSCF but not really a cabinet");
         std::string cab = kvtest::ReadFile(site + "damaged.cab");
-        for (size_t i = cab.size() - 8; i < cab.size(); ++i) cab[i] = static_cast<char>(~cab[i]);
+        // One bit of the last block's data: its checksum tells, whatever the library makes of
+        // the data (Wine's decoder unpacks damaged data without a word).
+        cab[cab.size() - 3] = static_cast<char>(cab[cab.size() - 3] ^ 0x08);
         kvtest::WriteFile(site + "damaged.cab", cab);
         p.Write("damaged.txt", "old damaged");
         // A folder where the file should go: no one, not even root, can put a file there.
