@@ -14,6 +14,7 @@
 #include <string_view>
 
 #include "cab/cabinet_binding.h"
+#include "cab/cabinet_check.h"
 #include "platform/clock.h"
 #include "platform/files.h"
 #include "platform/text.h"
@@ -129,6 +130,20 @@ fdi::FHandle HandleOf(TOpen* open) {
 }
 TOpen& OpenOf(fdi::FHandle h) {
     return *reinterpret_cast<TOpen*>(h);
+}
+
+// count bytes at offset of the walk's cabinet, for checks of our own; the library's reads
+// then find the file wherever this left it.
+bool ReadCabinetAt(TCabinet& cab, int64_t offset, void* buffer, size_t count) {
+    if (cab.InMemory) {
+        if (offset < 0 || uint64_t(offset) > cab.Image.size() || count > cab.Image.size() - offset)
+            return false;
+        std::memcpy(buffer, cab.Image.data() + offset, count);
+        return true;
+    }
+    cab.FilePosition = -1;
+    return plat::FileSeek(cab.File.Get(), offset, 0) == offset &&
+           plat::FileRead(cab.File.Get(), buffer, count) == int64_t(count);
 }
 
 // A cabinet record for the walk; the library's handle to it.
@@ -466,7 +481,13 @@ struct TCABFileAccess {
         if (isCab) {
             failure = "damaged cabinet";
             const std::string name = CabinetNameOf(&walk);
-            if (copy(ctx, name.c_str(), "", 0, CabNotify, nullptr, &walk)) outcome = true;
+            // A block that fails its checksum: nothing of the cabinet is unpacked, whatever
+            // the library would make of it.
+            const bool intact =
+                walk.Listing || CabinetBlocksIntact([&](int64_t at, void* to, size_t count) {
+                    return ReadCabinetAt(cab, at, to, count);
+                });
+            if (intact && copy(ctx, name.c_str(), "", 0, CabNotify, nullptr, &walk)) outcome = true;
             // A file cut short by damaged data must not pass for a whole one.
             else if (!walk.Created.empty())
                 plat::DeleteFile(walk.Created);

@@ -142,6 +142,18 @@ TEST_F(ExtractWin32, DamagedAndHostileCabinets) {
         plat::DeleteFile(Dir.File("out\\sub\\KVUpdater.exe"));
         EXPECT_FALSE(Exists("out\\sub\\~kvpart.KVUpdater.exe"));
     }
+    // A byte of a block's data changed: its checksum no longer holds, and nothing of the
+    // cabinet comes out, not even its whole files (Wine's library would unpack it all).
+    for (size_t back : {size_t(100), size_t(5000)}) {
+        std::string flipped = good;
+        flipped[flipped.size() - back] ^= 0x10;
+        Cab.CABFile = Dir.Write("flipped.cab", flipped);
+        EXPECT_FALSE(Cab.ExtractFile("sub\\KVUpdater.exe")) << back;
+        EXPECT_EQ(Cab.ExtractFailure(), "damaged cabinet");
+        EXPECT_FALSE(Exists("out\\sub\\KVUpdater.exe"));
+        EXPECT_FALSE(Cab.ExtractFile("a.txt"));
+        EXPECT_FALSE(Exists("out\\a.txt"));
+    }
     // Stored names that climb out of the target folder are skipped.
     for (std::string name : {"..\\evil.txt", "\\evil.txt", "a\\..\\..\\evil.txt", "c:evil.txt"}) {
         SCOPED_TRACE(name);

@@ -4,6 +4,7 @@
 
 #include "tests/support/e2e.h"
 
+using e2e::ProgramPath;
 using e2e::TProduct;
 using e2e::TRun;
 
@@ -28,11 +29,11 @@ struct TPathSite {
 
 TEST(UpdateFromPath, InstallsFromCabinetsInPlaceAndLeavesThemThere) {
     TPathSite s;
-    s.P.WriteIni("[General]\r\nUpdateFromUncPath=" + s.Source + "\r\nAutoExit=1\r\n");
+    s.P.WriteIni("[General]\r\nUpdateFromUncPath=" + ProgramPath(s.Source) + "\r\nAutoExit=1\r\n");
     TRun run = s.P.Run();
     EXPECT_EQ(run.Status, 0) << ::testing::PrintToString(run.Log);
-    EXPECT_TRUE(run.Has("Copying from " + s.Source));
-    EXPECT_EQ(run.IndexOf("Contacting download site ...(" + s.Source + ")") + 1,
+    EXPECT_TRUE(run.Has("Copying from " + ProgramPath(s.Source)));
+    EXPECT_EQ(run.IndexOf("Contacting download site ...(" + ProgramPath(s.Source) + ")") + 1,
               run.IndexOf("Checking versions..."));
     EXPECT_TRUE(run.Has("Retrieving new file a.txt"));
     EXPECT_TRUE(run.Has("Retrieving changed file b.bin"));
@@ -45,9 +46,9 @@ TEST(UpdateFromPath, InstallsFromCabinetsInPlaceAndLeavesThemThere) {
 TEST(UpdateFromPath, SwitchWinsOverTheIni) {
     TPathSite s;
     s.P.UseUrl("http://127.0.0.1:9/never/");
-    TRun run = s.P.Run({"/UpdateFromUncPath", s.Source});
+    TRun run = s.P.Run({"/UpdateFromUncPath", ProgramPath(s.Source)});
     EXPECT_EQ(run.Status, 0) << ::testing::PrintToString(run.Log);
-    EXPECT_TRUE(run.Has("Updating from path " + s.Source));
+    EXPECT_TRUE(run.Has("Updating from path " + ProgramPath(s.Source)));
     EXPECT_EQ(s.P.Read("a.txt"), s.NewA);
     EXPECT_TRUE(s.P.Read("b.bin") == s.NewB);
 }
@@ -56,12 +57,13 @@ TEST(UpdateFromPath, MissingManifestEndsTheRunWithTheOpenError) {
     TProduct p;
     const std::string empty = p.Root() + "empty/";
     kvtest::RunCommand("mkdir -p " + e2e::Quote(empty));
-    p.WriteIni("[General]\r\nUpdateFromUncPath=" + empty + "\r\nAutoExit=1\r\n");
+    p.WriteIni("[General]\r\nUpdateFromUncPath=" + ProgramPath(empty) + "\r\nAutoExit=1\r\n");
     TRun run = p.Run();
     EXPECT_EQ(run.Status, 1);
     auto unexpected = run.Starting("Unexpected error ");
     ASSERT_EQ(unexpected.size(), 1u) << ::testing::PrintToString(run.Log);
-    EXPECT_NE(unexpected[0].find(empty + "versions.txt"), std::string::npos) << unexpected[0];
+    EXPECT_NE(unexpected[0].find(ProgramPath(empty + "versions.txt")), std::string::npos)
+        << unexpected[0];
     EXPECT_EQ(run.Log.back(), "There were errors");
 }
 
@@ -71,7 +73,7 @@ TEST(UpdateFromPath, BlankSizeEndsTheRunAfterTheEntriesBeforeIt) {
                                                      ",10,\r\n"
                                                      "b.bin," +
                                                      e2e::FileSumText(s.NewB) + ",,\r\n");
-    s.P.WriteIni("[General]\r\nUpdateFromUncPath=" + s.Source + "\r\nAutoExit=1\r\n");
+    s.P.WriteIni("[General]\r\nUpdateFromUncPath=" + ProgramPath(s.Source) + "\r\nAutoExit=1\r\n");
     TRun run = s.P.Run();
     EXPECT_EQ(run.Status, 1);
     EXPECT_EQ(s.P.Read("a.txt"), s.NewA);
@@ -83,9 +85,9 @@ TEST(UpdateFromPath, BlankSizeEndsTheRunAfterTheEntriesBeforeIt) {
 TEST(UpdateFromPath, CloneRunJudgesAndUnpacksButInstallsNothingUntilTheNextRun) {
     TPathSite s;
     const std::string clone = s.P.Root() + "clone/";
-    s.P.WriteIni("[General]\r\nCloneToPath=" + clone + "\r\nAutoExit=1\r\n");
+    s.P.WriteIni("[General]\r\nCloneToPath=" + ProgramPath(clone) + "\r\nAutoExit=1\r\n");
     // No switch clears clone mode, so this run judges from the folder but installs nothing.
-    TRun run = s.P.Run({"/UpdateFromUncPath", s.Source});
+    TRun run = s.P.Run({"/UpdateFromUncPath", ProgramPath(s.Source)});
     EXPECT_EQ(run.Status, 0) << ::testing::PrintToString(run.Log);
     EXPECT_TRUE(run.Has("Retrieving new file a.txt"));
     EXPECT_FALSE(s.P.Exists("a.txt"));
@@ -96,7 +98,7 @@ TEST(UpdateFromPath, CloneRunJudgesAndUnpacksButInstallsNothingUntilTheNextRun) 
     EXPECT_EQ(cloned, "");
 
     s.P.WriteIni("[General]\r\nAutoExit=1\r\n");
-    run = s.P.Run({"/UpdateFromUncPath", s.Source});
+    run = s.P.Run({"/UpdateFromUncPath", ProgramPath(s.Source)});
     EXPECT_EQ(run.Status, 0) << ::testing::PrintToString(run.Log);
     EXPECT_EQ(s.P.Read("a.txt"), s.NewA);
     EXPECT_TRUE(s.P.Read("b.bin") == s.NewB);

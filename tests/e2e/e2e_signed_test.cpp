@@ -106,7 +106,7 @@ struct TSignedSite {
     std::string NewB = kvtest::RandomBytes(300000, 7);
     std::string Program = kvtest::ReadFile(P.File("KVUpdater.exe"));
 
-    explicit TSignedSite(const std::string& program = KV_UPDATER_EXE) : P("", program) {
+    explicit TSignedSite(const std::string& program = "") : P("", program) {
         Sh("mkdir -p " + Quote(Work));
         KeyOne = Kvpublish("--new-key " + Quote(Key("one")));
         KeyTwo = Kvpublish("--new-key " + Quote(Key("two")));
@@ -122,9 +122,10 @@ struct TSignedSite {
     }
     // KVUpdater.ini: the site at url (or the folder), ending by itself, trusting keys.
     void Trust(const std::string& where, const std::string& keys, bool folder = false) const {
-        P.WriteIni(std::string("[General]\r\n") +
-                   (folder ? "UpdateFromUncPath=" : "UpdateFromUrl=") + where +
-                   "\r\nAutoExit=1\r\n" + (keys.empty() ? "" : "SitePublicKeys=" + keys + "\r\n"));
+        P.WriteIni(
+            std::string("[General]\r\n") +
+            (folder ? "UpdateFromUncPath=" + e2e::ProgramPath(where) : "UpdateFromUrl=" + where) +
+            "\r\nAutoExit=1\r\n" + (keys.empty() ? "" : "SitePublicKeys=" + keys + "\r\n"));
     }
     bool Installed() const { return P.Read("a.txt") == NewA && P.Read("b.bin") == NewB; }
     bool Untouched() const {
@@ -152,7 +153,7 @@ TEST(SignedSite, SpoiledSitesAreRefused) {
         // Refused as a whole: nothing installed, the manifest stored in the product folder.
         bool WholeSite = true;
         bool FromFolder = false;
-        const char* Program = KV_UPDATER_EXE;
+        bool Keyed = false; // the updater with a key built in
         // What KVUpdater.ini trusts: key one unless given; a text that is no key is
         // reported at start-up and still counts.
         const char* IniKeys = nullptr;
@@ -222,13 +223,13 @@ TEST(SignedSite, SpoiledSitesAreRefused) {
          },
          "Error extracting KVUpdater.exe cabinet does not match the signed manifest", false},
         {"an unsigned site, the key built in", [](TSignedSite& s) { s.Publish(""); },
-         "Giving up - site signature missing", true, false, KV_UPDATER_KEYED_EXE, ""},
+         "Giving up - site signature missing", true, false, true, ""},
         {"a key that can verify nothing", [](TSignedSite&) {}, "Giving up - site signature invalid",
-         true, false, KV_UPDATER_EXE, "BIBlp6eVqwRXW6GY"},
+         true, false, false, "BIBlp6eVqwRXW6GY"},
     };
     for (const TCase& c : cases) {
         SCOPED_TRACE(c.What);
-        TSignedSite s(c.Program);
+        TSignedSite s(c.Keyed ? e2e::KeyedUpdaterExe() : e2e::UpdaterExe());
         s.Publish("one");
         c.Spoil(s);
         kvtest::TNginx nginx(s.P.Site());
@@ -238,7 +239,7 @@ TEST(SignedSite, SpoiledSitesAreRefused) {
         EXPECT_EQ(run.Status, 1);
         std::string line = c.Line;
         if (const size_t at = line.find("PRODUCT/"); at != std::string::npos)
-            line.replace(at, 8, s.P.Dir());
+            line.replace(at, 8, e2e::ProgramPath(s.P.Dir()));
         EXPECT_TRUE(run.Has(line) || (line.back() == ' ' && !run.Starting(line).empty()))
             << ::testing::PrintToString(run.Log);
         if (c.IniKeys && *c.IniKeys) {
@@ -273,20 +274,20 @@ TEST(SignedSite, TrustedOrUnkeyedRunsUpdateAsBefore) {
         const char* SignedWith; // "" unsigned
         std::string (*Keys)(const TSignedSite&);
         bool FromFolder = false;
-        const char* Program = KV_UPDATER_EXE;
+        bool Keyed = false; // the updater with a key built in
     } cases[] = {
         {"signed, its key trusted", "one", [](const TSignedSite& s) { return s.KeyOne; }},
         {"signed with the second of two trusted keys", "two",
          [](const TSignedSite& s) { return s.KeyOne + " , " + s.KeyTwo; }},
         {"signed, from a folder", "one", [](const TSignedSite& s) { return s.KeyOne; }, true},
         {"signed with the key built in", "built_in",
-         [](const TSignedSite&) { return std::string(); }, false, KV_UPDATER_KEYED_EXE},
+         [](const TSignedSite&) { return std::string(); }, false, true},
         {"signed, no key", "one", [](const TSignedSite&) { return std::string(); }},
         {"unsigned, no key", "", [](const TSignedSite&) { return std::string(); }},
     };
     for (const TCase& c : cases) {
         SCOPED_TRACE(c.What);
-        TSignedSite s(c.Program);
+        TSignedSite s(c.Keyed ? e2e::KeyedUpdaterExe() : e2e::UpdaterExe());
         Sh("cp " + Quote(KV_TEST_KEYS "built_in.key") + " " + Quote(s.Key("built_in")));
         s.Publish(c.SignedWith);
         const std::string access = s.Work + "access.log";
@@ -302,7 +303,7 @@ TEST(SignedSite, TrustedOrUnkeyedRunsUpdateAsBefore) {
         kvtest::RunCommand("ls -A " + Quote(s.P.File("tmp")), &left);
         EXPECT_EQ(left, "");
         // An updater without a key asks for nothing it did not ask for before.
-        const bool keyed = !c.Keys(s).empty() || std::string(c.Program) != KV_UPDATER_EXE;
+        const bool keyed = !c.Keys(s).empty() || c.Keyed;
         if (!c.FromFolder) {
             EXPECT_EQ(kvtest::ReadFile(access).find("versions.sig") != std::string::npos, keyed);
         }
@@ -316,8 +317,8 @@ TEST(SignedSite, CloneOfASignedSiteIsSignedAndVerified) {
     s.Publish("one");
     kvtest::TNginx nginx(s.P.Site());
     const std::string clone = s.P.Root() + "clone/";
-    s.P.WriteIni("[General]\r\nUpdateFromUrl=" + nginx.Url("/") + "\r\nCloneToPath=" + clone +
-                 "\r\nAutoExit=1\r\nSitePublicKeys=" + s.KeyOne + "\r\n");
+    s.P.WriteIni("[General]\r\nUpdateFromUrl=" + nginx.Url("/") + "\r\nCloneToPath=" +
+                 e2e::ProgramPath(clone) + "\r\nAutoExit=1\r\nSitePublicKeys=" + s.KeyOne + "\r\n");
     TRun run = s.P.Run();
     EXPECT_EQ(run.Status, 0) << ::testing::PrintToString(run.Log);
     for (const char* name : {"versions.txt", "versions.sig", "a.cab", "b.cab"})
@@ -337,8 +338,8 @@ TEST(SignedSite, CloneOfASignedSiteIsSignedAndVerified) {
 
     // A cabinet of the site spoiled: the clone keeps none that the manifest does not vouch for.
     Flip(s.Components + "b.cab", 100);
-    s.P.WriteIni("[General]\r\nUpdateFromUrl=" + nginx.Url("/") + "\r\nCloneToPath=" + clone +
-                 "\r\nAutoExit=1\r\nSitePublicKeys=" + s.KeyOne + "\r\n");
+    s.P.WriteIni("[General]\r\nUpdateFromUrl=" + nginx.Url("/") + "\r\nCloneToPath=" +
+                 e2e::ProgramPath(clone) + "\r\nAutoExit=1\r\nSitePublicKeys=" + s.KeyOne + "\r\n");
     run = s.P.Run();
     EXPECT_EQ(run.Status, 1);
     EXPECT_TRUE(run.Has("Error extracting b.bin cabinet does not match the signed manifest"))
@@ -347,8 +348,8 @@ TEST(SignedSite, CloneOfASignedSiteIsSignedAndVerified) {
     EXPECT_EQ(kvtest::ReadFile(clone + "a.cab"), kvtest::ReadFile(s.Components + "a.cab"));
 
     s.Publish("");
-    s.P.WriteIni("[General]\r\nUpdateFromUrl=" + nginx.Url("/") + "\r\nCloneToPath=" + clone +
-                 "\r\nAutoExit=1\r\n");
+    s.P.WriteIni("[General]\r\nUpdateFromUrl=" + nginx.Url("/") +
+                 "\r\nCloneToPath=" + e2e::ProgramPath(clone) + "\r\nAutoExit=1\r\n");
     run = s.P.Run();
     EXPECT_EQ(run.Status, 0) << ::testing::PrintToString(run.Log);
     EXPECT_FALSE(kvtest::RunCommand("test -e " + Quote(clone + "versions.sig")) == 0);

@@ -6,6 +6,7 @@
 #include "cab/cabfiles.h"
 #include "tests/support/e2e.h"
 
+using e2e::ProgramPath;
 using e2e::TProduct;
 using e2e::TRun;
 
@@ -40,9 +41,9 @@ TEST(UpdateFromUrl, InstallsNewAndChangedFilesAndLeavesUnchangedOnes) {
     EXPECT_EQ(run.Status, 0) << run.Errors;
     ASSERT_FALSE(run.Log.empty());
     EXPECT_EQ(run.Log.front(), "KVUpdater version 4.5.0.1");
-    EXPECT_TRUE(run.Has("Reading " + t.P.Dir() + "KVUpdater.ini"));
+    EXPECT_TRUE(run.Has("Reading " + ProgramPath(t.P.Dir() + "KVUpdater.ini")));
     EXPECT_TRUE(run.Has("Updating from " + url));
-    EXPECT_TRUE(run.Has("Updating to " + t.P.Dir()));
+    EXPECT_TRUE(run.Has("Updating to " + ProgramPath(t.P.Dir())));
     int contacting = run.IndexOf("Contacting download site ...(" + url + ")");
     int checking = run.IndexOf("Checking versions...");
     int a = run.IndexOf("Retrieving new file a.txt");
@@ -73,9 +74,8 @@ TEST(UpdateFromUrl, ReplacesReadOnlyFileAndInstallsOnlyLeftoversThatMatchTheMani
     TThreeFiles t;
     kvtest::TNginx nginx(t.P.Site());
     t.P.UseUrl(nginx.Url("/"));
-    const std::string deleted =
-        "Deleting " + t.P.Dir() +
-        "tmp/c.txt - left by an earlier run, it does not match versions.txt";
+    const std::string deleted = "Deleting " + ProgramPath(t.P.Dir() + "tmp/c.txt") +
+                                " - left by an earlier run, it does not match versions.txt";
     struct TCase {
         const char* Name;
         std::string Leftover;
@@ -174,12 +174,12 @@ TEST(UpdateFromUrl, ClonesTheSiteByteForByteAndTheCloneServesAnUpdateFromPath) {
     TThreeFiles t;
     kvtest::TNginx nginx(t.P.Site());
     const std::string clone = t.P.Root() + "clone/";
-    t.P.WriteIni("[General]\r\nUpdateFromUrl=" + nginx.Url("/") + "\r\nCloneToPath=" + clone +
-                 "\r\nAutoExit=1\r\n");
+    t.P.WriteIni("[General]\r\nUpdateFromUrl=" + nginx.Url("/") +
+                 "\r\nCloneToPath=" + ProgramPath(clone) + "\r\nAutoExit=1\r\n");
 
     TRun run = t.P.Run();
     EXPECT_EQ(run.Status, 0) << ::testing::PrintToString(run.Log);
-    EXPECT_TRUE(run.Has("Cloning to " + clone));
+    EXPECT_TRUE(run.Has("Cloning to " + ProgramPath(clone)));
     // Clone mode keeps the site's backslash after the edition folder.
     EXPECT_TRUE(run.Has("Contacting download site ...(" + nginx.Url("/") + "components\\)"));
     EXPECT_EQ(run.Starting("Retrieving file ").size(), 3u);
@@ -192,10 +192,10 @@ TEST(UpdateFromUrl, ClonesTheSiteByteForByteAndTheCloneServesAnUpdateFromPath) {
     EXPECT_FALSE(t.P.Exists("a.txt"));
     EXPECT_EQ(t.P.Read("b.bin"), "the old b");
 
-    t.P.WriteIni("[General]\r\nUpdateFromUncPath=" + clone + "\r\nAutoExit=1\r\n");
+    t.P.WriteIni("[General]\r\nUpdateFromUncPath=" + ProgramPath(clone) + "\r\nAutoExit=1\r\n");
     run = t.P.Run();
     EXPECT_EQ(run.Status, 0) << ::testing::PrintToString(run.Log);
-    EXPECT_TRUE(run.Has("Copying from " + clone));
+    EXPECT_TRUE(run.Has("Copying from " + ProgramPath(clone)));
     EXPECT_EQ(t.P.Read("a.txt"), t.NewA);
     EXPECT_TRUE(t.P.Read("b.bin") == t.NewB);
 }
@@ -205,9 +205,9 @@ TEST(UpdateFromUrl, CloneSwitchOnTheCommandLineKeepsTheUrlMode) {
     kvtest::TNginx nginx(t.P.Site());
     t.P.UseUrl(nginx.Url("/"));
     const std::string clone = t.P.Root() + "clone2/";
-    TRun run = t.P.Run({"/CloneToPath", clone});
+    TRun run = t.P.Run({"/CloneToPath", ProgramPath(clone)});
     EXPECT_EQ(run.Status, 0) << ::testing::PrintToString(run.Log);
-    EXPECT_TRUE(run.Has("Cloning update site to " + clone));
+    EXPECT_TRUE(run.Has("Cloning update site to " + ProgramPath(clone)));
     EXPECT_TRUE(run.Has("Updating from " + nginx.Url("/components/")));
     EXPECT_TRUE(kvtest::ReadFile(clone + "b.cab") ==
                 kvtest::ReadFile(t.P.Site() + "components/b.cab"));
@@ -238,7 +238,7 @@ TEST(UpdateFromUrl, NamesWithFoldersAreFetchedClonedAndInstalled) {
     EXPECT_FALSE(p.Exists("tmp/data/sigs/main.cab"));
 
     const std::string clone = p.Root() + "clone/";
-    run = p.Run({"/CloneToPath", clone});
+    run = p.Run({"/CloneToPath", ProgramPath(clone)});
     EXPECT_EQ(run.Status, 0) << ::testing::PrintToString(run.Log);
     EXPECT_EQ(kvtest::ReadFile(clone + "data/sigs/main.cab"), kvtest::ReadFile(cab.CABFile));
 
@@ -247,7 +247,7 @@ TEST(UpdateFromUrl, NamesWithFoldersAreFetchedClonedAndInstalled) {
     kvtest::RunCommand("rm -r " + e2e::Quote(p.File("data")) + " && mkdir " +
                        e2e::Quote(p.Root() + "outside") + " && ln -s ../outside " +
                        e2e::Quote(p.File("data")));
-    run = p.Run({"/UpdateFromUncPath", clone, "/autoexit"});
+    run = p.Run({"/UpdateFromUncPath", ProgramPath(clone), "/autoexit"});
     EXPECT_EQ(run.Status, 1) << ::testing::PrintToString(run.Log);
     EXPECT_TRUE(run.Has("Giving up - unsafe file name - data\\sigs\\main.dat," +
                         e2e::FileSumText(data) + "," + std::to_string(data.size()) + ","))
@@ -255,7 +255,7 @@ TEST(UpdateFromUrl, NamesWithFoldersAreFetchedClonedAndInstalled) {
     EXPECT_FALSE(kvtest::RunCommand("test -e " + e2e::Quote(p.Root() + "outside/sigs")) == 0);
 
     kvtest::RunCommand("rm " + e2e::Quote(p.File("data")));
-    run = p.Run({"/UpdateFromUncPath", clone, "/autoexit"});
+    run = p.Run({"/UpdateFromUncPath", ProgramPath(clone), "/autoexit"});
     EXPECT_EQ(run.Status, 0) << ::testing::PrintToString(run.Log);
     EXPECT_TRUE(p.Read("data/sigs/main.dat") == data);
 }

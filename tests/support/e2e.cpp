@@ -4,9 +4,96 @@
 
 #include <cctype>
 #include <cstdint>
+#include <cstdlib>
 #include <filesystem>
+#include <map>
+
+#include "platform/errors.h"
+#include "platform/text.h"
 
 namespace e2e {
+
+namespace {
+
+// What the Windows build's tests set: "name=value" lines of the file KV_E2E_WINE names
+// (updater, keyed, launcher, errortext); nothing for the host's own program.
+std::string Setting(const std::string& name) {
+    static const std::map<std::string, std::string> settings = [] {
+        std::map<std::string, std::string> read;
+        const char* file = std::getenv("KV_E2E_WINE");
+        if (!file || !*file) return read;
+        for (const std::string& line : plat::SplitLines(kvtest::ReadFile(file))) {
+            const size_t equals = line.find('=');
+            if (equals != std::string::npos) read[line.substr(0, equals)] = line.substr(equals + 1);
+        }
+        return read;
+    }();
+    auto found = settings.find(name);
+    return found == settings.end() ? "" : found->second;
+}
+
+// The command that runs a Windows program, and a blank; empty for the host's own.
+std::string Launcher() {
+    const std::string launcher = Setting("launcher");
+    return launcher.empty() ? launcher : launcher + " ";
+}
+
+// Whether a program file is a Windows one (it starts as PE files do), run through the launcher.
+bool IsWindowsProgram(const std::string& program) {
+    return kvtest::ReadFile(program).compare(0, 2, "MZ") == 0;
+}
+
+// Lines as the host writes them: a Windows program ends its lines with CR LF.
+std::string HostLines(std::string text) {
+    if (!UnderWine()) return text;
+    std::string out;
+    for (size_t i = 0; i < text.size(); ++i)
+        if (!(text[i] == '\r' && i + 1 < text.size() && text[i + 1] == '\n')) out += text[i];
+    return out;
+}
+
+} // namespace
+
+bool UnderWine() {
+    return !Setting("launcher").empty();
+}
+
+std::string UpdaterExe() {
+    const std::string program = Setting("updater");
+    return program.empty() ? KV_UPDATER_EXE : program;
+}
+
+std::string KeyedUpdaterExe() {
+    const std::string program = Setting("keyed");
+#ifdef KV_UPDATER_KEYED_EXE
+    return program.empty() ? KV_UPDATER_KEYED_EXE : program;
+#else
+    return program;
+#endif
+}
+
+std::string ProgramPath(const std::string& hostName) {
+    if (!UnderWine() || hostName.empty() || hostName[0] != '/') return hostName;
+    std::string name = "Z:" + hostName;
+    for (char& c : name)
+        if (c == '/') c = '\\';
+    return name;
+}
+
+std::string SystemText(int code) {
+    if (!UnderWine()) return plat::SystemErrorText(code);
+    // Wine has texts of its own: its FormatMessageA says which, through a program of ours.
+    static std::map<int, std::string> known;
+    auto found = known.find(code);
+    if (found != known.end()) return found->second;
+    std::string text;
+    kvtest::RunCommand(Launcher() + Quote(Setting("errortext")) + " " +
+                           std::to_string(code),
+                       &text);
+    while (!text.empty() && (static_cast<unsigned char>(text.back()) <= ' ' || text.back() == '.'))
+        text.pop_back();
+    return known[code] = text;
+}
 
 std::string Quote(const std::string& s) {
     std::string q = "'";
@@ -82,12 +169,12 @@ std::string FileSumText(const std::string& data) {
 }
 
 uint64_t ProgramBytes() {
-    return std::filesystem::file_size(KV_UPDATER_EXE);
+    return std::filesystem::file_size(UpdaterExe());
 }
 
 TProduct::TProduct(const std::string& languageDat, const std::string& program)
     : FRootPath(std::filesystem::canonical(FRoot.Path()).string() + "/"), FLanguageDat(languageDat),
-      FProgram(program) {
+      FProgram(program.empty() ? UpdaterExe() : program) {
     kvtest::RunCommand("mkdir -p " + Quote(Site()));
     Populate();
 }
@@ -119,14 +206,30 @@ void TProduct::UseUrl(const std::string& url) const {
 }
 
 TRun TProduct::Run(const std::vector<std::string>& args, const std::string& env) const {
-    std::string command = "cd " + Quote(Dir()) + " && " + env + "./KVUpdater.exe";
+    const std::string launcher = IsWindowsProgram(FProgram) ? Launcher() : "";
+    std::string command = "cd " + Quote(Dir()) + " && " + env + launcher + "./KVUpdater.exe";
     for (const auto& a : args) command += " " + Quote(a);
     const std::string errFile = Root() + "stderr.txt";
     command += " 2>" + Quote(errFile) + " </dev/null";
     TRun run;
     run.Status = kvtest::RunCommand(command, &run.Output);
-    run.Errors = kvtest::ReadFile(errFile);
+    run.Output = HostLines(run.Output);
+    run.Errors = HostLines(kvtest::ReadFile(errFile));
     run.Log = LogMessages();
+    return run;
+}
+
+TRun TProduct::RunProgram(const std::string& program, const std::vector<std::string>& args,
+                          const std::string& dir) const {
+    const std::string launcher = IsWindowsProgram(program) ? Launcher() : "";
+    std::string command = "cd " + Quote(dir) + " && " + launcher + Quote(program);
+    for (const auto& a : args) command += " " + Quote(a);
+    const std::string errFile = Root() + "stderr.txt";
+    command += " 2>" + Quote(errFile) + " </dev/null";
+    TRun run;
+    run.Status = kvtest::RunCommand(command, &run.Output);
+    run.Output = HostLines(run.Output);
+    run.Errors = HostLines(kvtest::ReadFile(errFile));
     return run;
 }
 

@@ -1,6 +1,12 @@
 #pragma once
 // The built updater run for real: a fresh product folder holding a copy of the program, update
 // sites published with kvpublish, and the log lines a run leaves.
+//
+// The same tests run the Windows build under Wine from here: KV_E2E_WINE then names a file of
+// "name=value" lines, which the Windows build writes: updater (its program), keyed (the one
+// with a key built in), launcher (scripts/wine32.sh -p PREFIX), errortext (a program that
+// prints the system's text for a code). The program sees the host's folders on drive Z:, so
+// the names it is given, and those it logs, are ProgramPath's.
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -23,6 +29,18 @@ struct TRun {
     std::vector<std::string> Starting(const std::string& prefix) const;
 };
 
+// Whether the program under test is the Windows build, run under Wine.
+bool UnderWine();
+// The built updater under test, and its build with a key built in (signed sites).
+std::string UpdaterExe();
+std::string KeyedUpdaterExe();
+// A host name as the program under test sees it and logs it: itself, or under Wine the same
+// file on drive Z: ("/tmp/x/" is "Z:\tmp\x\").
+std::string ProgramPath(const std::string& hostName);
+// The system's text for an error code as the program under test logs it (trailing full stop
+// dropped): this machine's, or under Wine Wine's own.
+std::string SystemText(int code);
+
 // The messages of a log text: each line without its "mmm dd yyyy hh:nn:ss " stamp. A line
 // without a well-formed stamp is kept whole, so a test sees it.
 std::vector<std::string> Messages(const std::string& logText);
@@ -39,8 +57,7 @@ public:
     // Copies the built updater (or another build of it) into the product folder and puts
     // an empty "language.dat" beside it, so that the folder is the product folder whatever
     // the machine holds.
-    explicit TProduct(const std::string& languageDat = "",
-                      const std::string& program = KV_UPDATER_EXE);
+    explicit TProduct(const std::string& languageDat = "", const std::string& program = "");
     // Puts the program and "language.dat" into the product folder again: after a disk has
     // been mounted over it, say.
     void Populate() const;
@@ -60,6 +77,10 @@ public:
     // Runs the updater from the product folder with the arguments (each quoted) and waits.
     // env is put before the command (e.g. "KVUPDATER_HOSTS=/x ").
     TRun Run(const std::vector<std::string>& args = {}, const std::string& env = "") const;
+    // Runs a program (a copy of the updater) with the arguments from the folder dir, through
+    // the launcher under Wine; its exit status, standard output and error.
+    TRun RunProgram(const std::string& program, const std::vector<std::string>& args,
+                    const std::string& dir) const;
     // The log file's messages.
     std::vector<std::string> LogMessages() const;
 
