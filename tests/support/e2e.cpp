@@ -87,8 +87,7 @@ std::string SystemText(int code) {
     auto found = known.find(code);
     if (found != known.end()) return found->second;
     std::string text;
-    kvtest::RunCommand(Launcher() + Quote(Setting("errortext")) + " " +
-                           std::to_string(code),
+    kvtest::RunCommand(Launcher() + Quote(Setting("errortext")) + " " + std::to_string(code),
                        &text);
     while (!text.empty() && (static_cast<unsigned char>(text.back()) <= ' ' || text.back() == '.'))
         text.pop_back();
