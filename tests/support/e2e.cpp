@@ -63,13 +63,9 @@ std::string UpdaterExe() {
     return program.empty() ? KV_UPDATER_EXE : program;
 }
 
-std::string KeyedUpdaterExe() {
+std::string KeyedUpdaterExe(const std::string& hostBuilt) {
     const std::string program = Setting("keyed");
-#ifdef KV_UPDATER_KEYED_EXE
-    return program.empty() ? KV_UPDATER_KEYED_EXE : program;
-#else
-    return program;
-#endif
+    return program.empty() ? hostBuilt : program;
 }
 
 std::string ProgramPath(const std::string& hostName) {
