@@ -67,7 +67,8 @@ bool MayReplace(const std::string& target, bool& exists) {
     exists = attributes != INVALID_FILE_ATTRIBUTES;
     if (!exists) {
         const DWORD error = ::GetLastError();
-        return error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND ? true : false;
+        // Nothing there, or a folder missing that the replacement will report.
+        return error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND;
     }
     if (attributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_READONLY))
         return win32::FailWith(syserr::AccessDenied);

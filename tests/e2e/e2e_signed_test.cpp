@@ -229,7 +229,7 @@ TEST(SignedSite, SpoiledSitesAreRefused) {
     };
     for (const TCase& c : cases) {
         SCOPED_TRACE(c.What);
-        TSignedSite s(c.Keyed ? e2e::KeyedUpdaterExe() : e2e::UpdaterExe());
+        TSignedSite s(c.Keyed ? e2e::KeyedUpdaterExe(KV_UPDATER_KEYED_EXE) : e2e::UpdaterExe());
         s.Publish("one");
         c.Spoil(s);
         kvtest::TNginx nginx(s.P.Site());
@@ -287,7 +287,7 @@ TEST(SignedSite, TrustedOrUnkeyedRunsUpdateAsBefore) {
     };
     for (const TCase& c : cases) {
         SCOPED_TRACE(c.What);
-        TSignedSite s(c.Keyed ? e2e::KeyedUpdaterExe() : e2e::UpdaterExe());
+        TSignedSite s(c.Keyed ? e2e::KeyedUpdaterExe(KV_UPDATER_KEYED_EXE) : e2e::UpdaterExe());
         Sh("cp " + Quote(KV_TEST_KEYS "built_in.key") + " " + Quote(s.Key("built_in")));
         s.Publish(c.SignedWith);
         const std::string access = s.Work + "access.log";

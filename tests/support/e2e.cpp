@@ -63,13 +63,9 @@ std::string UpdaterExe() {
     return program.empty() ? KV_UPDATER_EXE : program;
 }
 
-std::string KeyedUpdaterExe() {
+std::string KeyedUpdaterExe(const std::string& hostBuilt) {
     const std::string program = Setting("keyed");
-#ifdef KV_UPDATER_KEYED_EXE
-    return program.empty() ? KV_UPDATER_KEYED_EXE : program;
-#else
-    return program;
-#endif
+    return program.empty() ? hostBuilt : program;
 }
 
 std::string ProgramPath(const std::string& hostName) {
@@ -87,8 +83,7 @@ std::string SystemText(int code) {
     auto found = known.find(code);
     if (found != known.end()) return found->second;
     std::string text;
-    kvtest::RunCommand(Launcher() + Quote(Setting("errortext")) + " " +
-                           std::to_string(code),
+    kvtest::RunCommand(Launcher() + Quote(Setting("errortext")) + " " + std::to_string(code),
                        &text);
     while (!text.empty() && (static_cast<unsigned char>(text.back()) <= ' ' || text.back() == '.'))
         text.pop_back();

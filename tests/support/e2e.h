@@ -31,9 +31,10 @@ struct TRun {
 
 // Whether the program under test is the Windows build, run under Wine.
 bool UnderWine();
-// The built updater under test, and its build with a key built in (signed sites).
+// The built updater under test, and its build with a key built in (signed sites), the host
+// build's being hostBuilt.
 std::string UpdaterExe();
-std::string KeyedUpdaterExe();
+std::string KeyedUpdaterExe(const std::string& hostBuilt);
 // A host name as the program under test sees it and logs it: itself, or under Wine the same
 // file on drive Z: ("/tmp/x/" is "Z:\tmp\x\").
 std::string ProgramPath(const std::string& hostName);
