@@ -4,6 +4,7 @@
  *   --unmapped      never show the windows (they still exist, invisible)
  *   --title TEXT    the windows' title
  *   --ready FILE    created once the windows exist
+ *   --end-all       ends every running stand-in of the desktop (those with windows) and exits
  * Every start also appends a line, its own program file name, to "starts.txt" beside it: the
  * record of the starts that nobody but the program itself could see (a restart by the shell). */
 #define WIN32_LEAN_AND_MEAN
@@ -14,6 +15,23 @@
 
 static LRESULT CALLBACK WindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
     return DefWindowProcA(window, message, wParam, lParam);
+}
+
+static BOOL CALLBACK EndStandIn(HWND window, LPARAM unused) {
+    char name[32];
+    DWORD pid = 0;
+    (void)unused;
+    if (!GetClassNameA(window, name, sizeof name) || strcmp(name, "KVTestWindow")) return TRUE;
+    GetWindowThreadProcessId(window, &pid);
+    HANDLE process = pid && pid != GetCurrentProcessId()
+                         ? OpenProcess(PROCESS_TERMINATE | SYNCHRONIZE, FALSE, pid)
+                         : NULL;
+    if (process) {
+        TerminateProcess(process, 0);
+        WaitForSingleObject(process, 30000);
+        CloseHandle(process);
+    }
+    return TRUE;
 }
 
 static void AppendStart(void) {
@@ -48,6 +66,8 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE previous, LPSTR commandLine, in
             title = __argv[++i];
         else if (!strcmp(__argv[i], "--ready") && i + 1 < __argc)
             ready = __argv[++i];
+        else if (!strcmp(__argv[i], "--end-all"))
+            return EnumWindows(EndStandIn, 0) ? 0 : 1;
     }
     WNDCLASSA wc;
     memset(&wc, 0, sizeof wc);
