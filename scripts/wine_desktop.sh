@@ -55,7 +55,7 @@ start)
             fd=${fd##*/}
             [ "$fd" -le 2 ] || eval "exec $fd>&-" 2>/dev/null || true
         done
-        exec setsid Xvfb -displayfd 9 -nolisten tcp -noreset -screen 0 1024x768x24 9>"$number"
+        exec setsid Xvfb -displayfd 9 -nolisten tcp -noreset -screen 0 1280x1024x24 9>"$number"
     ) </dev/null >>"$log" 2>&1 &
     echo $! >"$prefix/kv-xvfb.pid"
     for _ in $(seq 300); do
@@ -66,6 +66,9 @@ start)
     echo ":$(head -n 1 "$number")" >"$prefix/kv-display"
     rm -f "$number"
     "$scripts/wine_server.sh" start "$width" "$prefix"
+    # The screen's standard 96 dots per inch, whatever a test that set another left behind.
+    "$scripts/wine$width.sh" -p "$prefix" reg delete 'HKCU\Control Panel\Desktop' \
+        /v LogPixels /f >>"$log" 2>&1 || true
     if [ ! -f "$prefix/kv-desktop-ready" ]; then
         # Nothing draws a frame round a window on a bare X server: Wine draws its own, caption,
         # icon and buttons, as Windows does.

@@ -4,7 +4,7 @@
 // window is saved into the build folder, and the window stays until it is closed unless
 // "/autoexit" ends the program; a silent run maps no window at all. The Windows build's
 // tests run the same scenarios with its program under Wine (tests/support/e2e.h), on the X
-// display of the Wine desktop.
+// display of the Wine desktop, and one at 120 dots per inch.
 #include <fcntl.h>
 #include <signal.h>
 #include <spawn.h>
@@ -461,6 +461,49 @@ TEST(WindowWholeRun, ClosedDuringTheDownloadTheRunStillEndsThenTheProgram) {
     EXPECT_TRUE(site.P.Read("large.dat") == site.Large);
     ASSERT_FALSE(site.P.LogMessages().empty());
     EXPECT_EQ("All done", site.P.LogMessages().back());
+}
+
+// The screen's dots per inch of the Wine desktop, for the programs started while this lives.
+class TDotsPerInch {
+public:
+    explicit TDotsPerInch(int dpi) {
+        Reg("add 'HKCU\\Control Panel\\Desktop' /v LogPixels /t REG_DWORD /d " +
+            std::to_string(dpi) + " /f");
+    }
+    ~TDotsPerInch() { Reg("delete 'HKCU\\Control Panel\\Desktop' /v LogPixels /f"); }
+
+private:
+    static void Reg(const std::string& args) {
+        kvtest::RunCommand(e2e::WineSetting("launcher") + " reg " + args + " >/dev/null 2>&1");
+    }
+};
+
+TEST(WindowWholeRun, AtAHundredAndTwentyDotsPerInchTheWindowGrowsByAQuarter) {
+    if (!e2e::UnderWine()) GTEST_SKIP() << "the Windows system's setting";
+    TDisplay display;
+    ASSERT_FALSE(display.Name().empty());
+    TDotsPerInch dpi(120);
+    TSlowSite site;
+    kvtest::TNginx nginx(site.P.Site(), "limit_rate 8m;");
+    site.P.WriteIni("[General]\r\nUpdateFromUrl=" + nginx.Url("/") + "\r\n");
+    TProgram program(site.P.File("KVUpdater.exe"), {}, display.Name(), site.P.Root() + "out.txt");
+    xcb_window_t window = 0;
+    ASSERT_TRUE(WaitUntil(
+        [&] {
+            return (window = display.FindWindow("Kestavorin Updater ")) != 0 || !program.Running();
+        },
+        Generous));
+    ASSERT_TRUE(WaitUntil(
+        [&] { return !site.P.LogMessages().empty() && site.P.LogMessages().back() == "All done"; },
+        Generous));
+    QImage shot = display.Grab(window);
+    EXPECT_EQ(814, shot.width());
+    EXPECT_EQ(550, shot.height());
+    EXPECT_TRUE(
+        shot.save(QString::fromStdString(e2e::WineSetting("shots") + "/win32_120dpi.png"), "PNG"));
+    display.Close(window);
+    ASSERT_TRUE(WaitUntil([&] { return !program.Running(); }, Generous));
+    EXPECT_EQ(0, program.Status());
 }
 
 TEST(WindowWholeRun, ASilentRunMapsNoWindowAndEndsByItself) {
