@@ -2,6 +2,7 @@
 // private Xvfb display on Linux, the Wine prefix's desktop on Windows).
 #include <gtest/gtest.h>
 
+#include <cstdlib>
 #include <memory>
 #include <string>
 
@@ -115,6 +116,10 @@ TEST_F(ProcessViewer, KillProcessByIdWaitsForEveryWindowToGo) {
     EXPECT_EQ(0u, WindowsOf(program.Pid()));
     // An id with no process: nothing to stop, no window left.
     EXPECT_TRUE(KillProcessById(0x7FFFFFF0u));
+    // A stray id that is the caller's own is refused: the caller lives on to say so (in a
+    // process of its own, since a stop would end it with the exit code of a success).
+    EXPECT_EXIT(std::exit(plat::TerminateProcess(static_cast<uint32_t>(OwnPid())) ? 3 : 7),
+                ::testing::ExitedWithCode(7), "");
 }
 
 TEST_F(ProcessViewer, GoneWindowsAndProcessesMatchNothing) {

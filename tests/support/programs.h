@@ -65,6 +65,8 @@ std::string InstallProgram(const TTempDir& dir, const std::string& name);
 TProgram StartProgram(const TTempDir& dir, const std::string& name,
                       std::vector<std::string> args = {}, bool waitReady = true);
 
+// This process's id.
+TPid OwnPid();
 // Whether the process exists (on Linux, a zombie still does).
 bool ProcessExists(TPid pid);
 // Polls until the process has ended (or is a zombie), bounded generously.

@@ -98,6 +98,10 @@ TProgram StartProgram(const TTempDir& dir, const std::string& name, std::vector<
     return started;
 }
 
+TPid OwnPid() {
+    return ::GetCurrentProcessId();
+}
+
 bool ProcessExists(TPid pid) {
     const HANDLE process = ::OpenProcess(SYNCHRONIZE, FALSE, pid);
     if (!process) return false;

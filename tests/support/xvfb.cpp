@@ -112,6 +112,10 @@ TChild StartProgram(const TTempDir& dir, const std::string& name, std::vector<st
     return child;
 }
 
+pid_t OwnPid() {
+    return getpid();
+}
+
 bool ProcessExists(pid_t pid) {
     return kill(pid, 0) == 0;
 }

@@ -319,7 +319,9 @@ TEST_F(Win32Window, LogShowsEveryLineInOrderWithTheNewestInView) {
               Shown(Child(Memo1Id)));
 
     P->Show();
-    for (int i = 2; i <= 80; ++i) early.Memo1.Append("line " + std::to_string(i));
+    // Far more than the 32767 characters an EDIT control holds unless told otherwise.
+    for (int i = 2; i <= 80; ++i)
+        early.Memo1.Append("line " + std::to_string(i) + std::string(450, '.'));
     early.Memo1.Append(std::string(400, 'x') + " a line far wider than the window");
     EXPECT_EQ(early.Memo1.Lines, Shown(Child(Memo1Id)));
     // The newest line in view, from its start.
