@@ -61,17 +61,38 @@ int RunCommand(const std::string& command, std::string* output = nullptr);
 // Real nginx on a free loopback port serving root (a folder).
 class TNginx {
 public:
-    // extraServerConfig is added inside the server block.
-    explicit TNginx(const std::string& root, const std::string& extraServerConfig = "");
+    // extraServerConfig is added inside the server block; with https the server speaks TLS
+    // only, and extraServerConfig names its certificate (TTestPki::NginxLines).
+    explicit TNginx(const std::string& root, const std::string& extraServerConfig = "",
+                    bool https = false);
     ~TNginx();
     int Port() const { return FPort; }
-    std::string Url(const std::string& path = "/") const; // "http://127.0.0.1:PORT" + path
-    std::string HostPort() const;                         // "127.0.0.1:PORT"
+    // "http://127.0.0.1:PORT" + path, or "https://" with TLS.
+    std::string Url(const std::string& path = "/") const;
+    std::string HostPort() const; // "127.0.0.1:PORT"
 
 private:
     TTempDir FDir;
     int FPort = 0;
+    bool FHttps = false;
     TChild FChild;
+};
+
+// Certificates made by the openssl command when constructed: a test CA and, with one key,
+// server certificates signed by it for 127.0.0.1 and localhost ("valid"), the same expired
+// ("expired"), one for another name ("other-name"), and one signed by itself
+// ("self-signed").
+class TTestPki {
+public:
+    TTestPki();
+    std::string CA() const { return FDir.File("ca.pem"); }
+    std::string Certificate(const std::string& which) const { return FDir.File(which + ".pem"); }
+    std::string Key(const std::string& which) const;
+    // nginx's lines for a TLS server with that certificate.
+    std::string NginxLines(const std::string& which) const;
+
+private:
+    TTempDir FDir;
 };
 
 // Real tinyproxy on a free loopback port; Basic credentials required when user is set.

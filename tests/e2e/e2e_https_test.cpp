@@ -1,0 +1,319 @@
+// Update sites over HTTPS, run for real: nginx with TLS on loopback and certificates made by
+// the openssl command for the test, tinyproxy for the tunnel, and a scripted TLS server for
+// what nginx won't do (a close without close-notify).
+#include <arpa/inet.h>
+#include <gtest/gtest.h>
+#include <netinet/in.h>
+#include <openssl/err.h>
+#include <openssl/ssl.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <chrono>
+#include <functional>
+#include <map>
+#include <thread>
+
+#include "tests/support/e2e.h"
+
+using e2e::Quote;
+using e2e::TProduct;
+using e2e::TRun;
+
+namespace {
+
+const kvtest::TTestPki& Pki() {
+    static const kvtest::TTestPki pki;
+    return pki;
+}
+
+// Names looked up by the runs: localhost alone, whatever the machine's resolver says.
+std::string HostsEnv(const TProduct& p) {
+    kvtest::WriteFile(p.Root() + "hosts", "127.0.0.1 localhost\n");
+    return "KVUPDATER_HOSTS=" + Quote(p.Root() + "hosts") + " ";
+}
+
+std::string Kvpublish(const std::string& args) {
+    std::string out;
+    EXPECT_EQ(kvtest::RunCommand(Quote(KV_PUBLISH_EXE) + " " + args + " 2>&1", &out), 0) << out;
+    while (!out.empty() && (out.back() == '\n' || out.back() == '\r')) out.pop_back();
+    return out;
+}
+
+// A product folder holding an old a.txt, and a site whose a.txt is new and big.bin (larger
+// than a TLS read takes at once) is new.
+struct THttpsSite {
+    TProduct P;
+    std::string Src = P.Root() + "src/";
+    std::string Components = P.Site() + "components/";
+    std::string NewA = "the new a\n";
+    std::string Big = kvtest::RandomBytes(1 << 20, 26);
+
+    THttpsSite() {
+        P.Write("a.txt", "the old a\n");
+        kvtest::WriteFile(Src + "a.txt", NewA);
+        kvtest::WriteFile(Src + "big.bin", Big);
+        e2e::Publish(Src, Components);
+    }
+    bool Untouched() const { return P.Read("a.txt") == "the old a\n" && !P.Exists("big.bin"); }
+    // KVUpdater.ini for a run from url, with the test CA trusted unless caFile says otherwise.
+    void Use(const std::string& url, const std::string& more = "",
+             const std::string& caFile = Pki().CA()) const {
+        P.WriteIni("[General]\r\nUpdateFromUrl=" + url + "\r\nAutoExit=1\r\nSiteCAFile=" + caFile +
+                   "\r\n" + more);
+    }
+};
+
+// Answers each request path over TLS with fixed bytes and then closes the connection without
+// close-notify, as a server that died or a network that cut it does.
+class TTlsCutServer {
+public:
+    explicit TTlsCutServer(std::map<std::string, std::string> responses)
+        : FResponses(std::move(responses)), FContext(SSL_CTX_new(TLS_server_method())) {
+        SSL_CTX_use_certificate_chain_file(FContext, Pki().Certificate("valid").c_str());
+        SSL_CTX_use_PrivateKey_file(FContext, Pki().Key("valid").c_str(), SSL_FILETYPE_PEM);
+        FListener = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+        sockaddr_in a{};
+        a.sin_family = AF_INET;
+        a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        socklen_t len = sizeof a;
+        bind(FListener, reinterpret_cast<sockaddr*>(&a), len);
+        getsockname(FListener, reinterpret_cast<sockaddr*>(&a), &len);
+        FPort = ntohs(a.sin_port);
+        listen(FListener, 16);
+        FThread = std::thread([this] { Serve(); });
+    }
+    ~TTlsCutServer() {
+        FStop = true;
+        FThread.join();
+        close(FListener);
+        SSL_CTX_free(FContext);
+    }
+    std::string Url(const std::string& path) const {
+        return "https://127.0.0.1:" + std::to_string(FPort) + path;
+    }
+
+private:
+    void Serve() {
+        while (!FStop) {
+            pollfd p{FListener, POLLIN, 0};
+            if (poll(&p, 1, 50) <= 0) continue;
+            int c = accept4(FListener, nullptr, nullptr, SOCK_CLOEXEC);
+            if (c < 0) continue;
+            SSL* ssl = SSL_new(FContext);
+            SSL_set_fd(ssl, c);
+            std::string request;
+            char buf[4096];
+            if (SSL_accept(ssl) == 1) {
+                while (request.find("\r\n\r\n") == std::string::npos) {
+                    int n = SSL_read(ssl, buf, sizeof buf);
+                    if (n <= 0) break;
+                    request.append(buf, size_t(n));
+                }
+                size_t sp1 = request.find(' '), sp2 = request.find(' ', sp1 + 1);
+                auto it = FResponses.find(
+                    sp1 == std::string::npos ? "" : request.substr(sp1 + 1, sp2 - sp1 - 1));
+                const std::string response =
+                    it != FResponses.end() ? it->second : "HTTP/1.1 404 Not Found\r\n\r\n";
+                SSL_write(ssl, response.data(), int(response.size()));
+            }
+            SSL_free(ssl); // sends nothing: no close-notify
+            close(c);
+        }
+    }
+    std::map<std::string, std::string> FResponses;
+    SSL_CTX* FContext;
+    int FListener = -1, FPort = 0;
+    std::atomic<bool> FStop{false};
+    std::thread FThread;
+};
+
+bool WaitForContent(const std::string& file, const std::string& data) {
+    auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(60);
+    while (std::chrono::steady_clock::now() < deadline) {
+        if (kvtest::ReadFile(file) == data) return true;
+        std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    }
+    return false;
+}
+
+} // namespace
+
+// A site whose certificate chains to the CA of the SiteCAFile setting: updated from by name
+// (the server answers only a client that names it), cloned, signed, through a proxy's tunnel
+// with credentials, and carrying a new updater.
+TEST(Https, ASiteVouchedForByTheCASettingWorksAsOverHttp) {
+    struct TCase {
+        const char* What;
+        bool ThroughProxy;
+        // Changes the site; returns what KVUpdater.ini's [General] says besides.
+        std::function<std::string(THttpsSite&)> Prepare;
+        std::function<void(THttpsSite&, const TRun&)> Check;
+    };
+    const std::string next = kvtest::ReadFile(KV_UPDATER_EXE) + "\nnext build\n";
+    const TCase cases[] = {
+        {"update", false, [](THttpsSite&) { return std::string(); },
+         [](THttpsSite& s, const TRun& run) {
+             EXPECT_TRUE(run.Has("Retrieving changed file a.txt"));
+             EXPECT_EQ(s.P.Read("a.txt"), s.NewA);
+         }},
+        {"clone", false, [](THttpsSite& s) { return "CloneToPath=" + s.P.Root() + "clone\r\n"; },
+         [](THttpsSite& s, const TRun& run) {
+             EXPECT_TRUE(run.Has("Retrieving file big.cab"));
+             for (const char* name : {"versions.txt", "a.cab", "big.cab"})
+                 EXPECT_TRUE(kvtest::ReadFile(s.P.Root() + "clone/" + name) ==
+                             kvtest::ReadFile(s.Components + name))
+                     << name;
+             EXPECT_TRUE(s.Untouched());
+         }},
+        {"signed", false,
+         [](THttpsSite& s) {
+             const std::string key = s.P.Root() + "site.key";
+             const std::string pub = Kvpublish("--new-key " + Quote(key));
+             Kvpublish("-q --sign-key " + Quote(key) + " " + Quote(s.Src) + " " +
+                       Quote(s.Components));
+             return "SitePublicKeys=" + pub + "\r\n";
+         },
+         [](THttpsSite& s, const TRun&) { EXPECT_EQ(s.P.Read("a.txt"), s.NewA); }},
+        {"through the proxy's tunnel with credentials", true,
+         [](THttpsSite&) { return std::string(); },
+         [](THttpsSite& s, const TRun& run) {
+             EXPECT_TRUE(run.Has("Using proxy with username"));
+             EXPECT_EQ(s.P.Read("a.txt"), s.NewA);
+         }},
+        {"a new updater", false,
+         [&next](THttpsSite& s) {
+             kvtest::WriteFile(s.Src + "KVUpdater.exe", next);
+             e2e::Publish(s.Src, s.Components);
+             return std::string();
+         },
+         [&next](THttpsSite& s, const TRun& run) {
+             EXPECT_EQ(run.Log.back(), "Self-updating " + s.P.Dir() + "tmp/kvupdater.exe");
+             EXPECT_TRUE(WaitForContent(s.P.File("KVUpdater.exe"), next));
+         }},
+    };
+    for (const TCase& c : cases) {
+        SCOPED_TRACE(c.What);
+        THttpsSite s;
+        kvtest::TNginx nginx(s.P.Site(),
+                             Pki().NginxLines("valid") +
+                                 "if ($ssl_server_name != localhost) { return 421; }\n",
+                             true);
+        std::unique_ptr<kvtest::TTinyproxy> proxy;
+        std::string more = c.Prepare(s);
+        if (c.ThroughProxy) {
+            proxy = std::make_unique<kvtest::TTinyproxy>("kvuser", "s3cret");
+            more += "[Firewalls]\r\nHTTPProxy=127.0.0.1:" + std::to_string(proxy->Port()) +
+                    "\r\nHTTPUserID=kvuser\r\nHTTPPasswd=s3cret\r\n";
+        }
+        s.Use("https://localhost:" + std::to_string(nginx.Port()) + "/", more);
+        TRun run = s.P.Run({}, HostsEnv(s.P));
+        EXPECT_EQ(run.Status, 0) << ::testing::PrintToString(run.Log);
+        ASSERT_FALSE(run.Log.empty());
+        EXPECT_TRUE(run.Has("All done")) << ::testing::PrintToString(run.Log);
+        EXPECT_EQ(run.Starting("Using proxy").empty(), !c.ThroughProxy);
+        // Big enough for a TLS read to take several records at once; a clone installs none.
+        EXPECT_EQ(s.P.Exists("big.bin"), !run.Has("Retrieving file big.cab"));
+        EXPECT_TRUE(!s.P.Exists("big.bin") || s.P.Read("big.bin") == s.Big);
+        c.Check(s, run);
+    }
+}
+
+// Every refusal ends the run with what was wrong, as an error the engine does not catch:
+// "Unexpected error " and the message, nothing installed, exit status 1.
+TEST(Https, RefusalsEndTheRunWithWhatWasWrongAndInstallNothing) {
+    struct TCase {
+        const char* What;
+        const char* Certificate;   // nginx's; nullptr: the scripted server that cuts answers
+        const char* NginxTls;      // nginx's TLS lines besides the certificate
+        const char* CAFile;        // the setting: nullptr the test CA, else a name in the root
+        const char* ProxyPassword; // through tinyproxy's tunnel, as kvuser with this password
+        bool CutManifest;          // the scripted server cuts the manifest, else a.cab
+        // The run's refusal; PORT stands for the server's port, ROOT for the root folder, and
+        // a "*" at the end for anything.
+        std::string Line;
+        std::string StartupLine = "";
+    };
+    const std::string handshake = "Unexpected error TLS handshake with 127.0.0.1 failed: ";
+    const std::string reset = "Unexpected error [10054] Connection reset by peer";
+    const TCase cases[] = {
+        {"a certificate signed by itself", "self-signed", "", nullptr, nullptr, false,
+         handshake + "certificate untrusted (self-signed certificate)"},
+        {"a CA that is not trusted", "valid", "", "", nullptr, false,
+         handshake + "certificate untrusted (unable to get local issuer certificate)"},
+        {"another host's name", "other-name", "", nullptr, nullptr, false,
+         handshake + "certificate name mismatch"},
+        {"an expired certificate", "expired", "", nullptr, nullptr, false,
+         handshake + "certificate expired"},
+        {"a server of TLS 1.0 and 1.1 only", "valid",
+         "ssl_protocols TLSv1 TLSv1.1;\nssl_ciphers DEFAULT@SECLEVEL=0;\n", nullptr, nullptr, false,
+         handshake + "protocol too old (TLS 1.2 or newer is needed)"},
+        {"a CA file that can't be read", "valid", "", "missing.pem", nullptr, false,
+         "Unexpected error Cannot read the site CA file ROOTmissing.pem: The system cannot find "
+         "the "
+         "file specified",
+         "Invalid site CA file ROOTmissing.pem"},
+        {"a proxy that refuses the credentials", "valid", "", nullptr, "wrong", false,
+         "Unexpected error The proxy refused the tunnel to 127.0.0.1:PORT: HTTP/1.0 40*"},
+        {"a body cut short without close-notify", nullptr, "", nullptr, nullptr, false, reset},
+        {"a manifest read until close, cut without close-notify", nullptr, "", nullptr, nullptr,
+         true, reset},
+    };
+    for (const TCase& c : cases) {
+        SCOPED_TRACE(c.What);
+        THttpsSite s;
+        const std::string manifest = kvtest::ReadFile(s.Components + "versions.txt");
+        std::unique_ptr<kvtest::TNginx> nginx;
+        std::unique_ptr<TTlsCutServer> cut;
+        std::unique_ptr<kvtest::TTinyproxy> proxy;
+        std::string url, port;
+        if (c.Certificate) {
+            nginx = std::make_unique<kvtest::TNginx>(
+                s.P.Site(), Pki().NginxLines(c.Certificate) + c.NginxTls, true);
+            url = nginx->Url("/");
+            port = std::to_string(nginx->Port());
+        } else {
+            const std::string head = "HTTP/1.1 200 OK\r\n";
+            cut = std::make_unique<TTlsCutServer>(std::map<std::string, std::string>{
+                {"/components/versions.txt",
+                 c.CutManifest ? head + "\r\n" + manifest.substr(0, manifest.find('\n') + 1)
+                               : head + "Content-Length: " + std::to_string(manifest.size()) +
+                                     "\r\n\r\n" + manifest},
+                {"/components/a.cab", head + "Content-Length: 100000\r\n\r\nMSCF cut short"}});
+            url = cut->Url("/");
+        }
+        std::string more;
+        if (c.ProxyPassword) {
+            proxy = std::make_unique<kvtest::TTinyproxy>("kvuser", "s3cret");
+            more = "[Firewalls]\r\nHTTPProxy=127.0.0.1:" + std::to_string(proxy->Port()) +
+                   "\r\nHTTPUserID=kvuser\r\nHTTPPasswd=" + c.ProxyPassword + "\r\n";
+        }
+        s.Use(url, more, c.CAFile ? (*c.CAFile ? s.P.Root() + c.CAFile : "") : Pki().CA());
+        TRun run = s.P.Run();
+
+        auto expand = [&](std::string text) {
+            for (auto [from, to] :
+                 {std::pair{std::string("PORT"), port}, std::pair{std::string("ROOT"), s.P.Root()}})
+                if (size_t at = text.find(from); at != std::string::npos)
+                    text.replace(at, from.size(), to);
+            return text;
+        };
+        const std::string line = expand(c.Line);
+        const std::vector<std::string> refusals = run.Starting("Unexpected error ");
+        ASSERT_EQ(refusals.size(), 1u) << ::testing::PrintToString(run.Log);
+        if (line.back() == '*')
+            EXPECT_EQ(refusals[0].substr(0, line.size() - 1), line.substr(0, line.size() - 1));
+        else
+            EXPECT_EQ(refusals[0], line);
+        EXPECT_TRUE(c.StartupLine.empty() || run.Has(expand(c.StartupLine)));
+        EXPECT_EQ(run.Status, 1);
+        EXPECT_EQ(run.Log.back(), "There were errors");
+        EXPECT_TRUE(s.Untouched());
+        std::string left;
+        kvtest::RunCommand("ls -A " + Quote(s.P.File("tmp")), &left);
+        EXPECT_EQ(left, "");
+        std::printf("  %-55s %s\n", c.What, refusals[0].c_str());
+    }
+}
