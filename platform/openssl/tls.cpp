@@ -99,7 +99,7 @@ TTlsTrust::~TTlsTrust() = default;
 struct TTlsSession::TState {
     TPipeLink Link;
     TSsl Ssl;
-    bool Starved = false; // the bytes held are no whole record: more must come first
+    bool Starved = false; // the bytes held can't be read until the pipe moves more
     // A failure met after bytes were handed out: the next read reports it, with its text
     // and the last error it left.
     TTlsStatus Pending = TTlsStatus::Done;
@@ -168,7 +168,8 @@ BIO_METHOD* PipeMethod() {
 
 TTlsStatus TTlsSession::TState::Judge(int ret, bool handshake, std::string& failure) {
     const int error = SSL_get_error(Ssl.get(), ret);
-    Starved = error == SSL_ERROR_WANT_READ;
+    // Whatever is held can't be read before the pipe has moved more, or ever.
+    Starved = true;
     switch (error) {
     case SSL_ERROR_WANT_READ:
         return TTlsStatus::WantRead;
