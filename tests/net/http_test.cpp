@@ -36,6 +36,19 @@ TEST(HttpUrl, HostPortAndPath) {
     EXPECT_EQ(c.Port(), 80);
     c.SetURL("ftp://host/x"); // not a scheme we know: part of the host text
     EXPECT_EQ(c.Host(), "ftp");
+    EXPECT_FALSE(c.Secure);
+    c.SetURL("https://host");
+    EXPECT_EQ(c.Host(), "host");
+    EXPECT_EQ(c.Port(), 443);
+    EXPECT_EQ(c.Path(), "/");
+    EXPECT_TRUE(c.Secure);
+    c.SetURL("HTTPS://Host:8443/a");
+    EXPECT_EQ(c.Host(), "Host");
+    EXPECT_EQ(c.Port(), 8443);
+    EXPECT_EQ(c.Path(), "/a");
+    c.SetURL("http://host");
+    EXPECT_EQ(c.Port(), 80);
+    EXPECT_FALSE(c.Secure);
     c.SetProxy("proxy:3128");
     c.SetURL("http://host:8080");
     EXPECT_EQ(c.Host(), "host:8080");
