@@ -430,12 +430,14 @@ void TmsClientSocket::Connect() {
     ResetState();
     if (OnConnecting) OnConnecting(this);
     try {
+        // What a TLS connection trusts is known before any connection is made.
+        const plat::TTlsTrust* trust = Secure ? &Trust() : nullptr;
         OpenSocket();
         ConnectTcp(ResolveTarget());
-        if (Secure) {
+        if (trust) {
             // Through a proxy, TLS runs end to end inside its tunnel.
             if (!FProxy.empty()) OpenTunnel();
-            UseTransport(std::make_unique<TTlsTransport>(std::move(FTransport), Trust(),
+            UseTransport(std::make_unique<TTlsTransport>(std::move(FTransport), *trust,
                                                          std::string(TargetName())));
         }
         Handshake();
