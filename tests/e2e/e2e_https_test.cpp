@@ -302,7 +302,8 @@ TEST(Https, RefusalsEndTheRunWithWhatWasWrongAndInstallNothing) {
         };
         const std::string line = expand(c.Line);
         const std::vector<std::string> refusals = run.Starting("Unexpected error ");
-        ASSERT_EQ(refusals.size(), 1u) << ::testing::PrintToString(run.Log);
+        EXPECT_EQ(refusals.size(), 1u) << ::testing::PrintToString(run.Log);
+        if (refusals.empty()) continue;
         if (line.back() == '*')
             EXPECT_EQ(refusals[0].substr(0, line.size() - 1), line.substr(0, line.size() - 1));
         else
