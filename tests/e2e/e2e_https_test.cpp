@@ -226,11 +226,12 @@ TEST(Https, ASiteVouchedForByTheCASettingWorksAsOverHttp) {
 TEST(Https, RefusalsEndTheRunWithWhatWasWrongAndInstallNothing) {
     struct TCase {
         const char* What;
-        const char* Certificate;   // nginx's; nullptr: the scripted server that cuts answers
-        const char* NginxTls;      // nginx's TLS lines besides the certificate
-        const char* CAFile;        // the setting: nullptr the test CA, else a name in the root
-        const char* ProxyPassword; // through tinyproxy's tunnel, as kvuser with this password
-        bool CutManifest;          // the scripted server cuts the manifest, else a.cab
+        const char* Certificate = "valid"; // nginx's; nullptr: the scripted server that cuts
+        const char* NginxTls = "";         // nginx's TLS lines besides the certificate
+        bool ByName = false;               // the URL names localhost, else 127.0.0.1
+        const char* CAFile = nullptr; // the setting: nullptr the test CA, else a name in the root
+        const char* ProxyPassword = nullptr; // through tinyproxy's tunnel as kvuser, with this
+        bool CutManifest = false;            // the scripted server cuts the manifest, else a.cab
         // The run's refusal; PORT stands for the server's port, ROOT for the root folder, and
         // a "*" at the end for anything.
         std::string Line;
@@ -239,27 +240,38 @@ TEST(Https, RefusalsEndTheRunWithWhatWasWrongAndInstallNothing) {
     const std::string handshake = "Unexpected error TLS handshake with 127.0.0.1 failed: ";
     const std::string reset = "Unexpected error [10054] Connection reset by peer";
     const TCase cases[] = {
-        {"a certificate signed by itself", "self-signed", "", nullptr, nullptr, false,
-         handshake + "certificate untrusted (self-signed certificate)"},
-        {"a CA that is not trusted", "valid", "", "", nullptr, false,
-         handshake + "certificate untrusted (unable to get local issuer certificate)"},
-        {"another host's name", "other-name", "", nullptr, nullptr, false,
-         handshake + "certificate name mismatch"},
-        {"an expired certificate", "expired", "", nullptr, nullptr, false,
-         handshake + "certificate expired"},
-        {"a server of TLS 1.0 and 1.1 only", "valid",
-         "ssl_protocols TLSv1 TLSv1.1;\nssl_ciphers DEFAULT@SECLEVEL=0;\n", nullptr, nullptr, false,
-         handshake + "protocol too old (TLS 1.2 or newer is needed)"},
-        {"a CA file that can't be read", "valid", "", "missing.pem", nullptr, false,
-         "Unexpected error Cannot read the site CA file ROOTmissing.pem: The system cannot find "
-         "the "
-         "file specified",
-         "Invalid site CA file ROOTmissing.pem"},
-        {"a proxy that refuses the credentials", "valid", "", nullptr, "wrong", false,
-         "Unexpected error The proxy refused the tunnel to 127.0.0.1:PORT: HTTP/1.0 40*"},
-        {"a body cut short without close-notify", nullptr, "", nullptr, nullptr, false, reset},
-        {"a manifest read until close, cut without close-notify", nullptr, "", nullptr, nullptr,
-         true, reset},
+        {.What = "a certificate signed by itself",
+         .Certificate = "self-signed",
+         .Line = handshake + "certificate untrusted (self-signed certificate)"},
+        {.What = "a CA that is not trusted",
+         .CAFile = "",
+         .Line = handshake + "certificate untrusted (unable to get local issuer certificate)"},
+        {.What = "another host's name, asked for by address",
+         .Certificate = "other-name",
+         .Line = handshake + "certificate name mismatch"},
+        {.What = "another host's name, asked for by name",
+         .Certificate = "other-name",
+         .ByName = true,
+         .Line = "Unexpected error TLS handshake with localhost failed: certificate name mismatch"},
+        {.What = "an expired certificate",
+         .Certificate = "expired",
+         .Line = handshake + "certificate expired"},
+        {.What = "a server of TLS 1.0 and 1.1 only",
+         .NginxTls = "ssl_protocols TLSv1 TLSv1.1;\nssl_ciphers DEFAULT@SECLEVEL=0;\n",
+         .Line = handshake + "protocol too old (TLS 1.2 or newer is needed)"},
+        {.What = "a CA file that can't be read",
+         .CAFile = "missing.pem",
+         .Line = "Unexpected error Cannot read the site CA file ROOTmissing.pem: The system "
+                 "cannot find the file specified",
+         .StartupLine = "Invalid site CA file ROOTmissing.pem"},
+        {.What = "a proxy that refuses the credentials",
+         .ProxyPassword = "wrong",
+         .Line = "Unexpected error The proxy refused the tunnel to 127.0.0.1:PORT: HTTP/1.0 40*"},
+        {.What = "a body cut short without close-notify", .Certificate = nullptr, .Line = reset},
+        {.What = "a manifest read until close, cut without close-notify",
+         .Certificate = nullptr,
+         .CutManifest = true,
+         .Line = reset},
     };
     for (const TCase& c : cases) {
         SCOPED_TRACE(c.What);
@@ -272,8 +284,8 @@ TEST(Https, RefusalsEndTheRunWithWhatWasWrongAndInstallNothing) {
         if (c.Certificate) {
             nginx = std::make_unique<kvtest::TNginx>(
                 s.P.Site(), Pki().NginxLines(c.Certificate) + c.NginxTls, true);
-            url = nginx->Url("/");
             port = std::to_string(nginx->Port());
+            url = c.ByName ? "https://localhost:" + port + "/" : nginx->Url("/");
         } else {
             const std::string head = "HTTP/1.1 200 OK\r\n";
             cut = std::make_unique<TTlsCutServer>(std::map<std::string, std::string>{
@@ -291,7 +303,7 @@ TEST(Https, RefusalsEndTheRunWithWhatWasWrongAndInstallNothing) {
                    "\r\nHTTPUserID=kvuser\r\nHTTPPasswd=" + c.ProxyPassword + "\r\n";
         }
         s.Use(url, more, c.CAFile ? (*c.CAFile ? s.P.Root() + c.CAFile : "") : Pki().CA());
-        TRun run = s.P.Run();
+        TRun run = s.P.Run({}, HostsEnv(s.P));
 
         auto expand = [&](std::string text) {
             for (auto [from, to] :
