@@ -142,8 +142,9 @@ bool WaitForContent(const std::string& file, const std::string& data) {
 } // namespace
 
 // A site whose certificate chains to the CA of the SiteCAFile setting: updated from by name
-// (the server answers only a client that names it), cloned, signed, through a proxy's tunnel
-// with credentials, and carrying a new updater.
+// (the server answers only a client that names it, and none that hands it the proxy's
+// credentials), cloned, signed, through a proxy's tunnel with credentials, and carrying a new
+// updater.
 TEST(Https, ASiteVouchedForByTheCASettingWorksAsOverHttp) {
     struct TCase {
         const char* What;
@@ -199,7 +200,8 @@ TEST(Https, ASiteVouchedForByTheCASettingWorksAsOverHttp) {
         THttpsSite s;
         kvtest::TNginx nginx(s.P.Site(),
                              Pki().NginxLines("valid") +
-                                 "if ($ssl_server_name != localhost) { return 421; }\n",
+                                 "if ($ssl_server_name != localhost) { return 421; }\n"
+                                 "if ($http_proxy_authorization) { return 403; }\n",
                              true);
         std::unique_ptr<kvtest::TTinyproxy> proxy;
         std::string more = c.Prepare(s);
