@@ -247,7 +247,7 @@ uint32_t FileSum(const std::string& path) {
     constexpr size_t BlockSize = 1 << 20;
     uint32_t sum = EmptySum;
     plat::TFile file(plat::FileOpen(path, plat::TOpenMode::Read));
-    if (!file.IsOpen()) return sum;
+    if (!file.Valid()) return sum;
     std::unique_ptr<uint8_t[]> buffer(new uint8_t[BlockSize]);
     // The sum is the same whatever the block size; a large block keeps the calls few.
     for (bool first = true;; first = false) {

@@ -20,7 +20,7 @@ int RunFileSum(const std::vector<std::string>& args) {
     std::vector<uint8_t> block(1 << 20);
     uint32_t x = 12345;
     plat::TFile out(plat::FileCreate(file));
-    if (!out.IsOpen()) {
+    if (!out.Valid()) {
         std::fprintf(stderr, "filesum: can't create %s\n", file.c_str());
         return 1;
     }

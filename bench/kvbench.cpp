@@ -275,7 +275,10 @@ std::string BuildDir() {
 int main(int argc, char** argv) {
     auto& registry = kvbench::Registry();
     if (argc < 2 || !registry.count(argv[1])) {
-        std::fprintf(stderr, "usage: kvbench NAME [ARGS...]\ncomparisons:\n");
+        std::fprintf(stderr,
+                     "usage: kvbench NAME [ARGS...]\n"
+                     "scratch files go to $KVBENCH_DIR (default /tmp); KVBENCH_DISK=ext4 puts "
+                     "them on a journalled ext4 image of their own (root)\ncomparisons:\n");
         for (auto& [name, bench] : registry)
             std::fprintf(stderr, "  %-10s %s\n", name.c_str(), bench.Description.c_str());
         return 2;

@@ -336,7 +336,7 @@ struct TCABFileAccess {
         // A destination that could not be deleted (read-only) can't be replaced either.
         plat::TFile file;
         if (!present) file = plat::TFile(plat::FileCreatePrivate(PartName(dest)));
-        if (!file.IsOpen()) {
+        if (!file.Valid()) {
             walk.Failed();
             return -1;
         }
@@ -408,7 +408,7 @@ struct TCABFileAccess {
             cab.Image = *c->Image;
         } else {
             cab.File = plat::TFile(plat::FileOpen(c->CABFile, plat::TOpenMode::Read));
-            if (!cab.File.IsOpen()) {
+            if (!cab.File.Valid()) {
                 walk.Failed();
                 return false;
             }

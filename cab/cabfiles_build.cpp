@@ -49,7 +49,7 @@ bool ReadCabinetSummary(const std::string& cabinetFile, TCabinetSummary& summary
     // Header (36), one folder record (8), one file record (16) and its name.
     constexpr size_t Wanted = 36 + 8 + 16 + 1024;
     plat::TFile file(plat::FileOpen(cabinetFile, plat::TOpenMode::Read));
-    if (!file.IsOpen()) return false;
+    if (!file.Valid()) return false;
     std::string b(Wanted, '\0');
     size_t got = 0;
     while (got < Wanted) {
@@ -113,7 +113,7 @@ void TCABFile::CompressFile(const std::string& sourceFile, const std::string& st
     // cabinet under the target's name.
     std::string temp = CABFile + ".kvtmp";
     plat::TFile file(plat::FileCreate(temp));
-    if (!file.IsOpen())
+    if (!file.Valid())
         throw ECABFileError("Cannot create " + temp + ": " +
                             plat::SysErrorMessage(plat::GetLastError()));
     size_t done = 0;

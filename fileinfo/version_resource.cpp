@@ -14,7 +14,7 @@ public:
     explicit TFileBytes(const std::string& name)
         : FFile(plat::FileOpen(name, plat::TOpenMode::Read)) {}
 
-    bool IsOpen() const { return FFile.IsOpen(); }
+    bool Valid() const { return FFile.Valid(); }
 
     bool ReadAt(uint64_t offset, void* buffer, size_t count) {
         if (offset > uint64_t(INT64_MAX)) return false;
@@ -239,7 +239,7 @@ std::optional<TFixedFileInfo> DecodeFixedFileInfo(const uint8_t* data, size_t si
 
 std::optional<TFixedFileInfo> ReadFixedFileInfo(const std::string& fileName) {
     TFileBytes file(fileName);
-    if (!file.IsOpen()) return std::nullopt;
+    if (!file.Valid()) return std::nullopt;
     uint8_t ident[16];
     if (!file.ReadAt(0, ident, sizeof ident)) return std::nullopt;
     if (std::memcmp(ident,

@@ -14,6 +14,7 @@
 #include "net/socket_api.h"
 #include "net/socket_errors.h"
 #include "platform/errors.h"
+#include "platform/posix/eintr.h"
 
 namespace {
 
@@ -115,37 +116,33 @@ int TmsWinsock::Connect(TSocket s, uint32_t address, uint16_t portNetOrder) {
     target.sin_family = AF_INET;
     target.sin_port = portNetOrder;
     target.sin_addr.s_addr = address;
-    int r;
-    do r = ::connect(Fd(s), reinterpret_cast<sockaddr*>(&target), sizeof target);
-    while (r != 0 && errno == EINTR);
+    const int r = plat::posix::RetryInterrupted(
+        [&] { return ::connect(Fd(s), reinterpret_cast<sockaddr*>(&target), sizeof target); });
     if (r != 0) return Fail(errno);
     return 0;
 }
 
 int TmsWinsock::Send(TSocket s, const void* buffer, int count) {
     CheckLoaded();
-    ssize_t n;
     // No SIGPIPE: a peer that has gone is an error code like any other.
-    do n = ::send(Fd(s), buffer, static_cast<size_t>(count), MSG_NOSIGNAL);
-    while (n < 0 && errno == EINTR);
+    const ssize_t n = plat::posix::RetryInterrupted(
+        [&] { return ::send(Fd(s), buffer, static_cast<size_t>(count), MSG_NOSIGNAL); });
     if (n < 0) return Fail(errno);
     return static_cast<int>(n);
 }
 
 int TmsWinsock::Recv(TSocket s, void* buffer, int count) {
     CheckLoaded();
-    ssize_t n;
-    do n = ::recv(Fd(s), buffer, static_cast<size_t>(count), 0);
-    while (n < 0 && errno == EINTR);
+    const ssize_t n = plat::posix::RetryInterrupted(
+        [&] { return ::recv(Fd(s), buffer, static_cast<size_t>(count), 0); });
     if (n < 0) return Fail(errno);
     return static_cast<int>(n);
 }
 
 int TmsWinsock::Peek(TSocket s, void* buffer, int count) {
     CheckLoaded();
-    ssize_t n;
-    do n = ::recv(Fd(s), buffer, static_cast<size_t>(count), MSG_PEEK);
-    while (n < 0 && errno == EINTR);
+    const ssize_t n = plat::posix::RetryInterrupted(
+        [&] { return ::recv(Fd(s), buffer, static_cast<size_t>(count), MSG_PEEK); });
     if (n < 0) return Fail(errno);
     return static_cast<int>(n);
 }
@@ -224,9 +221,7 @@ bool TmsWinsock::GetHostByName(const std::string& name, uint32_t& address) {
 
 bool TmsWinsock::Ready(TSocket s, bool readable, bool writable) {
     pollfd p{Fd(s), static_cast<short>((readable ? POLLIN : 0) | (writable ? POLLOUT : 0)), 0};
-    int r;
-    do r = ::poll(&p, 1, 0);
-    while (r < 0 && errno == EINTR);
+    const int r = plat::posix::RetryInterrupted([&] { return ::poll(&p, 1, 0); });
     return r > 0 && p.revents != 0;
 }
 

@@ -18,7 +18,7 @@ constexpr int64_t CopyBlock = 64 * 1024;
 
 plat::TFile CreateForSave(const std::string& fileName) {
     plat::TFile file(plat::FileCreate(fileName));
-    if (!file.IsOpen()) plat::RaiseFileError("Cannot create file ", fileName);
+    if (!file.Valid()) plat::RaiseFileError("Cannot create file ", fileName);
     return file;
 }
 
@@ -169,7 +169,7 @@ void TMemoryStream::SaveToFile(const std::string& fileName) const {
 
 void TMemoryStream::LoadFromFile(const std::string& fileName) {
     plat::TFile file(plat::FileOpen(fileName, plat::TOpenMode::Read));
-    if (!file.IsOpen()) plat::RaiseFileError("Cannot open file ", fileName);
+    if (!file.Valid()) plat::RaiseFileError("Cannot open file ", fileName);
     Clear();
     char buffer[65536];
     for (;;) {
@@ -276,7 +276,7 @@ void TBodyStream::Spill() {
     const std::string name = folder + "~body" + std::to_string(plat::MonotonicMs()) + "-" +
                              std::to_string(++counter) + ".tmp";
     plat::TFile file(plat::FileCreate(name));
-    if (!file.IsOpen()) plat::RaiseFileError("Cannot create file ", name);
+    if (!file.Valid()) plat::RaiseFileError("Cannot create file ", name);
     // Where the system lets an open file lose its name, it goes at once: a run that is
     // killed leaves nothing behind.
     FFileName = plat::DeleteFile(name) ? std::string() : name;

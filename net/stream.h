@@ -105,7 +105,7 @@ public:
 
     // Empties the stream and removes its file; the memory stays for the next body.
     void Clear();
-    bool Spilled() const { return FFile.IsOpen(); }
+    bool Spilled() const { return FFile.Valid(); }
     // Gives back memory beyond what the content needs, when that is much.
     void Trim();
     int64_t Capacity() const { return FMemory.Capacity(); }

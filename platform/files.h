@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "platform/errors.h"
+#include "platform/handle.h"
 #include "platform/platform_side.h"
 
 namespace plat {
@@ -138,45 +139,15 @@ bool FileSetLastWriteTime(FileHandle h, TUnixTime time);
 // Tells the system the file will be read from start to end once.
 void FileAdviseSequential(FileHandle h);
 
-// An open file, closed when the object goes away. Move-only. A handle that something else
-// closes (the cabinet library through its close callback) is handed over with Release.
-class TFile {
-public:
-    TFile() = default;
-    explicit TFile(FileHandle handle) : FHandle(handle) {}
-    TFile(TFile&& other) noexcept : FHandle(other.Release()) {}
-    TFile& operator=(TFile&& other) noexcept {
-        if (this != &other) {
-            Close();
-            FHandle = other.Release();
-        }
-        return *this;
-    }
-    TFile(const TFile&) = delete;
-    TFile& operator=(const TFile&) = delete;
-    // A failed close here is not reported; the thread's last error stays as it was, so a
-    // caller unwinding from a failure still reads the failure's code.
-    ~TFile() {
-        if (!IsOpen()) return;
-        const int error = GetLastError();
-        FileClose(Release());
-        SetLastError(error);
-    }
-
-    bool IsOpen() const { return FHandle != InvalidHandle; }
-    FileHandle Get() const { return FHandle; }
-    // The handle, now the caller's to close.
-    FileHandle Release() {
-        const FileHandle handle = FHandle;
-        FHandle = InvalidHandle;
-        return handle;
-    }
-    // Closes the file now: FileClose's result, true when none was open.
-    bool Close() { return !IsOpen() || FileClose(Release()); }
-
-private:
-    FileHandle FHandle = InvalidHandle;
+// How the handle owner closes a file.
+struct TFileTraits {
+    using TValue = FileHandle;
+    static TValue Invalid() noexcept { return InvalidHandle; }
+    static bool Close(TValue h) noexcept { return FileClose(h); }
 };
+// An open file, closed when the object goes away. A handle that something else closes (the
+// cabinet library through its close callback) is handed over with Release.
+using TFile = THandle<TFileTraits>;
 
 // The free bytes an unprivileged writer may still use on the file system of dir.
 bool GetDiskFreeSpace(const std::string& dir, uint64_t& freeBytes);

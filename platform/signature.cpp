@@ -14,7 +14,7 @@ TSha256Digest Sha256(std::string_view data) {
 
 bool Sha256File(const std::string& name, TSha256Digest& digest) {
     TFile file(FileOpen(name, TOpenMode::Read));
-    if (!file.IsOpen()) return false;
+    if (!file.Valid()) return false;
     FileAdviseSequential(file.Get());
     std::vector<uint8_t> buffer(1 << 20);
     TSha256 hash;

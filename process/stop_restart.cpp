@@ -26,7 +26,7 @@ constexpr TStopStep Steps[StopStepCount] = {
 
 void WriteMarker(const std::string& name) {
     plat::TFile file(plat::FileCreate(name));
-    bool ok = file.IsOpen();
+    bool ok = file.Valid();
     size_t length = strlen(MarkerLine);
     if (ok) ok = plat::FileWrite(file.Get(), MarkerLine, length) == static_cast<int64_t>(length);
     int code = ok ? 0 : plat::GetLastError();

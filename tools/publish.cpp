@@ -245,7 +245,7 @@ TPublishResult Publish(const std::string& productDir, const std::string& siteDir
         throw EPublishError("cannot create site folder '" + siteDir +
                             "': " + plat::SysErrorMessage(plat::GetLastError()));
     std::string probe = site + ".kvpublish-probe";
-    if (!plat::TFile(plat::FileCreate(probe)).IsOpen())
+    if (!plat::TFile(plat::FileCreate(probe)).Valid())
         throw EPublishError("cannot write to site folder '" + siteDir +
                             "': " + plat::SysErrorMessage(plat::GetLastError()));
     plat::DeleteFile(probe);

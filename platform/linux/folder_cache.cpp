@@ -20,6 +20,7 @@
 #include <utility>
 #include <vector>
 
+#include "platform/posix/files_posix.h"
 #include "platform/posix/kernel.h"
 #include "platform/text.h"
 
@@ -140,14 +141,14 @@ private:
                 FFolders[i].Watch = -1;
                 Drop(FFolders[i]);
             }
-        const int fd = ::open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+        const TFd fd(::open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
         TFolder folder;
         struct stat opened;
         TNames names;
-        const bool ok = fd >= 0 && ::fstat(fd, &opened) == 0 && opened.st_dev == st.st_dev &&
-                        opened.st_ino == st.st_ino && LocalFileSystem(fd) && ReadNames(fd, names);
+        const bool ok = fd.Valid() && ::fstat(fd.Get(), &opened) == 0 &&
+                        opened.st_dev == st.st_dev && opened.st_ino == st.st_ino &&
+                        LocalFileSystem(fd.Get()) && ReadNames(fd.Get(), names);
         for (const std::string& entry : names) folder.Names.emplace(Key(entry), false);
-        if (fd >= 0) ::close(fd);
         if (!ok) {
             ::inotify_rm_watch(FFd, watch);
             return nullptr;

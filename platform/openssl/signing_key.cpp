@@ -1,7 +1,6 @@
 // The publisher's key pairs and signatures on OpenSSL's libcrypto. The publishing tool is
 // built on POSIX only, so the owner-only key file is made with the POSIX calls here.
 #include "platform/signing_key.h"
-#include "platform/posix/eintr.h"
 
 #include <fcntl.h>
 #include <openssl/bio.h>
@@ -18,6 +17,7 @@
 #include "platform/exception.h"
 #include "platform/files.h"
 #include "platform/openssl/openssl_handles.h"
+#include "platform/posix/files_posix.h"
 #include "platform/signature.h"
 
 namespace plat {
@@ -73,25 +73,18 @@ ossl::TKey ReadKeyFile(const std::string& fileName) {
 
 // Writes data to a new file that only its owner can read; an existing file is left alone.
 void WriteNewPrivateFile(const std::string& fileName, const std::string& data) {
-    const int fd = ::open(fileName.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
-    if (fd < 0) {
+    plat::posix::TFd fd(::open(fileName.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600));
+    if (!fd.Valid()) {
         const int error = errno;
         throw Exception("cannot create key file '" + fileName + "': " +
                         (error == EEXIST ? std::string("it exists; a key is never replaced")
                                          : std::string(std::strerror(error))));
     }
-    size_t done = 0;
-    bool ok = true;
-    while (ok && done < data.size()) {
-        const ssize_t n = plat::posix::RetryInterrupted(
-            [&] { return ::write(fd, data.data() + done, data.size() - done); });
-        ok = n > 0;
-        if (ok) done += static_cast<size_t>(n);
-    }
+    const bool ok = plat::posix::WriteAll(fd.Get(), data.data(), data.size()) &&
+                    ::fsync(fd.Get()) == 0 && fd.Close();
     const int error = errno;
-    ok = ::fsync(fd) == 0 && ok;
-    ok = ::close(fd) == 0 && ok;
     if (!ok) {
+        fd.Reset();
         ::unlink(fileName.c_str());
         throw Exception("cannot write key file '" + fileName + "': " + std::strerror(error));
     }

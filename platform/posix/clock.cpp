@@ -2,13 +2,13 @@
 // numbers. Month names are fixed English abbreviations: log lines must read the same
 // whatever the user's locale.
 #include "platform/clock.h"
-#include "platform/posix/eintr.h"
 
 #include <cerrno>
 #include <cstdio>
 #include <ctime>
 
 #include "platform/exception.h"
+#include "platform/posix/eintr.h"
 
 namespace plat {
 

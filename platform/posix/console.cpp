@@ -19,6 +19,7 @@
 
 #include "platform/event_queue.h"
 #include "platform/posix/eintr.h"
+#include "platform/posix/files_posix.h"
 #include "platform/ui.h"
 
 namespace plat {
@@ -77,14 +78,10 @@ class TConsolePresentation final : public TPresentation {
 public:
     TConsolePresentation() : FOutput(std::make_shared<TOutput>()) {
         FOutput->ErrTerminal = ::isatty(STDERR_FILENO) == 1;
-        FWake = ::eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC);
+        FWake.Reset(::eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC));
         FQueue.OnHandlerException = [this] { HandleException(); };
         // A log reader that goes away (a closed pipe) must not kill an update half way.
         ::signal(SIGPIPE, SIG_IGN);
-    }
-
-    ~TConsolePresentation() override {
-        if (FWake >= 0) ::close(FWake);
     }
 
     void Attach(TWindowSettings& window, TProgressBar& bar1, TProgressBar& bar2,
@@ -153,7 +150,7 @@ public:
 
         pollfd fds[2];
         nfds_t count = 0;
-        if (FWake >= 0) fds[count++] = pollfd{FWake, POLLIN, 0};
+        if (FWake.Valid()) fds[count++] = pollfd{FWake.Get(), POLLIN, 0};
         if (socket >= 0) {
             short events = 0;
             if (readable) events |= POLLIN;
@@ -161,7 +158,7 @@ public:
             fds[count++] = pollfd{static_cast<int>(socket), events, 0};
         }
         // An interrupted wait just returns; the caller's loop retries.
-        if (::poll(fds, count, timeout) > 0 && FWake >= 0 && (fds[0].revents & POLLIN))
+        if (::poll(fds, count, timeout) > 0 && FWake.Valid() && (fds[0].revents & POLLIN))
             FWakeSeen = true;
     }
 
@@ -185,9 +182,9 @@ private:
     // One signal stands for every post until the loop drains it: a post while one is
     // pending needs no write, and a drain with none pending needs no read.
     void Wake() {
-        if (FWake < 0 || FWakePending.exchange(true)) return;
+        if (!FWake.Valid() || FWakePending.exchange(true)) return;
         uint64_t one = 1;
-        plat::posix::RetryInterrupted([&] { return ::write(FWake, &one, sizeof one); });
+        plat::posix::RetryInterrupted([&] { return ::write(FWake.Get(), &one, sizeof one); });
     }
 
     void DrainWake() {
@@ -195,9 +192,9 @@ private:
         // nothing, but its handler is queued already and the round that follows runs it.
         // A write that lands after the read stays readable and the next poll drains it.
         bool seen = std::exchange(FWakeSeen, false);
-        if (FWake < 0 || !(seen || FWakePending.load())) return;
+        if (!FWake.Valid() || !(seen || FWakePending.load())) return;
         uint64_t value;
-        plat::posix::RetryInterrupted([&] { return ::read(FWake, &value, sizeof value); });
+        plat::posix::RetryInterrupted([&] { return ::read(FWake.Get(), &value, sizeof value); });
         FWakePending.store(false);
     }
 
@@ -209,7 +206,7 @@ private:
     std::shared_ptr<TOutput> FOutput;
     TWindowSettings* FWindow = nullptr;
     std::string FCaption, FIcon;
-    int FWake = -1;
+    posix::TFd FWake;
     std::atomic<bool> FWakePending{false}; // a wake-up was written and not yet drained
     bool FWakeSeen = false;                // the last poll found the wake-up readable
     bool FTerminated = false;

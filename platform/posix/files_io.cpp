@@ -30,25 +30,6 @@ int Fd(FileHandle h) {
 
 std::atomic<uint64_t> Written{0};
 
-// Closes a descriptor at the end of a scope, keeping errno as it was.
-class TFdGuard {
-public:
-    explicit TFdGuard(int fd) : FFd(fd) {}
-    ~TFdGuard() {
-        if (FFd >= 0) {
-            int saved = errno;
-            ::close(FFd);
-            errno = saved;
-        }
-    }
-    TFdGuard(const TFdGuard&) = delete;
-    TFdGuard& operator=(const TFdGuard&) = delete;
-    int Get() const { return FFd; }
-
-private:
-    int FFd;
-};
-
 // Copies the rest of in to out; inside the kernel where the file systems allow it.
 bool CopyData(int in, int out) {
     uint64_t copied = 0;
@@ -68,10 +49,9 @@ bool CopyData(int in, int out) {
 // Flushes a folder so that a rename in it survives a crash. Best effort: some file
 // systems refuse fsync on folders.
 void SyncDir(const std::string& dir) {
-    int fd = ::open(dir.empty() ? "." : dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (fd < 0) return;
-    ::fsync(fd);
-    ::close(fd);
+    const posix::TFd fd(
+        ::open(dir.empty() ? "." : dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    if (fd.Valid()) ::fsync(fd.Get());
 }
 
 // Opens a regular file; st tells of it. A FIFO, socket or device is refused before anything
@@ -80,23 +60,23 @@ void SyncDir(const std::string& dir) {
 // quietWhenMissing: a missing name only returns -2, with no error recorded.
 int OpenRegular(const std::string& name, int flags, struct stat& st,
                 bool quietWhenMissing = false) {
-    int fd = ::open(name.c_str(), flags | O_NONBLOCK | O_CLOEXEC);
-    if (fd < 0 && quietWhenMissing && (errno == ENOENT || errno == ENOTDIR)) return -2;
-    if (fd < 0) {
+    posix::TFd fd(::open(name.c_str(), flags | O_NONBLOCK | O_CLOEXEC));
+    if (!fd.Valid() && quietWhenMissing && (errno == ENOENT || errno == ENOTDIR)) return -2;
+    if (!fd.Valid()) {
         posix::FailErrnoOn(name);
         return -1;
     }
     int error = 0;
-    if (::fstat(fd, &st) != 0)
+    if (::fstat(fd.Get(), &st) != 0)
         error = ErrorFromOs(errno);
     else if (!S_ISREG(st.st_mode))
         error = syserr::AccessDenied; // a folder, FIFO, socket or device
     if (error) {
-        ::close(fd);
+        fd.Reset();
         posix::FailWith(error);
         return -1;
     }
-    return fd;
+    return fd.Release();
 }
 
 // A name of the caller's: the name as given is tried first, since most names exist just
@@ -140,6 +120,11 @@ mode_t CreatedMode(const std::string& name) {
 
 namespace posix {
 
+bool TFdTraits::Close(int fd) noexcept {
+    // Interrupted or not, the descriptor is released: no failure of the file's.
+    return ::close(fd) == 0 || errno == EINTR || FailErrno();
+}
+
 bool WriteAll(int fd, const void* buffer, size_t count) {
     const char* p = static_cast<const char*>(buffer);
     while (count > 0) {
@@ -157,11 +142,11 @@ bool AtomicReplace(const std::string& target, mode_t mode, bool noReplace,
     std::string dir = ExtractFilePath(target);
     // A fixed short name: the target's own name may already be near the length limit.
     std::string temp = dir + ".kvtmp.XXXXXX";
-    int fd = ::mkostemp(temp.data(), O_CLOEXEC);
-    if (fd < 0) return FailErrnoOn(target);
-    bool ok = write(fd) && ::fchmod(fd, mode) == 0 && ::fsync(fd) == 0;
+    TFd fd(::mkostemp(temp.data(), O_CLOEXEC));
+    if (!fd.Valid()) return FailErrnoOn(target);
+    bool ok = write(fd.Get()) && ::fchmod(fd.Get(), mode) == 0 && ::fsync(fd.Get()) == 0;
     int saved = errno;
-    if (::close(fd) != 0 && ok) {
+    if (!fd.Close() && ok) {
         ok = false;
         saved = errno;
     }
@@ -193,7 +178,7 @@ bool AtomicReplace(const std::string& target, mode_t mode, bool noReplace,
 
 bool CopyFile(const std::string& src, const std::string& dst, bool failIfExists) {
     struct stat ss;
-    TFdGuard in(OpenRegularByName(src, O_RDONLY, ss));
+    posix::TFd in(OpenRegularByName(src, O_RDONLY, ss));
     if (in.Get() < 0) return false;
 
     const posix::TLookup target = posix::Look(dst);
@@ -232,7 +217,7 @@ bool MoveFile(const std::string& src, const std::string& dst, bool srcOnDisk) {
         return true;
     {
         struct stat st;
-        TFdGuard in(OpenRegular(from, O_RDONLY, st));
+        posix::TFd in(OpenRegular(from, O_RDONLY, st));
         if (in.Get() < 0) return false;
         if (!replaceable) return false; // with the reason it recorded
         if (exists && ds.st_dev != st.st_dev) return CopyFile(src, dst, false) && DeleteFile(src);
@@ -262,14 +247,14 @@ bool FlushNeededBeforeReplace(const std::string& dir) {
 FileHandle FileOpen(const std::string& name, TOpenMode mode) {
     int flags = mode == TOpenMode::Read ? O_RDONLY : mode == TOpenMode::Write ? O_WRONLY : O_RDWR;
     struct stat st;
-    int fd = OpenRegularByName(name, flags, st);
-    if (fd < 0) return InvalidHandle;
+    posix::TFd fd(OpenRegularByName(name, flags, st));
+    if (!fd.Valid()) return InvalidHandle;
     if (mode != TOpenMode::Read && posix::IsReadOnlyMode(st.st_mode)) {
-        ::close(fd);
+        fd.Reset();
         posix::FailWith(syserr::AccessDenied);
         return InvalidHandle;
     }
-    return fd;
+    return fd.Release();
 }
 
 FileHandle FileCreatePrivate(const std::string& name) {
@@ -350,8 +335,7 @@ bool FileFlush(FileHandle h) {
 
 bool FileClose(FileHandle h) {
     if (h == InvalidHandle) return posix::FailWith(syserr::InvalidHandle);
-    // Interrupted or not, the descriptor is released: no failure of the file's.
-    return ::close(Fd(h)) == 0 || errno == EINTR || posix::FailErrno();
+    return posix::TFdTraits::Close(Fd(h));
 }
 
 bool FileSetLastWriteTime(FileHandle h, TUnixTime time) {
@@ -385,7 +369,7 @@ void ReportFileSizeLimitAsError() {
 bool ReadFileText(const std::string& name, std::string& data, size_t maxBytes) {
     data.clear();
     struct stat st;
-    TFdGuard fd(OpenRegularByName(name, O_RDONLY, st));
+    posix::TFd fd(OpenRegularByName(name, O_RDONLY, st));
     if (fd.Get() < 0) return false;
     std::string text;
     if (st.st_size > 0) text.reserve(std::min(static_cast<size_t>(st.st_size), maxBytes));

@@ -8,6 +8,7 @@
 
 #include "platform/errors.h"
 #include "platform/files.h"
+#include "platform/handle.h"
 
 namespace plat::posix {
 
@@ -44,6 +45,16 @@ std::string FindCaseless(const std::string& dir, const struct stat* st, const st
 // noReplace an existing target is left alone and the call fails with AlreadyExists.
 bool AtomicReplace(const std::string& target, mode_t mode, bool noReplace,
                    const std::function<bool(int fd)>& write);
+
+// How the handle owner closes a file descriptor: one interrupted by a signal is released all
+// the same, so no failure.
+struct TFdTraits {
+    using TValue = int;
+    static TValue Invalid() noexcept { return -1; }
+    static bool Close(TValue fd) noexcept;
+};
+// A file descriptor of the POSIX side's own, closed when the object goes away.
+using TFd = THandle<TFdTraits>;
 
 // Writes all of count bytes, retrying after interruptions and short writes.
 bool WriteAll(int fd, const void* buffer, size_t count);

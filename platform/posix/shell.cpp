@@ -3,7 +3,6 @@
 // handed to xdg-open. The child is reaped by a detached thread that waits for it, so it
 // never lingers as our zombie however long we run; once we are gone it belongs to init.
 #include "platform/shell.h"
-#include "platform/posix/eintr.h"
 
 #include <fcntl.h>
 #include <signal.h>
@@ -19,6 +18,7 @@
 #include <vector>
 
 #include "platform/files.h"
+#include "platform/posix/eintr.h"
 #include "platform/posix/files_posix.h"
 
 extern char** environ;
