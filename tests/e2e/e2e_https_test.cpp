@@ -1,20 +1,12 @@
 // Update sites over HTTPS, run for real: nginx with TLS on loopback and certificates made by
 // the openssl command for the test, tinyproxy for the tunnel, and a scripted TLS server for
 // what nginx won't do (a close without close-notify).
-#include <arpa/inet.h>
 #include <gtest/gtest.h>
-#include <netinet/in.h>
-#include <openssl/err.h>
 #include <openssl/ssl.h>
-#include <poll.h>
-#include <sys/socket.h>
-#include <unistd.h>
 
-#include <atomic>
-#include <chrono>
 #include <functional>
 #include <map>
-#include <thread>
+#include <memory>
 
 #include "tests/support/e2e.h"
 
@@ -71,73 +63,36 @@ struct THttpsSite {
 class TTlsCutServer {
 public:
     explicit TTlsCutServer(std::map<std::string, std::string> responses)
-        : FResponses(std::move(responses)), FContext(SSL_CTX_new(TLS_server_method())) {
-        SSL_CTX_use_certificate_chain_file(FContext, Pki().Certificate("valid").c_str());
-        SSL_CTX_use_PrivateKey_file(FContext, Pki().Key("valid").c_str(), SSL_FILETYPE_PEM);
-        FListener = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-        sockaddr_in a{};
-        a.sin_family = AF_INET;
-        a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        socklen_t len = sizeof a;
-        bind(FListener, reinterpret_cast<sockaddr*>(&a), len);
-        getsockname(FListener, reinterpret_cast<sockaddr*>(&a), &len);
-        FPort = ntohs(a.sin_port);
-        listen(FListener, 16);
-        FThread = std::thread([this] { Serve(); });
-    }
-    ~TTlsCutServer() {
-        FStop = true;
-        FThread.join();
-        close(FListener);
-        SSL_CTX_free(FContext);
+        : FResponses(std::move(responses)) {
+        SSL_CTX_use_certificate_chain_file(FContext.get(), Pki().Certificate("valid").c_str());
+        SSL_CTX_use_PrivateKey_file(FContext.get(), Pki().Key("valid").c_str(), SSL_FILETYPE_PEM);
     }
     std::string Url(const std::string& path) const {
-        return "https://127.0.0.1:" + std::to_string(FPort) + path;
+        return "https://127.0.0.1:" + std::to_string(FLoop.Port()) + path;
     }
 
 private:
-    void Serve() {
-        while (!FStop) {
-            pollfd p{FListener, POLLIN, 0};
-            if (poll(&p, 1, 50) <= 0) continue;
-            int c = accept4(FListener, nullptr, nullptr, SOCK_CLOEXEC);
-            if (c < 0) continue;
-            SSL* ssl = SSL_new(FContext);
-            SSL_set_fd(ssl, c);
-            std::string request;
-            char buf[4096];
-            if (SSL_accept(ssl) == 1) {
-                while (request.find("\r\n\r\n") == std::string::npos) {
-                    int n = SSL_read(ssl, buf, sizeof buf);
-                    if (n <= 0) break;
-                    request.append(buf, size_t(n));
-                }
-                size_t sp1 = request.find(' '), sp2 = request.find(' ', sp1 + 1);
-                auto it = FResponses.find(
-                    sp1 == std::string::npos ? "" : request.substr(sp1 + 1, sp2 - sp1 - 1));
-                const std::string response =
-                    it != FResponses.end() ? it->second : "HTTP/1.1 404 Not Found\r\n\r\n";
-                SSL_write(ssl, response.data(), int(response.size()));
+    void Answer(int c) {
+        SSL* ssl = SSL_new(FContext.get());
+        SSL_set_fd(ssl, c);
+        std::string request;
+        char buf[4096];
+        if (SSL_accept(ssl) == 1) {
+            while (request.find("\r\n\r\n") == std::string::npos) {
+                int n = SSL_read(ssl, buf, sizeof buf);
+                if (n <= 0) break;
+                request.append(buf, size_t(n));
             }
-            SSL_free(ssl); // sends nothing: no close-notify
-            close(c);
+            const std::string response = kvtest::AnswerFor(FResponses, request);
+            SSL_write(ssl, response.data(), int(response.size()));
         }
+        SSL_free(ssl); // sends nothing: no close-notify
     }
     std::map<std::string, std::string> FResponses;
-    SSL_CTX* FContext;
-    int FListener = -1, FPort = 0;
-    std::atomic<bool> FStop{false};
-    std::thread FThread;
+    std::unique_ptr<SSL_CTX, decltype(&SSL_CTX_free)> FContext{SSL_CTX_new(TLS_server_method()),
+                                                               SSL_CTX_free};
+    kvtest::TAcceptLoop FLoop{[this](int c) { Answer(c); }}; // last: it stops first
 };
-
-bool WaitForContent(const std::string& file, const std::string& data) {
-    auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(60);
-    while (std::chrono::steady_clock::now() < deadline) {
-        if (kvtest::ReadFile(file) == data) return true;
-        std::this_thread::sleep_for(std::chrono::milliseconds(100));
-    }
-    return false;
-}
 
 } // namespace
 
@@ -192,7 +147,7 @@ TEST(Https, ASiteVouchedForByTheCASettingWorksAsOverHttp) {
          },
          [&next](THttpsSite& s, const TRun& run) {
              EXPECT_EQ(run.Log.back(), "Self-updating " + s.P.Dir() + "tmp/kvupdater.exe");
-             EXPECT_TRUE(WaitForContent(s.P.File("KVUpdater.exe"), next));
+             EXPECT_TRUE(e2e::WaitForContent(s.P.File("KVUpdater.exe"), next));
          }},
     };
     for (const TCase& c : cases) {

@@ -10,10 +10,7 @@ using namespace nettest;
 namespace {
 
 TEST(TlsConnect, AStalledHandshakeEndsInTheInactivityTimeOut) {
-    // The first 20 bytes of a record that announces 122: a ServerHello cut in its middle.
-    const std::string half("\x16\x03\x03\x00\x7a\x02\x00\x00\x76\x03\x03"
-                           "abcdefghi",
-                           20);
+    const std::string half = kvtest::HalfServerHello();
     struct TCase {
         const char* What;
         std::string Sent; // what the peer sends, then nothing more

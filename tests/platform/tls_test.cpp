@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include "platform/errors.h"
+#include "tests/support/support.h"
 
 using namespace plat;
 
@@ -35,10 +36,7 @@ private:
 };
 
 TEST(TlsSession, AHandshakeThatStopsShortSaysWhy) {
-    // The first 20 bytes of a record that announces 122: a ServerHello cut in its middle.
-    const std::string half("\x16\x03\x03\x00\x7a\x02\x00\x00\x76\x03\x03"
-                           "abcdefghi",
-                           20);
+    const std::string half = kvtest::HalfServerHello();
     struct TCase {
         const char* What;
         std::string Host, Incoming;

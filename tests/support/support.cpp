@@ -3,6 +3,7 @@
 #include <arpa/inet.h>
 #include <fcntl.h>
 #include <netinet/in.h>
+#include <poll.h>
 #include <signal.h>
 #include <spawn.h>
 #include <sys/socket.h>
@@ -179,6 +180,50 @@ void TChild::Stop() {
     kill(FPid, SIGKILL);
     waitpid(FPid, nullptr, 0);
     FPid = -1;
+}
+
+TAcceptLoop::TAcceptLoop(std::function<void(int fd)> handler) {
+    FListener = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_in a{};
+    a.sin_family = AF_INET;
+    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t len = sizeof a;
+    if (bind(FListener, reinterpret_cast<sockaddr*>(&a), len) != 0 ||
+        getsockname(FListener, reinterpret_cast<sockaddr*>(&a), &len) != 0 ||
+        listen(FListener, 16) != 0)
+        throw std::runtime_error("cannot listen on loopback");
+    FPort = ntohs(a.sin_port);
+    FThread = std::thread([this, handler = std::move(handler)] {
+        while (!FStop) {
+            pollfd p{FListener, POLLIN, 0};
+            if (poll(&p, 1, 50) <= 0) continue;
+            int c = accept4(FListener, nullptr, nullptr, SOCK_CLOEXEC);
+            if (c < 0) continue;
+            handler(c);
+            close(c);
+        }
+    });
+}
+
+TAcceptLoop::~TAcceptLoop() {
+    FStop = true;
+    FThread.join();
+    close(FListener);
+}
+
+std::string AnswerFor(const std::map<std::string, std::string>& answers, const std::string& head,
+                      std::string* path) {
+    const size_t sp1 = head.find(' '), sp2 = head.find(' ', sp1 + 1);
+    const std::string asked = sp1 == std::string::npos ? "" : head.substr(sp1 + 1, sp2 - sp1 - 1);
+    if (path) *path = asked;
+    auto it = answers.find(asked);
+    return it != answers.end() ? it->second : "HTTP/1.1 404 Not Found\r\nContent-Length: 0\r\n\r\n";
+}
+
+std::string HalfServerHello() {
+    return std::string("\x16\x03\x03\x00\x7a\x02\x00\x00\x76\x03\x03"
+                       "abcdefghi",
+                       20);
 }
 
 int RunCommand(const std::string& command, std::string* output) {

@@ -3,8 +3,12 @@
 // for the length of one test (nginx for update sites, tinyproxy for proxies).
 #include <sys/types.h>
 
+#include <atomic>
 #include <cstdint>
+#include <functional>
+#include <map>
 #include <string>
+#include <thread>
 #include <vector>
 
 namespace kvtest {
@@ -54,6 +58,32 @@ public:
 private:
     pid_t FPid = -1;
 };
+
+// A loopback listener whose connections are handed one at a time to handler, in a thread of
+// the test process, and closed after it; stopped and joined at destruction. Scripted servers,
+// for what no real server can be made to do, are handlers.
+class TAcceptLoop {
+public:
+    explicit TAcceptLoop(std::function<void(int fd)> handler);
+    ~TAcceptLoop();
+    TAcceptLoop(const TAcceptLoop&) = delete;
+    TAcceptLoop& operator=(const TAcceptLoop&) = delete;
+    int Port() const { return FPort; }
+    bool Stopping() const { return FStop; } // an endless answer ends then
+
+private:
+    int FListener = -1, FPort = 0;
+    std::atomic<bool> FStop{false};
+    std::thread FThread;
+};
+
+// The answer that answers gives the path of a request head ("GET /a HTTP/1.1..." asks for
+// "/a"), or a 404 without a body.
+std::string AnswerFor(const std::map<std::string, std::string>& answers, const std::string& head,
+                      std::string* path = nullptr);
+
+// The first 20 bytes of a TLS record that announces 122: a ServerHello cut in its middle.
+std::string HalfServerHello();
 
 // Runs a command line through /bin/sh and returns its exit status; output into *output.
 int RunCommand(const std::string& command, std::string* output = nullptr);
