@@ -41,10 +41,9 @@ public:
     // Sends one GET for URL and reads the response. Returns the status code, -1 when the
     // status line holds none. Raises EWinsockError, EmsTimedOutError, EmsCanceledError,
     // EmsTooMuchDataError or Exception "Error receiving the stream"; over TLS also
-    // ETlsError, and Exception for a proxy that refuses the tunnel or an unreadable
-    // CAFile. A failure while the body is read leaves the bytes received so far in
-    // ResponseStream. A body longer than
-    // ResponseStream().Limit raises EmsBodyTooLargeError.
+    // ETlsError, and Exception for a proxy that refuses the tunnel or an unreadable CAFile.
+    // A failure while the body is read leaves the bytes received so far in ResponseStream.
+    // A body longer than ResponseStream().Limit raises EmsBodyTooLargeError.
     int32_t Get();
 
     // The body of the last response; position 0 after a successful Get. Its SpillFolder
