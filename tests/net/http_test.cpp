@@ -448,10 +448,11 @@ kvtest::TNginx* NginxSite::Server = nullptr;
 
 TEST_F(NginxSite, FilesArriveByteForByte) {
     TmsHTTPClient c;
+    int last = -2; // as long-lived as the handler that sets it
+    c.OnTransferProgress = [&](TmsSocketBase*, int32_t perc, int32_t, int32_t) { last = perc; };
     for (size_t size : Sizes) {
         c.SetURL(Server->Url("/files/f" + std::to_string(size)));
-        int last = -2;
-        c.OnTransferProgress = [&](TmsSocketBase*, int32_t perc, int32_t, int32_t) { last = perc; };
+        last = -2;
         ASSERT_EQ(c.Get(), 200) << size;
         EXPECT_EQ(FieldValue(c.Headers(), "Content-Length"), std::to_string(size));
         ASSERT_EQ(c.ResponseStream().Size(), int64_t(size));
