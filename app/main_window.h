@@ -35,6 +35,8 @@ bool WantsHelp(const std::vector<std::string>& args);
 class TUpdateSource;
 struct TEngineRules;
 struct TManifest;
+struct TManifestEntry;
+enum class TEntryStatus;
 
 class TForm1 {
 public:
@@ -111,8 +113,19 @@ private:
     // A proxy port text from an initialisation file: an empty one changes nothing, one that
     // is not a number is logged.
     void AssignProxyPort(const std::string& port);
-    // The one loop of both engines.
+    // The one loop of both engines, and its steps.
     bool RunUpdate(TUpdateSource& source);
+    // The signature's verdict on the manifest (a giving-up line, or null to go on); a clone
+    // run saves the manifest and the signature it is taking.
+    const char* CheckSite(TUpdateSource& source, const std::string& manifest, bool cloneSite);
+    // A clone run's entry: its cabinet saved into ClonePath, unchanged.
+    void CloneEntry(TUpdateSource& source, const TManifestEntry& e, const std::string& tail);
+    // Gets a new or changed entry's cabinet and unpacks the entry into TmpDir: whether it
+    // came out.
+    bool Unpack(TUpdateSource& source, const TManifestEntry& e, const std::string& tail,
+                TEntryStatus status);
+    // Installs what came out, or a file an earlier run left in TmpDir when it matches.
+    void InstallStep(const TManifestEntry& e, const TEngineRules& rules, bool cameOut);
     // A file the source could not get: an error of the run, with what came instead.
     void ReportFailedGet(const TUpdateSource& source, const std::string& name);
     // Says the giving-up line and stores the manifest as a corrupt one is stored; false.

@@ -217,6 +217,17 @@ void TForm1::ReadKVUpdaterIni() {
             if (!IsSitePublicKey(key)) Say("Invalid site public key " + key);
             Settings.SitePublicKeys.push_back(std::move(key));
         }
+        // A private site's CA, trusted besides the system's store. A file that can't be
+        // read leaves the setting in place: every TLS connection then fails closed.
+        const std::string caFile = ini.ReadString(General, "SiteCAFile", "");
+        if (!caFile.empty()) {
+            msHTTPClient1.SetCAFile(caFile);
+            try {
+                msHTTPClient1.Trust();
+            } catch (const Exception&) {
+                Say("Invalid site CA file " + caFile);
+            }
+        }
     }
 
     msHTTPClient1.ProxyAuthorization = !msHTTPClient1.ProxyUserName.empty();

@@ -205,6 +205,34 @@ bool TForm1::RunUpdate(TUpdateSource& source) {
     }
     TManifest m;
     const std::string manifest = source.ManifestText();
+    const char* refusal = CheckSite(source, manifest, cloneSite);
+    m.ManifestLines = LoadManifestLines(manifest);
+    if (rules.ManifestIsDownloaded) Say("Checking versions...");
+    if (refusal) return GiveUpOnSite(m, refusal);
+    if (!ParseManifest(m, rules.ReplacesBlankSizes, Settings.ProductDir, say, tmp)) return false;
+    const bool keyed = !Settings.SitePublicKeys.empty();
+    for (size_t i = 0; keyed && i < m.Count(); ++i)
+        if (Sha256Field(m.FileTails[i]).empty())
+            return GiveUpOnSite(m, "Giving up - line corrupt for SHA-256 - " + m.FileTails[i]);
+
+    for (size_t i = 0; i < m.Count(); ++i) {
+        const TManifestEntry e = PrepareEntry(m, i, Settings.ProductDir);
+        if (cloneSite) {
+            CloneEntry(source, e, m.FileTails[i]);
+        } else {
+            const TEntryStatus status = ClassifyEntry(e);
+            Say(EntryStatusLine(status, e.Name));
+            const bool cameOut =
+                status != TEntryStatus::Unchanged && Unpack(source, e, m.FileTails[i], status);
+            if (!Settings.CloneSite) InstallStep(e, rules, cameOut);
+        }
+        ProgressBar1.StepIt();
+    }
+    ProgressBar1.SetPosition(ProgressBar1.Max);
+    return true;
+}
+
+const char* TForm1::CheckSite(TUpdateSource& source, const std::string& manifest, bool cloneSite) {
     // With a trusted key nothing unsigned is taken; a clone of a signed site is signed too.
     const bool keyed = !Settings.SitePublicKeys.empty();
     std::optional<std::string> signature;
@@ -221,77 +249,67 @@ bool TForm1::RunUpdate(TUpdateSource& source) {
         else if (plat::FileExists(Settings.ClonePath + SiteSignatureName))
             plat::DeleteFile(Settings.ClonePath + SiteSignatureName);
     }
-    m.ManifestLines = LoadManifestLines(manifest);
-    if (rules.ManifestIsDownloaded) Say("Checking versions...");
-    if (refusal) return GiveUpOnSite(m, refusal);
-    if (!ParseManifest(m, rules.ReplacesBlankSizes, Settings.ProductDir, say, tmp)) return false;
-    for (size_t i = 0; keyed && i < m.Count(); ++i)
-        if (Sha256Field(m.FileTails[i]).empty())
-            return GiveUpOnSite(m, "Giving up - line corrupt for SHA-256 - " + m.FileTails[i]);
+    return refusal;
+}
 
-    for (size_t i = 0; i < m.Count(); ++i) {
-        const TManifestEntry e = PrepareEntry(m, i, Settings.ProductDir);
-        const std::string& name = e.Name;
-        if (cloneSite) {
-            Say("Retrieving file " + e.CabName);
-            if (source.Get(e.CabName)) {
-                MakeFoldersFor(Settings.ClonePath, e.CabName);
-                source.SaveCopy(Settings.ClonePath + e.CabName);
-                if (!CabinetTrusted(Settings.ClonePath + e.CabName, nullptr, m.FileTails[i], name))
-                    plat::DeleteFile(Settings.ClonePath + e.CabName);
-            } else {
-                ReportFailedGet(source, e.CabName);
-            }
-            ProgressBar1.StepIt();
-            continue;
-        }
-        const TEntryStatus status = ClassifyEntry(e);
-        bool cameOut = false; // unpacked into TmpDir just now
-        Say(EntryStatusLine(status, name));
-        if (status != TEntryStatus::Unchanged) {
-            const bool ownCopy = rules.FetchesCabinets || keyed;
-            std::string cab;
-            try {
-                cab = source.Cabinet(e.CabName, tmp, ownCopy);
-            } catch (...) {
-                // A cabinet cut short by a failed write (a full disk, a size limit) is no
-                // cabinet: it goes before the failure ends the run.
-                if (ownCopy) plat::DeleteFile(tmp + e.CabName);
-                throw;
-            }
-            if (cab.empty()) {
-                ReportFailedGet(source, e.CabName);
-            } else {
-                const std::string_view* image = source.CabinetImage();
-                if (CabinetTrusted(cab, image, m.FileTails[i], name)) {
-                    // A clone run from a folder installs nothing, so a file that does not
-                    // come out is no error of it.
-                    cameOut = Extract(cab, image, name, !Settings.CloneSite);
-                    if (keyed && IsUpdaterProgram(name))
-                        VerifiedUpdaterSha256 = FileSha256Field(tmp + name);
-                }
-                if (ownCopy && !image && !plat::DeleteFile(cab) &&
-                    status == TEntryStatus::Changed && rules.FetchesCabinets)
-                    Say("Error deleting " + cab + " " + SystemErrorText());
-            }
-        }
-        // Also for an unchanged entry: a file an earlier run left in TmpDir is installed, when
-        // it is the file the manifest names. A power cut can leave one torn, and an older
-        // run an older version: such a one goes.
-        if (!Settings.CloneSite && (cameOut || plat::FileExists(tmp + name))) {
-            if (cameOut || IsUpdaterProgram(name) || LeftoverMatches(tmp + name, e)) {
-                Install(name, rules, cameOut && CABFile1.OnDisk());
-            } else {
-                Say("Deleting " + tmp + name +
-                    " - left by an earlier run, it does not match "
-                    "versions.txt");
-                plat::DeleteFile(tmp + name);
-            }
-        }
-        ProgressBar1.StepIt();
+void TForm1::CloneEntry(TUpdateSource& source, const TManifestEntry& e, const std::string& tail) {
+    Say("Retrieving file " + e.CabName);
+    if (!source.Get(e.CabName)) {
+        ReportFailedGet(source, e.CabName);
+        return;
     }
-    ProgressBar1.SetPosition(ProgressBar1.Max);
-    return true;
+    MakeFoldersFor(Settings.ClonePath, e.CabName);
+    source.SaveCopy(Settings.ClonePath + e.CabName);
+    if (!CabinetTrusted(Settings.ClonePath + e.CabName, nullptr, tail, e.Name))
+        plat::DeleteFile(Settings.ClonePath + e.CabName);
+}
+
+bool TForm1::Unpack(TUpdateSource& source, const TManifestEntry& e, const std::string& tail,
+                    TEntryStatus status) {
+    const TEngineRules& rules = source.Rules();
+    const std::string tmp = Settings.TmpDir();
+    const bool keyed = !Settings.SitePublicKeys.empty();
+    const bool ownCopy = rules.FetchesCabinets || keyed;
+    std::string cab;
+    try {
+        cab = source.Cabinet(e.CabName, tmp, ownCopy);
+    } catch (...) {
+        // A cabinet cut short by a failed write (a full disk, a size limit) is no cabinet: it
+        // goes before the failure ends the run.
+        if (ownCopy) plat::DeleteFile(tmp + e.CabName);
+        throw;
+    }
+    if (cab.empty()) {
+        ReportFailedGet(source, e.CabName);
+        return false;
+    }
+    bool cameOut = false;
+    const std::string_view* image = source.CabinetImage();
+    if (CabinetTrusted(cab, image, tail, e.Name)) {
+        // A clone run from a folder installs nothing, so a file that does not come out is
+        // no error of it.
+        cameOut = Extract(cab, image, e.Name, !Settings.CloneSite);
+        if (keyed && IsUpdaterProgram(e.Name))
+            VerifiedUpdaterSha256 = FileSha256Field(tmp + e.Name);
+    }
+    if (ownCopy && !image && !plat::DeleteFile(cab) && status == TEntryStatus::Changed &&
+        rules.FetchesCabinets)
+        Say("Error deleting " + cab + " " + SystemErrorText());
+    return cameOut;
+}
+
+void TForm1::InstallStep(const TManifestEntry& e, const TEngineRules& rules, bool cameOut) {
+    const std::string left = Settings.TmpDir() + e.Name;
+    // Also for an unchanged entry: a file an earlier run left in TmpDir is installed, when it
+    // is the file the manifest names. A power cut can leave one torn, and an older run an
+    // older version: such a one goes.
+    if (!cameOut && !plat::FileExists(left)) return;
+    if (cameOut || IsUpdaterProgram(e.Name) || LeftoverMatches(left, e)) {
+        Install(e.Name, rules, cameOut && CABFile1.OnDisk());
+        return;
+    }
+    Say("Deleting " + left + " - left by an earlier run, it does not match versions.txt");
+    plat::DeleteFile(left);
 }
 
 void TForm1::ReportFailedGet(const TUpdateSource& source, const std::string& name) {

@@ -51,6 +51,41 @@ bool PeakOfOneGet(const std::string& url, long& baseKiB, long& peakKiB, long lon
     return ok && bodySize >= 0;
 }
 
+} // namespace
+
+bool kvbench::CompareGets(const std::string& name, TmsHTTPClient& client,
+                          const std::string& curlOptions, const std::string& dir, long long size,
+                          int runs, const std::string& cpuGoal) {
+    std::vector<double> oursWall, curlWall, oursCpu, curlCpu;
+    const std::string saved = dir + "/curl.bin";
+    const std::string curl =
+        "curl -s " + curlOptions + " -o '" + saved + "' '" + client.URL() + "'";
+    client.ResponseStream().SpillFolder = dir + "/";
+    for (int i = 0; i < runs; ++i) {
+        // Neither side finds the other's file, nor its own from the run before.
+        Shell("rm -f '" + saved + "'");
+        client.ResponseStream().Clear();
+        double cpu0 = CpuChildren();
+        curlWall.push_back(TimeCommand(curl));
+        curlCpu.push_back(CpuChildren() - cpu0);
+
+        int status = 0;
+        cpu0 = CpuSelf();
+        oursWall.push_back(TimeIt([&] { status = client.Get(); }));
+        oursCpu.push_back(CpuSelf() - cpu0);
+        if (status != 200 || client.ResponseStream().Size() != size) {
+            std::fprintf(stderr, "kvbench %s: status %d, %lld bytes\n", name.c_str(), status,
+                         (long long)client.ResponseStream().Size());
+            return false;
+        }
+    }
+    Report(name + "-cpu", oursCpu, curlCpu, "cpu-ratio (goal <= " + cpuGoal + ")");
+    Report(name, oursWall, curlWall, "ratio");
+    return true;
+}
+
+namespace {
+
 int Run(const std::vector<std::string>& args) {
     const long long mib = args.size() > 0 ? std::stoll(args[0]) : 256;
     const int runs = args.size() > 1 ? std::stoi(args[1]) : 5;
@@ -78,33 +113,9 @@ int Run(const std::vector<std::string>& args) {
                 "the body, %ld KiB before the Get; goal <= 32768 KiB over)\n",
                 peakKiB, mib, overKiB, baseKiB);
 
-    std::vector<double> oursWall, curlWall, oursCpu, curlCpu;
-    const std::string saved = dir + "/curl.bin";
-    const std::string curl = "curl -s -o '" + saved + "' '" + url + "'";
     TmsHTTPClient client;
     client.SetURL(url);
-    client.ResponseStream().SpillFolder = dir + "/";
-    for (int i = 0; i < runs; ++i) {
-        // Neither side finds the other's file, nor its own from the run before.
-        kvbench::Shell("rm -f '" + saved + "'");
-        client.ResponseStream().Clear();
-        double cpu0 = kvbench::CpuChildren();
-        curlWall.push_back(kvbench::TimeCommand(curl));
-        curlCpu.push_back(kvbench::CpuChildren() - cpu0);
-
-        int status = 0;
-        cpu0 = kvbench::CpuSelf();
-        oursWall.push_back(kvbench::TimeIt([&] { status = client.Get(); }));
-        oursCpu.push_back(kvbench::CpuSelf() - cpu0);
-        if (status != 200 || client.ResponseStream().Size() != size) {
-            std::fprintf(stderr, "kvbench http: status %d, %lld bytes\n", status,
-                         (long long)client.ResponseStream().Size());
-            return 1;
-        }
-    }
-    kvbench::Report("http-cpu", oursCpu, curlCpu, "cpu-ratio (goal <= 1.5)");
-    kvbench::Report("http", oursWall, curlWall, "ratio");
-    return 0;
+    return kvbench::CompareGets("http", client, "", dir, size, runs, "1.5") ? 0 : 1;
 }
 
 const kvbench::TRegister Registered("http",

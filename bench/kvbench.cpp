@@ -2,6 +2,7 @@
 
 #include <arpa/inet.h>
 #include <netinet/in.h>
+#include <poll.h>
 #include <sys/resource.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
@@ -129,7 +130,9 @@ std::string MixedData(size_t bytes, uint32_t seed, const char* lineFormat, const
     return data;
 }
 
-TNginx::TNginx(const std::string& dir, const std::string& root, int workerConnections) : FDir(dir) {
+TNginx::TNginx(const std::string& dir, const std::string& root, int workerConnections,
+               const std::string& tlsLines)
+    : FDir(dir), FTls(!tlsLines.empty()) {
     FPort = FreePort();
     Shell("mkdir -p '" + dir + "/logs' '" + dir + "/temp'");
     std::ofstream conf(dir + "/nginx.conf");
@@ -140,11 +143,13 @@ TNginx::TNginx(const std::string& dir, const std::string& root, int workerConnec
          << " client_body_temp_path " << dir << "/temp/body;\n proxy_temp_path " << dir
          << "/temp/proxy;\n fastcgi_temp_path " << dir << "/temp/fastcgi;\n uwsgi_temp_path " << dir
          << "/temp/uwsgi;\n scgi_temp_path " << dir << "/temp/scgi;\n"
-         << " server { listen 127.0.0.1:" << FPort << "; root " << root << "; }\n}\n";
+         << " server { listen 127.0.0.1:" << FPort << (FTls ? " ssl" : "") << "; root " << root
+         << ";\n"
+         << tlsLines << " }\n}\n";
     conf.close();
     FStarted = Shell(Command()) == 0;
     for (int i = 0; FStarted && i < 100; ++i) {
-        if (Shell("curl -s -o /dev/null " + Url("/")) == 0) break;
+        if (Shell("curl -sk -o /dev/null " + Url("/")) == 0) break;
         std::this_thread::sleep_for(std::chrono::milliseconds(50));
     }
 }
@@ -158,7 +163,32 @@ std::string TNginx::Command() const {
 }
 
 std::string TNginx::Url(const std::string& path) const {
-    return "http://127.0.0.1:" + std::to_string(FPort) + path;
+    return (FTls ? "https://127.0.0.1:" : "http://127.0.0.1:") + std::to_string(FPort) + path;
+}
+
+TSilentServer::TSilentServer(std::string first) {
+    FListen = BindLoopback(FPort);
+    listen(FListen, 1);
+    FThread = std::thread([this, first = std::move(first)] {
+        int fd = accept(FListen, nullptr, nullptr);
+        if (fd < 0) return;
+        if (!first.empty() && send(fd, first.data(), first.size(), MSG_NOSIGNAL) < 0) {
+            close(fd);
+            return;
+        }
+        char buffer[4096];
+        for (;;) {
+            pollfd p{fd, POLLIN, 0};
+            if (poll(&p, 1, 60000) <= 0) break;
+            if (recv(fd, buffer, sizeof buffer, 0) <= 0) break;
+        }
+        close(fd);
+    });
+}
+
+TSilentServer::~TSilentServer() {
+    FThread.join();
+    close(FListen);
 }
 
 TRegister::TRegister(std::string name, std::string description,

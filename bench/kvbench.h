@@ -5,7 +5,10 @@
 #include <cstdint>
 #include <functional>
 #include <string>
+#include <thread>
 #include <vector>
+
+class TmsHTTPClient;
 
 namespace kvbench {
 
@@ -54,10 +57,11 @@ std::string MixedData(size_t bytes, uint32_t seed, const char* lineFormat, const
                       const char* word0);
 
 // nginx as a daemon serving root on a loopback port, its files in dir; ready once a request
-// to it answers; stopped at destruction.
+// to it answers; stopped at destruction. With tlsLines (its ssl_ directives) it speaks TLS.
 class TNginx {
 public:
-    TNginx(const std::string& dir, const std::string& root, int workerConnections = 256);
+    TNginx(const std::string& dir, const std::string& root, int workerConnections = 256,
+           const std::string& tlsLines = "");
     ~TNginx();
     TNginx(const TNginx&) = delete;
     TNginx& operator=(const TNginx&) = delete;
@@ -69,6 +73,34 @@ private:
     std::string FDir;
     int FPort = 0;
     bool FStarted = false;
+    bool FTls = false;
+};
+
+// Gets the client's URL `runs` times against curl (given curlOptions) writing the same URL to
+// a file in dir, the client's body spilling there too; prints NAME-cpu's figures and then
+// NAME's, whose "NAME ratio R" is the last line. False when a Get fails or falls short of
+// size bytes.
+bool CompareGets(const std::string& name, TmsHTTPClient& client, const std::string& curlOptions,
+                 const std::string& dir, long long size, int runs, const std::string& cpuGoal);
+
+// One Get of the client's URL, which waits on a silent peer until it times out: its CPU and
+// wall seconds appended, and a line printed with the label.
+void IdleRun(const std::string& label, TmsHTTPClient& client, std::vector<double>& cpu,
+             std::vector<double>& wall);
+
+// A server on a loopback port that accepts one connection, sends `first` (nothing by
+// default), and then keeps the connection open without a word until the client closes.
+class TSilentServer {
+public:
+    explicit TSilentServer(std::string first = "");
+    ~TSilentServer();
+    TSilentServer(const TSilentServer&) = delete;
+    TSilentServer& operator=(const TSilentServer&) = delete;
+    int Port() const { return FPort; }
+
+private:
+    int FListen = -1, FPort = 0;
+    std::thread FThread;
 };
 
 } // namespace kvbench

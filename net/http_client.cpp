@@ -63,7 +63,13 @@ TmsHTTPClient::TmsHTTPClient() {
 void TmsHTTPClient::SetURL(const std::string& url) {
     FURL = url;
     std::string copy = url;
-    if (plat::UpperCase(std::string_view(copy).substr(0, 7)) == "HTTP://") copy.erase(0, 7);
+    // "https://" asks for TLS, on port 443 unless the URL names another.
+    Secure = plat::UpperCase(std::string_view(copy).substr(0, 8)) == "HTTPS://";
+    DefaultPort = Secure ? 443 : 80;
+    if (Secure)
+        copy.erase(0, 8);
+    else if (plat::UpperCase(std::string_view(copy).substr(0, 7)) == "HTTP://")
+        copy.erase(0, 7);
     size_t slash = copy.find_first_of("/\\");
     if (slash == std::string::npos) {
         SetHost(copy);
@@ -103,7 +109,8 @@ int32_t TmsHTTPClient::Get() {
 
 void TmsHTTPClient::SendRequest(const std::string& method) {
     std::string target = FPath;
-    if (!Proxy().empty()) {
+    // Inside a tunnel the request goes to the server itself, as without a proxy.
+    if (!Proxy().empty() && !Secure) {
         size_t path = PathStart(FURL);
         target = path == std::string::npos ? FURL : WithSlashes(FURL, path);
         if (target.find('/', 7) == std::string::npos) target += '/';
@@ -114,17 +121,48 @@ void TmsHTTPClient::SendRequest(const std::string& method) {
     WriteLine(head, "Accept: */*");
     if (Authorization)
         WriteLine(head, "Authorization: Basic " + EncodeBase64(UserName + ":" + Password));
-    if (ProxyAuthorization)
-        WriteLine(head, "Proxy-Authorization: Basic " +
-                            EncodeBase64(ProxyUserName + ":" + ProxyPassword));
+    // The proxy's credentials never travel inside TLS: only the proxy may read them, and
+    // it had them with CONNECT.
+    if (ProxyAuthorization && !Secure) WriteLine(head, ProxyCredentialsLine());
     if (!UserAgent.empty()) WriteLine(head, "User-Agent: " + UserAgent);
     WriteLine(head, "Connection: close");
     WriteLine(head, "");
     SendStream(head, 0);
 }
 
+std::string TmsHTTPClient::ProxyCredentialsLine() const {
+    return "Proxy-Authorization: Basic " + EncodeBase64(ProxyUserName + ":" + ProxyPassword);
+}
+
+void TmsHTTPClient::OpenTunnel() {
+    const std::string target = std::string(TargetName()) + ":" + std::to_string(TargetPort());
+    std::string request = "CONNECT " + ForRequestLine(target) +
+                          " HTTP/1.1\r\nHost: " + ForRequestLine(target) + "\r\n";
+    if (ProxyAuthorization) request += ProxyCredentialsLine() + "\r\n";
+    request += "\r\n";
+    SendBuffer(request.data(), static_cast<int32_t>(request.size()));
+    // The proxy's answer is held to the bounds of any response head.
+    TmsHeaders answer;
+    Bounds.SetDeadline(TimeOut());
+    int32_t status;
+    try {
+        status = ReadHead(answer);
+    } catch (...) {
+        Bounds.Clear();
+        throw;
+    }
+    Bounds.Clear();
+    if (status < 200 || status > 299)
+        throw Exception("The proxy refused the tunnel to " + target + ": " +
+                        (answer.empty() || answer[0].empty() ? "no status line" : answer[0]));
+}
+
 int32_t TmsHTTPClient::ReadHeaders() {
-    FHeaders.clear();
+    return ReadHead(FHeaders);
+}
+
+int32_t TmsHTTPClient::ReadHead(TmsHeaders& head) {
+    head.clear();
     int32_t status = -1;
     std::string line;
     size_t bytes = 0;
@@ -132,11 +170,10 @@ int32_t TmsHTTPClient::ReadHeaders() {
         plat::Presentation().ProcessMessages();
         line = ReceiveLine();
         bytes += line.size() + 2;
-        if (FHeaders.size() >= MaxHeadLines || bytes > MaxHeadBytes) throw EmsTooMuchDataError();
-        FHeaders.push_back(line);
+        if (head.size() >= MaxHeadLines || bytes > MaxHeadBytes) throw EmsTooMuchDataError();
+        head.push_back(line);
     } while (!line.empty());
-    if (!FHeaders.empty())
-        status = plat::TryDecimalToInt(WordAt(FHeaders[0], 1, true)).value_or(-1);
+    if (!head.empty()) status = plat::TryDecimalToInt(WordAt(head[0], 1, true)).value_or(-1);
     return status;
 }
 

@@ -14,8 +14,9 @@ class TmsHTTPClient : public TmsClientSocket {
 public:
     TmsHTTPClient();
 
-    // The URL of the next request, kept exactly as assigned. Assigning derives Host, Port
-    // and Path; never fails. Every "\" in the path part is taken as "/".
+    // The URL of the next request, kept exactly as assigned. Assigning derives Host, Port,
+    // Path and Secure ("https://", port 443 by default); never fails. Every "\" in the path
+    // part is taken as "/".
     const std::string& URL() const { return FURL; }
     void SetURL(const std::string& url);
     const std::string& Path() const { return FPath; }
@@ -39,9 +40,10 @@ public:
 
     // Sends one GET for URL and reads the response. Returns the status code, -1 when the
     // status line holds none. Raises EWinsockError, EmsTimedOutError, EmsCanceledError,
-    // EmsTooMuchDataError or Exception "Error receiving the stream"; a failure while the
-    // body is read leaves the bytes received so far in ResponseStream. A body longer than
-    // ResponseStream().Limit raises EmsBodyTooLargeError.
+    // EmsTooMuchDataError or Exception "Error receiving the stream"; over TLS also
+    // ETlsError, and Exception for a proxy that refuses the tunnel or an unreadable CAFile.
+    // A failure while the body is read leaves the bytes received so far in ResponseStream.
+    // A body longer than ResponseStream().Limit raises EmsBodyTooLargeError.
     int32_t Get();
 
     // The body of the last response; position 0 after a successful Get. Its SpillFolder
@@ -52,8 +54,14 @@ protected:
     void SendRequest(const std::string& method);
     int32_t ReadHeaders();
     void ReadBody();
+    // CONNECT with the proxy's credentials; any answer but 2xx raises with its status line.
+    void OpenTunnel() override;
 
 private:
+    // A response head into head, its status code returned (-1 when it holds none).
+    int32_t ReadHead(TmsHeaders& head);
+    std::string ProxyCredentialsLine() const;
+
     std::string FURL, FPath = "/";
     TmsHeaders FHeaders;
     TBodyStream FResponseStream;

@@ -8,6 +8,7 @@
 
 #include "net/socket_errors.h"
 #include "net/stream.h"
+#include "net/tls_transport.h"
 #include "platform/text.h"
 #include "platform/ui.h"
 
@@ -192,9 +193,9 @@ void TmsSocket::NoticeClose() {
 void TmsSocket::CheckAttempt(int result) {
     if (result != sock::SocketError) return;
     int code = Winsock().GetLastError();
-    if (FBlocking) RaiseSocketError(code);
+    if (FBlocking) FTransport->RaiseError(code);
     if (code == sockerr::WouldBlock || Canceled || TimedOut()) return;
-    RaiseSocketError(code);
+    FTransport->RaiseError(code);
 }
 
 void TmsSocket::EndWait() {
@@ -429,9 +430,16 @@ void TmsClientSocket::Connect() {
     ResetState();
     if (OnConnecting) OnConnecting(this);
     try {
+        // What a TLS connection trusts is known before any connection is made.
+        const plat::TTlsTrust* trust = Secure ? &Trust() : nullptr;
         OpenSocket();
         ConnectTcp(ResolveTarget());
-        // A tunnel through the proxy (CONNECT) goes here, before the handshake.
+        if (trust) {
+            // Through a proxy, TLS runs end to end inside its tunnel.
+            if (!FProxy.empty()) OpenTunnel();
+            UseTransport(std::make_unique<TTlsTransport>(std::move(FTransport), *trust,
+                                                         std::string(TargetName())));
+        }
         Handshake();
     } catch (...) {
         // A connection that failed to open is closed here: nobody else would close it.
@@ -440,6 +448,29 @@ void TmsClientSocket::Connect() {
         throw;
     }
     if (OnConnected) OnConnected(this);
+}
+
+void TmsClientSocket::SetCAFile(const std::string& name) {
+    if (name != FCAFile) FTrust.reset();
+    FCAFile = name;
+}
+
+const plat::TTlsTrust& TmsClientSocket::Trust() {
+    if (!FTrust) FTrust = std::make_unique<plat::TTlsTrust>(FCAFile);
+    return *FTrust;
+}
+
+std::string_view TmsClientSocket::TargetName() const {
+    // With a proxy set, Host keeps the port as the URL wrote it.
+    const std::string_view host(FHost);
+    return FProxy.empty() ? host : host.substr(0, host.find(':'));
+}
+
+uint16_t TmsClientSocket::TargetPort() const {
+    if (FProxy.empty()) return static_cast<uint16_t>(FPort);
+    const size_t colon = FHost.find(':');
+    if (colon == std::string::npos) return static_cast<uint16_t>(DefaultPort);
+    return static_cast<uint16_t>(PortOf(std::string_view(FHost).substr(colon + 1), DefaultPort));
 }
 
 void TmsClientSocket::OpenSocket() {
@@ -509,7 +540,7 @@ void TmsClientSocket::Handshake() {
     TCounterGuard guard(*this);
     StartTimeCounter();
     while (step != THandshakeStep::Done && !Canceled && !TimedOut()) {
-        if (step == THandshakeStep::Failed) RaiseSocketError(Winsock().GetLastError());
+        if (step == THandshakeStep::Failed) FTransport->RaiseError(Winsock().GetLastError());
         WaitStep(step == THandshakeStep::WantRead ? TWaitFor::Read : TWaitFor::Write);
         step = FTransport->Handshake();
     }

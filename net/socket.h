@@ -11,10 +11,12 @@
 #include <functional>
 #include <memory>
 #include <string>
+#include <string_view>
 
 #include "net/socket_api.h"
 #include "net/time_counter.h"
 #include "net/transport.h"
+#include "platform/tls.h"
 
 class TStream;
 class TmsSocketBase;
@@ -175,6 +177,16 @@ public:
     int16_t DefaultPort = 0;
     TmsNotifyEvent OnConnecting;
 
+    // TLS on the next Connect: to Host (by name, or its address) through the proxy's tunnel
+    // when a proxy is set, verified against the system's trust store and CAFile.
+    bool Secure = false;
+    const std::string& CAFile() const { return FCAFile; }
+    // A file of PEM certificates trusted besides the system's store; empty for none.
+    void SetCAFile(const std::string& name);
+    // What the next TLS connection trusts, read now: raises, naming CAFile, when it can't
+    // be read.
+    const plat::TTlsTrust& Trust();
+
     // Connects to the proxy when one is set, else to Host:Port. A failed connect leaves
     // its socket closed.
     virtual void Connect();
@@ -192,9 +204,19 @@ protected:
     // The TCP connection; in non-blocking mode waits for the connect notification.
     void ConnectTcp(const TTarget& target);
     void AwaitConnect();
+    // A tunnel through the proxy to TargetName():TargetPort(), for a connection secured end
+    // to end; nothing at this level, which speaks no proxy's protocol.
+    virtual void OpenTunnel() {}
     // The transport's handshake, once the connection (and a proxy's tunnel) stands.
     void Handshake();
+    // The server's name and port, apart also when a proxy is set.
+    std::string_view TargetName() const;
+    uint16_t TargetPort() const;
 
     std::string FHost, FProxy;
     int16_t FPort = 0, FProxyPort = 0;
+
+private:
+    std::string FCAFile;
+    std::unique_ptr<plat::TTlsTrust> FTrust; // made at the first TLS connection
 };

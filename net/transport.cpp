@@ -1,5 +1,7 @@
 #include "net/transport.h"
 
+#include "net/socket_errors.h"
+
 int TPlainTransport::Send(const void* buffer, int count) {
     return TmsWinsock::Instance().Send(FSocket.Get(), buffer, count);
 }
@@ -14,4 +16,8 @@ int TPlainTransport::Shutdown() {
 
 int TPlainTransport::Close() {
     return FSocket.Close() ? 0 : sock::SocketError;
+}
+
+void TTransport::RaiseError(int code) const {
+    RaiseSocketError(code);
 }

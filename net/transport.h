@@ -45,6 +45,9 @@ public:
     virtual int Shutdown() = 0;
     // Releases the socket: 0 or sock::SocketError; no socket afterwards either way.
     virtual int Close() = 0;
+    // Raises the error of the failure that left code as the last error: the socket error
+    // of the code, unless the transport knows better what went wrong.
+    [[noreturn]] virtual void RaiseError(int code) const;
 };
 
 // Plain TCP over the socket binding.

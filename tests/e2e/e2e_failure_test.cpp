@@ -30,61 +30,30 @@ class TScriptedServer {
 public:
     explicit TScriptedServer(std::map<std::string, std::string> responses,
                              std::string endlessPath = "")
-        : FResponses(std::move(responses)), FEndless(std::move(endlessPath)) {
-        FListener = socket(AF_INET, SOCK_STREAM, 0);
-        sockaddr_in a{};
-        a.sin_family = AF_INET;
-        a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        bind(FListener, reinterpret_cast<sockaddr*>(&a), sizeof a);
-        socklen_t len = sizeof a;
-        getsockname(FListener, reinterpret_cast<sockaddr*>(&a), &len);
-        FPort = ntohs(a.sin_port);
-        listen(FListener, 16);
-        FThread = std::thread([this] { Serve(); });
-    }
-    ~TScriptedServer() {
-        FStop = true;
-        FThread.join();
-        close(FListener);
-    }
+        : FResponses(std::move(responses)), FEndless(std::move(endlessPath)) {}
     std::string Url(const std::string& path) const {
-        return "http://127.0.0.1:" + std::to_string(FPort) + path;
+        return "http://127.0.0.1:" + std::to_string(FLoop.Port()) + path;
     }
 
 private:
-    void Serve() {
-        while (!FStop) {
-            pollfd p{FListener, POLLIN, 0};
-            if (poll(&p, 1, 50) <= 0) continue;
-            int c = accept(FListener, nullptr, nullptr);
-            if (c < 0) continue;
-            std::string request;
-            char buf[4096];
-            while (request.find("\r\n\r\n") == std::string::npos) {
-                ssize_t n = recv(c, buf, sizeof buf, 0);
-                if (n <= 0) break;
-                request.append(buf, size_t(n));
-            }
-            size_t sp1 = request.find(' '), sp2 = request.find(' ', sp1 + 1);
-            std::string path =
-                sp1 == std::string::npos ? "" : request.substr(sp1 + 1, sp2 - sp1 - 1);
-            auto it = FResponses.find(path);
-            std::string response = it != FResponses.end()
-                                       ? it->second
-                                       : "HTTP/1.1 404 Not Found\r\nContent-Length: 0\r\n\r\n";
-            ssize_t sent = send(c, response.data(), response.size(), MSG_NOSIGNAL);
-            const std::string block(64 << 10, 'x');
-            while (path == FEndless && sent > 0 && !FStop)
-                sent = send(c, block.data(), block.size(), MSG_NOSIGNAL);
-            close(c);
+    void Answer(int c) {
+        std::string request;
+        char buf[4096];
+        while (request.find("\r\n\r\n") == std::string::npos) {
+            ssize_t n = recv(c, buf, sizeof buf, 0);
+            if (n <= 0) break;
+            request.append(buf, size_t(n));
         }
+        std::string path;
+        const std::string response = kvtest::AnswerFor(FResponses, request, &path);
+        ssize_t sent = send(c, response.data(), response.size(), MSG_NOSIGNAL);
+        const std::string block(64 << 10, 'x');
+        while (path == FEndless && sent > 0 && !FLoop.Stopping())
+            sent = send(c, block.data(), block.size(), MSG_NOSIGNAL);
     }
     std::map<std::string, std::string> FResponses;
     std::string FEndless;
-    int FListener = -1;
-    int FPort = 0;
-    std::atomic<bool> FStop{false};
-    std::thread FThread;
+    kvtest::TAcceptLoop FLoop{[this](int c) { Answer(c); }}; // last: it stops first
 };
 
 std::string Ok(const std::string& body) {

@@ -18,16 +18,6 @@ using e2e::TRun;
 
 namespace {
 
-// Waits, bounded generously, until the file holds data.
-bool WaitForContent(const std::string& file, const std::string& data) {
-    auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(60);
-    while (std::chrono::steady_clock::now() < deadline) {
-        if (kvtest::ReadFile(file) == data) return true;
-        std::this_thread::sleep_for(std::chrono::milliseconds(100));
-    }
-    return false;
-}
-
 bool WaitForText(const std::string& file, const std::string& text) {
     auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(60);
     while (std::chrono::steady_clock::now() < deadline) {
@@ -62,7 +52,7 @@ TEST(SelfUpdate, NewUpdaterReplacesTheRunningOneAndTheNextStartRemovesTheCopy) {
     // The copy waits for this run to end, then replaces the program and writes its own log.
     const std::string copyLog = p.Dir() + "tmp/kvupdater.log";
     ASSERT_TRUE(WaitForText(copyLog, "Updating self from")) << kvtest::ReadFile(copyLog);
-    ASSERT_TRUE(WaitForContent(p.File("KVUpdater.exe"), newProgram));
+    ASSERT_TRUE(e2e::WaitForContent(p.File("KVUpdater.exe"), newProgram));
     auto copy = e2e::Messages(kvtest::ReadFile(copyLog));
     ASSERT_FALSE(copy.empty());
     EXPECT_EQ(copy.front(), "KVUpdater version 4.5.0.1");

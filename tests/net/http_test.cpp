@@ -39,6 +39,19 @@ TEST(HttpUrl, HostPortAndPath) {
     EXPECT_EQ(c.Port(), 80);
     c.SetURL("ftp://host/x"); // not a scheme we know: part of the host text
     EXPECT_EQ(c.Host(), "ftp");
+    EXPECT_FALSE(c.Secure);
+    c.SetURL("https://host");
+    EXPECT_EQ(c.Host(), "host");
+    EXPECT_EQ(c.Port(), 443);
+    EXPECT_EQ(c.Path(), "/");
+    EXPECT_TRUE(c.Secure);
+    c.SetURL("HTTPS://Host:8443/a");
+    EXPECT_EQ(c.Host(), "Host");
+    EXPECT_EQ(c.Port(), 8443);
+    EXPECT_EQ(c.Path(), "/a");
+    c.SetURL("http://host");
+    EXPECT_EQ(c.Port(), 80);
+    EXPECT_FALSE(c.Secure);
     c.SetProxy("proxy:3128");
     c.SetURL("http://host:8080");
     EXPECT_EQ(c.Host(), "host:8080");
@@ -446,10 +459,11 @@ kvtest::TNginx* NginxSite::Server = nullptr;
 
 TEST_F(NginxSite, FilesArriveByteForByte) {
     TmsHTTPClient c;
+    int last = -2; // as long-lived as the handler that sets it
+    c.OnTransferProgress = [&](TmsSocketBase*, int32_t perc, int32_t, int32_t) { last = perc; };
     for (size_t size : Sizes) {
         c.SetURL(Server->Url("/files/f" + std::to_string(size)));
-        int last = -2;
-        c.OnTransferProgress = [&](TmsSocketBase*, int32_t perc, int32_t, int32_t) { last = perc; };
+        last = -2;
         ASSERT_EQ(c.Get(), 200) << size;
         EXPECT_EQ(FieldValue(c.Headers(), "Content-Length"), std::to_string(size));
         ASSERT_EQ(c.ResponseStream().Size(), int64_t(size));

@@ -4,8 +4,9 @@
 # scratch root instead: paths under /opt/kestavorin, /srv and /etc/nginx are taken into it,
 # "sudo" runs the command as it is, "apt-get install" checks that the packages can be
 # installed here and unpacks them into the root, "cmake --install" installs into it,
-# "systemctl" and "journalctl" work on it, "nginx" and the README's site run on a loopback
-# port, and the README's proxy is a tinyproxy with the README's credentials.
+# "systemctl" and "journalctl" work on it, "nginx" and the README's sites run on loopback
+# ports (its HTTPS site under the name localhost), and the README's proxy is a tinyproxy with
+# the README's credentials.
 #
 #   readme_test.sh SECTION SOURCE_DIR BUILD_DIR
 set -euo pipefail
@@ -52,6 +53,7 @@ script=$base/$section.sh
 mkdir -p "$base"
 web_port=$(free_port)
 proxy_port=$(taken=$web_port free_port)
+tls_port=$(taken=$proxy_port free_port)
 {
   echo 'set -euo pipefail'
   echo "root='$root' server='$server' web_port=$web_port"
@@ -99,7 +101,10 @@ FUNCTIONS
     -e "s#/srv/#$root/srv/#g" \
     -e "s#/etc/nginx#$root/etc/nginx#g" \
     -e "s#listen 80;#listen 127.0.0.1:$web_port;#" \
+    -e "s#listen 443 ssl;#listen 127.0.0.1:$tls_port ssl;#" \
     -e "s#http://updates.example.com#http://127.0.0.1:$web_port#g" \
+    -e "s#https://updates.example.com/#https://updates.example.com:$tls_port/#g" \
+    -e "s#updates\.example\.com#localhost#g" \
     -e "s#proxy.example.com:3128#127.0.0.1:$proxy_port#g"
 } >"$script"
 grep -q . <(blocks "$section") || fail "README.md has no commands in section $section"
@@ -158,6 +163,10 @@ EOF
   ! grep -q '^HTTPPasswd=' "$product/KVUpdater.ini" || fail "the plain password is still there"
   grep -q 'Using proxy with username' "$product/logs/KVUpdater.log" || fail "the proxy was not used"
   grep -qi 'connect' "$server/tinyproxy/log" || fail "nothing went through the proxy"
+  # The HTTPS site, reached through the proxy's tunnel, is the one the later runs use.
+  grep -q "CONNECT localhost:$tls_port " "$server/tinyproxy/log" || fail "no tunnel to the HTTPS site"
+  grep -q "Updating from https://localhost:$tls_port/components/" "$product/logs/KVUpdater.log" ||
+    fail "the last run did not use the HTTPS site"
   [[ -f $root/srv/kestavorin/clone/versions.txt ]] || fail "the site was not cloned"
   [[ -L $root/etc/systemd/system/timers.target.wants/kvupdater.timer ]] || fail "the timer is not enabled"
   ;;

@@ -4,10 +4,12 @@
 
 #include <algorithm>
 #include <cctype>
+#include <chrono>
 #include <cstdint>
 #include <cstdlib>
 #include <filesystem>
 #include <map>
+#include <thread>
 
 #include "platform/errors.h"
 #include "platform/text.h"
@@ -120,6 +122,15 @@ std::string Quote(const std::string& s) {
             q += c;
     }
     return q + "'";
+}
+
+bool WaitForContent(const std::string& file, const std::string& data) {
+    auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(60);
+    while (std::chrono::steady_clock::now() < deadline) {
+        if (kvtest::ReadFile(file) == data) return true;
+        std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    }
+    return false;
 }
 
 bool HasStamp(const std::string& line) {

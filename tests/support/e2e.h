@@ -99,6 +99,8 @@ private:
 };
 
 std::string Quote(const std::string& s);
+// Waits, bounded generously, until the file holds exactly data.
+bool WaitForContent(const std::string& file, const std::string& data);
 // The size of the built updater's file: what a product folder holds before anything else.
 uint64_t ProgramBytes();
 

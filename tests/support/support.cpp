@@ -3,6 +3,7 @@
 #include <arpa/inet.h>
 #include <fcntl.h>
 #include <netinet/in.h>
+#include <poll.h>
 #include <signal.h>
 #include <spawn.h>
 #include <sys/socket.h>
@@ -149,6 +150,50 @@ void TChild::Stop() {
     FPid = -1;
 }
 
+TAcceptLoop::TAcceptLoop(std::function<void(int fd)> handler) {
+    FListener = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_in a{};
+    a.sin_family = AF_INET;
+    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t len = sizeof a;
+    if (bind(FListener, reinterpret_cast<sockaddr*>(&a), len) != 0 ||
+        getsockname(FListener, reinterpret_cast<sockaddr*>(&a), &len) != 0 ||
+        listen(FListener, 16) != 0)
+        throw std::runtime_error("cannot listen on loopback");
+    FPort = ntohs(a.sin_port);
+    FThread = std::thread([this, handler = std::move(handler)] {
+        while (!FStop) {
+            pollfd p{FListener, POLLIN, 0};
+            if (poll(&p, 1, 50) <= 0) continue;
+            int c = accept4(FListener, nullptr, nullptr, SOCK_CLOEXEC);
+            if (c < 0) continue;
+            handler(c);
+            close(c);
+        }
+    });
+}
+
+TAcceptLoop::~TAcceptLoop() {
+    FStop = true;
+    FThread.join();
+    close(FListener);
+}
+
+std::string AnswerFor(const std::map<std::string, std::string>& answers, const std::string& head,
+                      std::string* path) {
+    const size_t sp1 = head.find(' '), sp2 = head.find(' ', sp1 + 1);
+    const std::string asked = sp1 == std::string::npos ? "" : head.substr(sp1 + 1, sp2 - sp1 - 1);
+    if (path) *path = asked;
+    auto it = answers.find(asked);
+    return it != answers.end() ? it->second : "HTTP/1.1 404 Not Found\r\nContent-Length: 0\r\n\r\n";
+}
+
+std::string HalfServerHello() {
+    return std::string("\x16\x03\x03\x00\x7a\x02\x00\x00\x76\x03\x03"
+                       "abcdefghi",
+                       20);
+}
+
 int RunCommand(const std::string& command, std::string* output) {
     FILE* p = popen(command.c_str(), "r");
     if (!p) return -1;
@@ -161,7 +206,8 @@ int RunCommand(const std::string& command, std::string* output) {
     return WIFEXITED(status) ? WEXITSTATUS(status) : 128;
 }
 
-TNginx::TNginx(const std::string& root, const std::string& extraServerConfig) {
+TNginx::TNginx(const std::string& root, const std::string& extraServerConfig, bool https)
+    : FHttps(https) {
     // A port taken by someone else between FreePort and nginx's bind is retried.
     for (int attempt = 0; attempt < 5; ++attempt) {
         FPort = FreePort();
@@ -180,7 +226,8 @@ TNginx::TNginx(const std::string& root, const std::string& extraServerConfig) {
              << "  fastcgi_temp_path " << d << "temp/fastcgi;\n"
              << "  uwsgi_temp_path " << d << "temp/uwsgi;\n"
              << "  scgi_temp_path " << d << "temp/scgi;\n"
-             << "  server {\n    listen 127.0.0.1:" << FPort << ";\n    root " << root << ";\n"
+             << "  server {\n    listen 127.0.0.1:" << FPort << (https ? " ssl" : "")
+             << ";\n    root " << root << ";\n"
              << extraServerConfig << "\n  }\n}\n";
         WriteFile(d + "nginx.conf", conf.str());
         FChild = TChild({"nginx", "-p", d, "-e", d + "logs/error.log", "-c", d + "nginx.conf"},
@@ -200,11 +247,40 @@ TNginx::~TNginx() {
 }
 
 std::string TNginx::Url(const std::string& path) const {
-    return "http://127.0.0.1:" + std::to_string(FPort) + path;
+    return (FHttps ? "https://127.0.0.1:" : "http://127.0.0.1:") + std::to_string(FPort) + path;
 }
 
 std::string TNginx::HostPort() const {
     return "127.0.0.1:" + std::to_string(FPort);
+}
+
+TTestPki::TTestPki() {
+    const std::string d = Quote(FDir.Path());
+    // EC keys: made in a moment, unlike RSA ones.
+    const std::string newKey = "openssl req -newkey ec -pkeyopt ec_paramgen_curve:P-256 -nodes ";
+    const std::string sign = "openssl x509 -req -in " + d + "server.csr -CA " + d +
+                             "ca.pem -CAkey " + d + "ca.key -extfile ";
+    const std::string script =
+        "cd " + d + " && printf 'subjectAltName=IP:127.0.0.1,DNS:localhost\\n' > valid.ext" +
+        " && printf 'subjectAltName=DNS:other.example\\n' > other.ext" + " && " + newKey +
+        "-x509 -days 30 -subj /CN=kvtest-ca -keyout ca.key -out ca.pem" + " && " + newKey +
+        "-subj /CN=127.0.0.1 -keyout server.key -out server.csr" + " && " + sign +
+        "valid.ext -days 30 -out valid.pem" + " && " + sign +
+        "valid.ext -days -1 -out expired.pem" + " && " + sign +
+        "other.ext -days 30 -out other-name.pem" + " && " + newKey +
+        "-x509 -days 30 -subj /CN=127.0.0.1 -addext subjectAltName=IP:127.0.0.1,DNS:localhost"
+        " -keyout self-signed.key -out self-signed.pem";
+    std::string output;
+    if (RunCommand("(" + script + ") 2>&1", &output) != 0)
+        throw std::runtime_error("the test certificates could not be made: " + output);
+}
+
+std::string TTestPki::Key(const std::string& which) const {
+    return FDir.File(which == "self-signed" ? "self-signed.key" : "server.key");
+}
+
+std::string TTestPki::NginxLines(const std::string& which) const {
+    return "ssl_certificate " + Certificate(which) + ";\nssl_certificate_key " + Key(which) + ";\n";
 }
 
 TTinyproxy::TTinyproxy(const std::string& user, const std::string& password) {

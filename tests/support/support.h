@@ -8,8 +8,12 @@
 // lie in the host's /tmp, seen as Z:\tmp.
 #include <sys/types.h>
 
+#include <atomic>
 #include <cstdint>
+#include <functional>
+#include <map>
 #include <string>
+#include <thread>
 #include <vector>
 
 namespace kvtest {
@@ -71,24 +75,71 @@ private:
     pid_t FPid = -1;
 };
 
+// A loopback listener whose connections are handed one at a time to handler, in a thread of
+// the test process, and closed after it; stopped and joined at destruction. Scripted servers,
+// for what no real server can be made to do, are handlers.
+class TAcceptLoop {
+public:
+    explicit TAcceptLoop(std::function<void(int fd)> handler);
+    ~TAcceptLoop();
+    TAcceptLoop(const TAcceptLoop&) = delete;
+    TAcceptLoop& operator=(const TAcceptLoop&) = delete;
+    int Port() const { return FPort; }
+    bool Stopping() const { return FStop; } // an endless answer ends then
+
+private:
+    int FListener = -1, FPort = 0;
+    std::atomic<bool> FStop{false};
+    std::thread FThread;
+};
+
+// The answer that answers gives the path of a request head ("GET /a HTTP/1.1..." asks for
+// "/a"), or a 404 without a body.
+std::string AnswerFor(const std::map<std::string, std::string>& answers, const std::string& head,
+                      std::string* path = nullptr);
+
+// The first 20 bytes of a TLS record that announces 122: a ServerHello cut in its middle.
+std::string HalfServerHello();
+
 // Runs a command line through /bin/sh and returns its exit status; output into *output.
 int RunCommand(const std::string& command, std::string* output = nullptr);
 
 // Real nginx on a free loopback port serving root (a folder).
 class TNginx {
 public:
-    // extraServerConfig is added inside the server block.
-    explicit TNginx(const std::string& root, const std::string& extraServerConfig = "");
+    // extraServerConfig is added inside the server block; with https the server speaks TLS
+    // only, and extraServerConfig names its certificate (TTestPki::NginxLines).
+    explicit TNginx(const std::string& root, const std::string& extraServerConfig = "",
+                    bool https = false);
     ~TNginx();
     int Port() const { return FPort; }
-    std::string Url(const std::string& path = "/") const; // "http://127.0.0.1:PORT" + path
-    std::string HostPort() const;                         // "127.0.0.1:PORT"
+    // "http://127.0.0.1:PORT" + path, or "https://" with TLS.
+    std::string Url(const std::string& path = "/") const;
+    std::string HostPort() const; // "127.0.0.1:PORT"
 
 private:
     TTempDir FDir;
     int FPort = 0;
+    bool FHttps = false;
     TChild FChild;
     std::string FRoot; // on Windows: the URL path of the served folder
+};
+
+// Certificates made by the openssl command when constructed: a test CA and, with one key,
+// server certificates signed by it for 127.0.0.1 and localhost ("valid"), the same expired
+// ("expired"), one for another name ("other-name"), and one signed by itself
+// ("self-signed").
+class TTestPki {
+public:
+    TTestPki();
+    std::string CA() const { return FDir.File("ca.pem"); }
+    std::string Certificate(const std::string& which) const { return FDir.File(which + ".pem"); }
+    std::string Key(const std::string& which) const;
+    // nginx's lines for a TLS server with that certificate.
+    std::string NginxLines(const std::string& which) const;
+
+private:
+    TTempDir FDir;
 };
 
 // Real tinyproxy on a free loopback port; Basic credentials required when user is set.

@@ -151,8 +151,8 @@ bool WaitForPort(int port, int timeoutMs) {
 
 // The fixture's nginx serves the host's whole file system: a folder is served under its host
 // path.
-TNginx::TNginx(const std::string& root, const std::string& extraServerConfig) {
-    if (!extraServerConfig.empty())
+TNginx::TNginx(const std::string& root, const std::string& extraServerConfig, bool https) {
+    if (!extraServerConfig.empty() || https)
         throw std::runtime_error("the shared nginx takes no configuration of a test's own");
     FPort = PeerPort("nginx");
     std::string host = HostPath(root);
