@@ -482,11 +482,12 @@ struct TCABFileAccess {
             failure = "damaged cabinet";
             const std::string name = CabinetNameOf(&walk);
             // A block that fails its checksum: nothing of the cabinet is unpacked, whatever
-            // the library would make of it.
-            const bool intact =
-                walk.Listing || CabinetBlocksIntact([&](int64_t at, void* to, size_t count) {
-                    return ReadCabinetAt(cab, at, to, count);
-                });
+            // the library would make of it. A library that checks every block itself needs
+            // no look before it.
+            const bool intact = walk.Listing || fdi::LibraryChecksBlocks() ||
+                                CabinetBlocksIntact([&](int64_t at, void* to, size_t count) {
+                                    return ReadCabinetAt(cab, at, to, count);
+                                });
             if (intact && copy(ctx, name.c_str(), "", 0, CabNotify, nullptr, &walk)) outcome = true;
             // A file cut short by damaged data must not pass for a whole one.
             else if (!walk.Created.empty())

@@ -150,5 +150,8 @@ TLibraryHandle GetCabinetModuleHandle(const std::string& name);
 // An entry point by name ("FDICreate", "FDIIsCabinet", "FDICopy", "FDIDestroy").
 void* GetCabinetProcAddress(TLibraryHandle library, const std::string& procName);
 void FreeCabinetLibrary(TLibraryHandle library);
+// Whether the library refuses every data block that does not hold its checksum: where it
+// does, nothing needs to check the blocks before it unpacks them.
+bool LibraryChecksBlocks();
 
 } // namespace fdi

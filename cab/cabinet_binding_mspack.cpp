@@ -375,4 +375,8 @@ void FreeCabinetLibrary(TLibraryHandle library) {
     if (library == &LibraryToken && LoadCount > 0) --LoadCount;
 }
 
+bool LibraryChecksBlocks() {
+    return true; // libmspack's decompressor, out of its salvage mode
+}
+
 } // namespace fdi

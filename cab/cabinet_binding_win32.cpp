@@ -31,4 +31,8 @@ void FreeCabinetLibrary(TLibraryHandle library) {
     if (library) ::FreeLibrary(static_cast<HMODULE>(library));
 }
 
+bool LibraryChecksBlocks() {
+    return false; // the system's: Wine's checks nothing
+}
+
 } // namespace fdi
