@@ -92,18 +92,6 @@ void TLoopPresentation::Quit() {
     Wake();
 }
 
-void TLoopPresentation::Invoke(const std::function<void()>& handler) {
-    try {
-        handler();
-    } catch (...) {
-        try {
-            HandleException();
-        } catch (...) {
-            // The error handler itself failed (out of memory): nothing is left to tell.
-        }
-    }
-}
-
 LRESULT CALLBACK TLoopPresentation::WindowProc(HWND window, UINT message, WPARAM wParam,
                                                LPARAM lParam) {
     auto* self = reinterpret_cast<TLoopPresentation*>(::GetWindowLongPtrA(window, GWLP_USERDATA));

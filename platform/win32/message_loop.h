@@ -49,9 +49,6 @@ public:
 protected:
     // Something besides timers and posts that may still happen: an open window.
     virtual bool KeepsRunning() const { return false; }
-    // Runs a handler of ours from a window or timer procedure: what it raises goes to the
-    // default error handler, never through the system's frames.
-    void Invoke(const std::function<void()>& handler);
 
 private:
     struct TTimer {
