@@ -24,7 +24,8 @@ bool WindowVisible(TWindowHandle window);
 // processId when given, the owning process's id; 0 when unknown.
 uint32_t WindowThreadProcessId(TWindowHandle window, uint32_t* processId);
 
-// One process of a snapshot: its id and its program's file name (no folder).
+// One process of a snapshot: its id and its program's file name as the system reports it
+// (no folder here; some Windows versions report the full path).
 struct TProcessEntry {
     uint32_t ProcessId = 0;
     std::string ExeFile;

@@ -44,6 +44,18 @@ void TPresentation::HandleException(const std::exception& e) {
     ShowError(ExceptionMessage(e));
 }
 
+void TPresentation::Invoke(const std::function<void()>& handler) {
+    try {
+        handler();
+    } catch (...) {
+        try {
+            HandleException();
+        } catch (...) {
+            // The error handler itself failed (out of memory): nothing is left to tell.
+        }
+    }
+}
+
 void TPresentation::HandleException() {
     try {
         throw;

@@ -105,6 +105,11 @@ public:
     // The current handler runs to its end; then the loop ends.
     virtual void Quit() = 0;
     virtual bool Terminated() const = 0;
+
+protected:
+    // Runs a handler of ours from the event loop (a timer, a post, a window's event): what it
+    // raises goes to HandleException, never through the system's or the toolkit's frames.
+    void Invoke(const std::function<void()>& handler);
 };
 
 // The process's presentation; a console presentation until another is installed.

@@ -100,6 +100,10 @@ fi
 "$probe" 2>/dev/null || kvw_die "i386 code does not run here, not even through qemu-i386"
 
 # --- the chroot ----------------------------------------------------------------------------
+# Beside Wine itself: its fonts (the classic dialog fonts and the Marlett glyphs of the caption
+# buttons), so that windows are drawn as on Windows. A chroot made before a package joined this
+# list gets it below.
+chroot_extras="fonts-wine"
 if [ ! -x "$KV_WINE_ROOT/usr/lib/wine/wine" ]; then
     echo "setup: making the i386 chroot with 32-bit Wine in $KV_WINE_ROOT (minutes; log: $log)"
     began=$SECONDS
@@ -133,10 +137,25 @@ if [ ! -x "$KV_WINE_ROOT/usr/lib/wine/wine" ]; then
     if ! chroot "$new" apt-get update >>"$log" 2>&1; then
         echo "setup: warning: a package index failed to download into the chroot; going on without it" >&2
     fi
-    run_logged chroot "$new" apt-get install -y --no-install-recommends wine wine32
+    run_logged chroot "$new" apt-get install -y --no-install-recommends wine wine32 $chroot_extras
     run_logged chroot "$new" apt-get clean
     kvw_unmount_all "$new" || kvw_die "can't unmount what is mounted below $new"
     mv "$new" "$KV_WINE_ROOT"
     echo "setup: i386 chroot ready in $((SECONDS - began)) s (wine32 $(chroot "$KV_WINE_ROOT" dpkg-query -W -f='${Version}' wine32))"
 fi
-# Nothing is mounted here: the launchers bind what they need when they first run.
+missing=""
+for p in $chroot_extras; do
+    chroot "$KV_WINE_ROOT" dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q ' installed$' ||
+        missing="$missing $p"
+done
+if [ -n "$missing" ]; then
+    echo "setup: adding$missing to the i386 chroot"
+    kvw_mount_base
+    if ! chroot "$KV_WINE_ROOT" apt-get update >>"$log" 2>&1; then
+        echo "setup: warning: a package index failed to download into the chroot; going on without it" >&2
+    fi
+    # shellcheck disable=SC2086
+    run_logged chroot "$KV_WINE_ROOT" apt-get install -y --no-install-recommends $missing
+    run_logged chroot "$KV_WINE_ROOT" apt-get clean
+fi
+# The launchers bind what they need when they first run.

@@ -4,9 +4,10 @@
 # PREFIX (or $KV_WINEPREFIX) is the Wine prefix, one per build folder; DIR the working folder
 # (default: the current one). Every folder named here, /tmp, TMPDIR and this source tree are
 # seen at the same paths inside the chroot, so Z:\ paths match on both sides. The program's
-# exit code, standard output and standard error come back unchanged; DISPLAY and the rest of
-# the environment pass through, but TMPDIR (see below); KV_WINEDLLOVERRIDES adds to Wine's DLL
-# overrides (a test's "cabinet=n": its own cabinet.dll beside it). Its own failures exit 125.
+# exit code, standard output and standard error come back unchanged; the environment passes
+# through, but TMPDIR and, for a prefix with a display of its own, DISPLAY (see below);
+# KV_WINEDLLOVERRIDES adds to Wine's DLL overrides (a test's "cabinet=n": its own cabinet.dll
+# beside it). Its own failures exit 125.
 # Needs root.
 # Also the one way in for Wine's tools: `wine32.sh -p PREFIX wineboot -i`, or with
 # --server, a wineserver command (`wine32.sh --server -p PREFIX -k`).
@@ -30,6 +31,13 @@ done
 mkdir -p "$prefix"
 prefix=$(realpath -e "$prefix")
 dir=$(realpath -e "$dir") || kvw_die "no folder $dir"
+# A prefix whose desktop lives on a display of its own (scripts/wine_desktop.sh) names it beside
+# itself: every program of the prefix gets that display, whatever DISPLAY says, since a Wine
+# desktop stays on the display it was made on and a program on another one gets no windows.
+if [ -s "$prefix/kv-display" ]; then
+    DISPLAY=$(cat "$prefix/kv-display")
+    export DISPLAY
+fi
 
 kvw_mount_base
 kvw_expose "$dir" "$prefix"

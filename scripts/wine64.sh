@@ -3,8 +3,8 @@
 #   wine64.sh [-p PREFIX] [-C DIR] PROGRAM [ARGS...]
 # PREFIX (or $KV_WINEPREFIX) is the Wine prefix, one per build folder; DIR the working folder
 # (default: the current one). The program's exit code, standard output and standard error come
-# back unchanged; DISPLAY and the rest of the environment pass through, but TMPDIR (see below);
-# KV_WINEDLLOVERRIDES adds to Wine's DLL overrides.
+# back unchanged; the environment passes through, but TMPDIR and, for a prefix with a display
+# of its own, DISPLAY (see below); KV_WINEDLLOVERRIDES adds to Wine's DLL overrides.
 # Its own failures exit 125. With --server, a wineserver command (`wine64.sh --server -p P -k`).
 set -euo pipefail
 die() {
@@ -27,6 +27,13 @@ done
 [ -n "$prefix" ] || die "no Wine prefix: give -p PREFIX or KV_WINEPREFIX"
 mkdir -p "$prefix"
 prefix=$(realpath -e "$prefix")
+# A prefix whose desktop lives on a display of its own (scripts/wine_desktop.sh) names it beside
+# itself: every program of the prefix gets that display, whatever DISPLAY says, since a Wine
+# desktop stays on the display it was made on and a program on another one gets no windows.
+if [ -s "$prefix/kv-display" ]; then
+    DISPLAY=$(cat "$prefix/kv-display")
+    export DISPLAY
+fi
 cd "$dir" || die "no folder $dir"
 
 # wine64 given a 32-bit program prints a warning and exits 0 without running it: refuse it here

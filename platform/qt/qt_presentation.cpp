@@ -256,18 +256,6 @@ private:
         Invoke(handler);
     }
 
-    void Invoke(const std::function<void()>& handler) {
-        try {
-            handler();
-        } catch (...) {
-            try {
-                HandleException();
-            } catch (...) {
-                // The error handler itself failed (out of memory): nothing is left to tell.
-            }
-        }
-    }
-
     void WindowClosed() {
         FClosed = true;
         // The close handler runs; the running handler (the run) goes on to its end, and

@@ -1,6 +1,7 @@
 // A whole run of the updater while the product's programs are running on a private display:
 // they are stopped before the update, the markers stand during it, and the remembered ones
-// run again afterwards.
+// run again afterwards. The Windows build's tests run the first under Wine, with the Windows
+// stand-in on the Wine desktop.
 #include <gtest/gtest.h>
 #include <signal.h>
 #include <sys/stat.h>
@@ -10,10 +11,12 @@
 #include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <memory>
 #include <string>
 #include <vector>
 
 #include "cab/cabfiles.h"
+#include "platform/text.h"
 #include "tests/support/disk.h"
 #include "tests/support/e2e.h"
 #include "tests/support/xvfb.h"
@@ -39,17 +42,57 @@ void KillAllFrom(const std::string& dir, const std::vector<std::string>& names) 
         for (pid_t pid : RunningFrom(dir + name)) kill(pid, SIGKILL);
 }
 
+// The product's programs as stand-ins: xwindow_app on a private Xvfb display, or under Wine
+// the Windows stand-in on the Wine desktop. That one notes each of its starts, its own file
+// name, in "starts.txt" beside it: a program the shell started inside Wine is no process of
+// a file of ours on the host.
+class TStandIns {
+public:
+    TStandIns() {
+        if (!e2e::UnderWine()) FDisplay = std::make_unique<kvtest::TXvfb>();
+    }
+    bool Ok() const { return !FDisplay || FDisplay->Ok(); }
+
+    void Install(const e2e::TProduct& p, const std::string& name) const {
+        const std::string standIn = e2e::UnderWine() ? e2e::WineSetting("standin") : XWINDOW_APP;
+        std::filesystem::copy_file(standIn, p.File(name));
+        chmod(p.File(name).c_str(), 0755);
+    }
+    kvtest::TChild Start(const e2e::TProduct& p, const std::string& name,
+                         const std::string& ready) const {
+        return kvtest::TChild(e2e::Command(p.File(name), {"--ready", e2e::ProgramPath(ready)}));
+    }
+    // How many processes of the product folder's program run (on Linux), or how many times it
+    // has started (under Wine).
+    size_t Count(const e2e::TProduct& p, const std::string& name) const {
+        if (!e2e::UnderWine()) return RunningFrom(p.File(name)).size();
+        const std::string self = plat::LowerCase(e2e::ProgramPath(p.File(name)));
+        size_t starts = 0;
+        for (const std::string& line : plat::SplitLines(p.Read("starts.txt")))
+            starts += plat::LowerCase(line) == self;
+        return starts;
+    }
+    void KillAll(const e2e::TProduct& p, const std::vector<std::string>& names) const {
+        if (!e2e::UnderWine()) return KillAllFrom(p.Dir(), names);
+        // The desktop is this test's alone: every stand-in on it goes.
+        std::string command;
+        for (const auto& word : e2e::Command(e2e::WineSetting("standin"), {"--end-all"}))
+            command += e2e::Quote(word) + " ";
+        kvtest::RunCommand(command + ">/dev/null 2>&1");
+    }
+
+private:
+    std::unique_ptr<kvtest::TXvfb> FDisplay; // none under Wine: the desktop's own
+};
+
 } // namespace
 
 TEST(UpdateWithProgramsRunning, StopsUpdatesAndRestartsInTableOrder) {
-    kvtest::TXvfb display;
-    ASSERT_TRUE(display.Ok()) << "Xvfb did not start";
+    TStandIns standIns;
+    ASSERT_TRUE(standIns.Ok()) << "Xvfb did not start";
     e2e::TProduct p;
     const std::vector<std::string> names = {"KVServer.exe", "Ferrowynd.exe", "KestavorinCL.exe"};
-    for (const auto& name : names) {
-        std::filesystem::copy_file(XWINDOW_APP, p.File(name));
-        chmod(p.File(name).c_str(), 0755);
-    }
+    for (const auto& name : names) standIns.Install(p, name);
     kvtest::WriteFile(p.Root() + "src/data.txt", "new data");
     e2e::Publish(p.Root() + "src", p.Site() + "components");
     kvtest::TNginx nginx(p.Site());
@@ -59,7 +102,7 @@ TEST(UpdateWithProgramsRunning, StopsUpdatesAndRestartsInTableOrder) {
     std::vector<kvtest::TChild> programs;
     for (const auto& name : names) {
         std::string ready = p.Root() + "ready-" + name;
-        programs.emplace_back(std::vector<std::string>{p.File(name), "--ready", ready});
+        programs.push_back(standIns.Start(p, name, ready));
         ASSERT_TRUE(kvtest::WaitUntil([&] { return access(ready.c_str(), F_OK) == 0; }));
     }
 
@@ -87,10 +130,11 @@ TEST(UpdateWithProgramsRunning, StopsUpdatesAndRestartsInTableOrder) {
     // The programs that ran before were stopped; the remembered ones run again, from the
     // product folder; the command-line scanner does not.
     for (auto& child : programs) EXPECT_TRUE(kvtest::ProcessEnded(child.Pid()));
-    EXPECT_TRUE(kvtest::WaitUntil([&] { return !RunningFrom(p.File("KVServer.exe")).empty(); }));
-    EXPECT_TRUE(kvtest::WaitUntil([&] { return !RunningFrom(p.File("Ferrowynd.exe")).empty(); }));
-    EXPECT_TRUE(RunningFrom(p.File("KestavorinCL.exe")).empty());
-    KillAllFrom(p.Dir(), names);
+    const size_t before = e2e::UnderWine() ? 1 : 0; // under Wine: the starts, the test's own
+    EXPECT_TRUE(kvtest::WaitUntil([&] { return standIns.Count(p, "KVServer.exe") > before; }));
+    EXPECT_TRUE(kvtest::WaitUntil([&] { return standIns.Count(p, "Ferrowynd.exe") > before; }));
+    EXPECT_EQ(before, standIns.Count(p, "KestavorinCL.exe"));
+    standIns.KillAll(p, names);
 }
 
 TEST(UpdateWithProgramsRunning, WithoutDisplayNothingIsStoppedAndNoMarkerIsLeft) {

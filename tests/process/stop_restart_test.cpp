@@ -1,9 +1,8 @@
-// The stop step and the restart step around an update, with stand-in product programs on a
-// private Xvfb display.
-#include <signal.h>
-#include <unistd.h>
-
+// The stop step and the restart step around an update, with stand-in product programs on the
+// desktop (a private Xvfb display on Linux, the Wine prefix's desktop on Windows).
 #include <gtest/gtest.h>
+
+#include <cstdlib>
 
 #include <memory>
 #include <string>
@@ -13,7 +12,7 @@
 #include "platform/exception.h"
 #include "process/process_viewer.h"
 #include "process/stop_restart.h"
-#include "tests/support/xvfb.h"
+#include "tests/support/programs.h"
 
 using namespace kvtest;
 
@@ -25,11 +24,11 @@ const char* const ProductNames[] = {
 
 class StopRestart : public ::testing::Test {
 protected:
-    static void SetUpTestSuite() { Display = std::make_unique<TXvfb>(); }
-    static void TearDownTestSuite() { Display.reset(); }
-    void SetUp() override { ASSERT_TRUE(Display && Display->Ok()) << "Xvfb did not start"; }
+    static void SetUpTestSuite() { Desktop = std::make_unique<TDesktop>(); }
+    static void TearDownTestSuite() { Desktop.reset(); }
+    void SetUp() override { ASSERT_TRUE(Desktop && Desktop->Ok()) << "no desktop"; }
     void TearDown() override {
-        // Programs the restart step started belong to no TChild.
+        // Programs the restart step started belong to no TProgram.
         for (const char* name : ProductNames) KillExe(name);
     }
 
@@ -49,19 +48,19 @@ protected:
     }
     bool MarkersGone() { return !Dir.Exists("kvsa.dat") && !Dir.Exists("mem_ter"); }
 
-    static std::unique_ptr<TXvfb> Display;
+    static std::unique_ptr<TDesktop> Desktop;
     TTempDir Dir;
     bool Rebranded = false;
     std::string RestartList;
     std::vector<std::string> Lines, Nothing;
 };
-std::unique_ptr<TXvfb> StopRestart::Display;
+std::unique_ptr<TDesktop> StopRestart::Desktop;
 
 } // namespace
 
 TEST_F(StopRestart, ProgramsStopInTableOrderAndStartAgainFromTheProductFolder) {
     // Every program of the table at once, started in the reverse of the table's order.
-    std::vector<TChild> running;
+    std::vector<TProgram> running;
     for (const char* name :
          {"KVUpdater.exe", "Kestavorin.exe", "KVServer.exe", "KVControl.exe", "Tessamund.exe",
           "KVMemCheck.exe", "KestavorinCL.exe", "Ferrowynd.exe"})
@@ -80,7 +79,7 @@ TEST_F(StopRestart, ProgramsStopInTableOrderAndStartAgainFromTheProductFolder) {
     EXPECT_TRUE(MarkersPresent());
     for (size_t i = 1; i < running.size(); ++i) EXPECT_TRUE(ProcessEnded(running[i].Pid()));
     // The updater's own program matches no key.
-    EXPECT_EQ(0, kill(running[0].Pid(), 0));
+    EXPECT_TRUE(ProcessExists(running[0].Pid()));
     EXPECT_TRUE(IsExeRunning("KVUpdater.exe"));
 
     Lines.clear();
@@ -114,13 +113,14 @@ TEST_F(StopRestart, NothingRunningStillWritesAndDeletesMarkersAndStartsKVControl
     EXPECT_TRUE(Nothing.empty());
     EXPECT_TRUE(WaitUntil([] {
         int n = 0;
-        for (const auto& info : RefreshProcessList()) n += info.ExeName == "KVCONTROL.EXE";
+        for (const auto& info : RefreshProcessList())
+            n += info.ExeName == "KVCONTROL.EXE" && info.WindowClass == "KVTestWindow";
         return n == 2;
     }));
 }
 
 TEST_F(StopRestart, FerrowyndStoppedAtTheFirstStepIsRememberedOnce) {
-    TChild program = StartProgram(Dir, "Ferrowynd.exe", {"--windows", "2"});
+    TProgram program = StartProgram(Dir, "Ferrowynd.exe", {"--windows", "2"});
     Stop();
     EXPECT_EQ(std::vector<std::string>{"Stopping Ferrowynd.exe"}, Lines);
     EXPECT_EQ("Ferrowynd.exe|", RestartList);
@@ -128,16 +128,16 @@ TEST_F(StopRestart, FerrowyndStoppedAtTheFirstStepIsRememberedOnce) {
 
 TEST_F(StopRestart, RebrandedEditionStopsAndRestartsItsOwnMainProgram) {
     Rebranded = true;
-    TChild main = StartProgram(Dir, "Ostrivane.exe");
-    TChild scanner = StartProgram(Dir, "OstrivaneCL.exe");
-    TChild standard = StartProgram(Dir, "Kestavorin.exe");
+    TProgram main = StartProgram(Dir, "Ostrivane.exe");
+    TProgram scanner = StartProgram(Dir, "OstrivaneCL.exe");
+    TProgram standard = StartProgram(Dir, "Kestavorin.exe");
     Stop();
     EXPECT_EQ((std::vector<std::string>{"Stopping Ostrivane.exe", "Stopping OstrivaneCL.exe"}),
               Lines);
     EXPECT_EQ("Ostrivane.exe|", RestartList);
     EXPECT_TRUE(ProcessEnded(main.Pid()));
     EXPECT_TRUE(ProcessEnded(scanner.Pid()));
-    EXPECT_EQ(0, kill(standard.Pid(), 0));
+    EXPECT_TRUE(ProcessExists(standard.Pid()));
 
     Lines.clear();
     Restart();
@@ -147,10 +147,10 @@ TEST_F(StopRestart, RebrandedEditionStopsAndRestartsItsOwnMainProgram) {
 }
 
 TEST_F(StopRestart, StandardEditionSkipsTheRebrandedScanner) {
-    TChild scanner = StartProgram(Dir, "OstrivaneCL.exe");
+    TProgram scanner = StartProgram(Dir, "OstrivaneCL.exe");
     Stop();
     EXPECT_TRUE(Lines.empty());
-    EXPECT_EQ(0, kill(scanner.Pid(), 0));
+    EXPECT_TRUE(ProcessExists(scanner.Pid()));
 }
 
 TEST_F(StopRestart, MissingRestartFilesPassInSilenceAndTheListIsConsumed) {
@@ -163,13 +163,15 @@ TEST_F(StopRestart, MissingRestartFilesPassInSilenceAndTheListIsConsumed) {
 }
 
 TEST_F(StopRestart, AMarkerThatCannotBeWrittenEndsTheStopAfterThePrograms) {
-    TChild program = StartProgram(Dir, "KVServer.exe");
+    TProgram program = StartProgram(Dir, "KVServer.exe");
     std::string missing = Dir.Path() + "no such folder/";
     EXPECT_THROW(Stop(missing), EInOutError);
     EXPECT_EQ(std::vector<std::string>{"Stopping KVServer.exe"}, Lines);
     EXPECT_TRUE(ProcessEnded(program.Pid()));
 }
 
+#ifndef _WIN32
+// Windows always has a desktop.
 TEST(StopRestartNoDisplay, StepsLogNothingButStillHandleTheMarkers) {
     TTempDir dir;
     const char* saved = getenv("DISPLAY");
@@ -188,3 +190,4 @@ TEST(StopRestartNoDisplay, StepsLogNothingButStillHandleTheMarkers) {
     EXPECT_TRUE(lines.empty());
     if (saved) setenv("DISPLAY", keep.c_str(), 1);
 }
+#endif

@@ -2,7 +2,9 @@
 // nginx site whose one large file takes a few seconds to arrive: the window carries its
 // caption while the run goes on, the bars and the log change, a screenshot of the finished
 // window is saved into the build folder, and the window stays until it is closed unless
-// "/autoexit" ends the program.
+// "/autoexit" ends the program; a silent run maps no window at all. The Windows build's
+// tests run the same scenarios with its program under Wine (tests/support/e2e.h), on the X
+// display of the Wine desktop, and one at 120 dots per inch.
 #include <fcntl.h>
 #include <signal.h>
 #include <spawn.h>
@@ -13,10 +15,13 @@
 #include <gtest/gtest.h>
 
 #include <QImage>
+#include <algorithm>
+#include <cctype>
 #include <chrono>
 #include <cstdlib>
 #include <cstring>
 #include <functional>
+#include <memory>
 #include <set>
 #include <string>
 #include <thread>
@@ -38,10 +43,21 @@ bool WaitUntil(const std::function<bool()>& done, int timeoutMs) {
 // ask of the X server about the program's windows.
 class TDisplay {
 public:
+    TDisplay() {
+        if (!e2e::UnderWine()) {
+            FXvfb = std::make_unique<kvtest::TXvfb>("1024x768x24");
+            FName = FXvfb->Display();
+            return;
+        }
+        // The Wine desktop's own display, where every program of its prefix goes.
+        FName = kvtest::ReadFile(e2e::WineSetting("display"));
+        while (!FName.empty() && std::isspace(static_cast<unsigned char>(FName.back())))
+            FName.pop_back();
+    }
     ~TDisplay() {
         if (FConnection) xcb_disconnect(FConnection);
     }
-    const std::string& Name() const { return FXvfb.Display(); }
+    const std::string& Name() const { return FName; }
 
     xcb_connection_t* Connection() {
         if (!FConnection && !Name().empty()) {
@@ -158,8 +174,29 @@ public:
         xcb_flush(Connection());
     }
 
+    // The viewable top-level windows.
+    std::set<xcb_window_t> Viewable() {
+        std::set<xcb_window_t> found;
+        if (!Connection()) return found;
+        xcb_window_t root = xcb_setup_roots_iterator(xcb_get_setup(Connection())).data->root;
+        auto* tree =
+            xcb_query_tree_reply(Connection(), xcb_query_tree(Connection(), root), nullptr);
+        if (!tree) return found;
+        xcb_window_t* children = xcb_query_tree_children(tree);
+        for (int i = 0; i < xcb_query_tree_children_length(tree); ++i) {
+            auto* attributes = xcb_get_window_attributes_reply(
+                Connection(), xcb_get_window_attributes(Connection(), children[i]), nullptr);
+            if (attributes && attributes->map_state == XCB_MAP_STATE_VIEWABLE)
+                found.insert(children[i]);
+            free(attributes);
+        }
+        free(tree);
+        return found;
+    }
+
 private:
-    kvtest::TXvfb FXvfb{"1024x768x24"};
+    std::unique_ptr<kvtest::TXvfb> FXvfb; // none under Wine
+    std::string FName;
     xcb_connection_t* FConnection = nullptr;
 };
 
@@ -176,10 +213,12 @@ public:
                 env.push_back(v);
         }
         env.push_back("DISPLAY=" + display);
-        std::vector<char*> envp, argv{const_cast<char*>(exe.c_str())};
+        std::vector<char*> envp, argv;
         for (auto& v : env) envp.push_back(v.data());
         envp.push_back(nullptr);
-        for (const auto& a : args) argv.push_back(const_cast<char*>(a.c_str()));
+        // A Windows program through the Wine launcher.
+        FCommand = e2e::Command(exe, args);
+        for (auto& a : FCommand) argv.push_back(a.data());
         argv.push_back(nullptr);
         posix_spawn_file_actions_t actions;
         posix_spawn_file_actions_init(&actions);
@@ -187,7 +226,7 @@ public:
         posix_spawn_file_actions_addopen(&actions, 1, output.c_str(), O_WRONLY | O_CREAT | O_TRUNC,
                                          0644);
         posix_spawn_file_actions_adddup2(&actions, 1, 2);
-        if (posix_spawn(&FPid, exe.c_str(), &actions, nullptr, argv.data(), envp.data()) != 0)
+        if (posix_spawn(&FPid, argv[0], &actions, nullptr, argv.data(), envp.data()) != 0)
             FPid = -1;
         posix_spawn_file_actions_destroy(&actions);
     }
@@ -207,6 +246,7 @@ public:
     int Status() const { return FStatus; }
 
 private:
+    std::vector<std::string> FCommand;
     pid_t FPid = -1;
     int FStatus = -1;
 };
@@ -247,7 +287,39 @@ struct TSlowSite {
 struct TWatch {
     bool CaptionDuringRun = false;
     std::vector<QImage> Bars, Logs; // distinct looks seen while the run went on
+    QImage MidRun;                  // the window as the large file arrives, both bars part-way
 };
+
+// The rows of a window's image that hold the two bars: under Wine the image has the frame
+// that Wine draws itself, caption and border, above the client area.
+int BarsTop() {
+    return e2e::UnderWine() ? 23 : 0;
+}
+constexpr int BarsHeight = 50;
+
+// How long the program may take to show its window or end: a Windows program under an
+// emulated processor is slow to start.
+constexpr int Generous = 120000;
+
+// Whether a bar of the window's image is filled part of the way, at least to the given share
+// of its width: its fill starts at the left, so its two ends differ only then. (A bar in
+// blocks has gaps: a few pixels are looked at.)
+bool PartWay(const QImage& shot, int bar, double share = 0) {
+    const int y = BarsTop() + bar * BarsHeight / 2 + BarsHeight / 4;
+    if (shot.height() <= y) return false;
+    const QRgb fill = shot.pixel(12, y);
+    if (fill == shot.pixel(shot.width() - 13, y)) return false;
+    const int x = std::max(12, static_cast<int>(shot.width() * share));
+    for (int dx = 0; dx < 4; ++dx)
+        if (shot.pixel(x + dx, y) == fill) return true;
+    return false;
+}
+
+void Remember(std::vector<QImage>& seen, const QImage& image) {
+    for (const auto& s : seen)
+        if (s == image) return;
+    seen.push_back(image);
+}
 
 // Watches the window until the log file exists: its caption while the run goes on, and the
 // distinct looks of the bars and of the log.
@@ -257,13 +329,8 @@ xcb_window_t WatchRun(TDisplay& display, TProgram& program, TSlowSite& site, TWa
         [&] {
             return (window = display.FindWindow("Kestavorin Updater ")) != 0 || !program.Running();
         },
-        30000));
+        Generous));
     if (!window) return 0;
-    auto remember = [](std::vector<QImage>& seen, const QImage& image) {
-        for (const auto& s : seen)
-            if (s == image) return;
-        seen.push_back(image);
-    };
     WaitUntil(
         [&] {
             if (site.P.Exists("logs/KVUpdater.log") || !program.Running()) return true;
@@ -271,19 +338,22 @@ xcb_window_t WatchRun(TDisplay& display, TProgram& program, TSlowSite& site, TWa
             watch.CaptionDuringRun =
                 watch.CaptionDuringRun || title.rfind("Kestavorin Updater 4.5.0.1 ", 0) == 0;
             QImage shot = display.Grab(window);
-            if (shot.height() > 60) {
-                remember(watch.Bars, shot.copy(0, 0, shot.width(), 50));
-                remember(watch.Logs, shot.copy(0, 50, shot.width(), shot.height() - 50));
+            const int logTop = BarsTop() + BarsHeight;
+            if (shot.height() > logTop + 10) {
+                Remember(watch.Bars, shot.copy(0, BarsTop(), shot.width(), BarsHeight));
+                Remember(watch.Logs, shot.copy(0, logTop, shot.width(), shot.height() - logTop));
+                if (watch.MidRun.isNull() && PartWay(shot, 0) && PartWay(shot, 1, 0.3))
+                    watch.MidRun = shot;
             }
             return false;
         },
-        120000);
+        Generous);
     return window;
 }
 
 } // namespace
 
-TEST(QtWholeRun, WindowShowsTheRunAndStaysUntilClosed) {
+TEST(WindowWholeRun, WindowShowsTheRunAndStaysUntilClosed) {
     TDisplay display;
     ASSERT_FALSE(display.Name().empty()) << "Xvfb did not start";
     TSlowSite site;
@@ -306,7 +376,7 @@ TEST(QtWholeRun, WindowShowsTheRunAndStaysUntilClosed) {
     // The run is over and logged, and the window stays open on the log.
     ASSERT_TRUE(WaitUntil(
         [&] { return !site.P.LogMessages().empty() && site.P.LogMessages().back() == "All done"; },
-        30000));
+        Generous));
     EXPECT_TRUE(site.P.Read("large.dat") == site.Large);
     std::this_thread::sleep_for(std::chrono::milliseconds(500));
     EXPECT_TRUE(program.Running());
@@ -316,19 +386,23 @@ TEST(QtWholeRun, WindowShowsTheRunAndStaysUntilClosed) {
     ASSERT_FALSE(shot.isNull());
     EXPECT_EQ(651, shot.width());
     EXPECT_EQ(440, shot.height());
-    const std::string png = std::string(KV_QT_SHOT_DIR) + "/qt_whole_run.png";
-    EXPECT_TRUE(shot.save(QString::fromStdString(png), "PNG"));
+    // The screenshot shows the run under way.
+    ASSERT_FALSE(watch.MidRun.isNull());
+    EXPECT_EQ(shot.size(), watch.MidRun.size());
+    const std::string png = e2e::UnderWine() ? e2e::WineSetting("shots") + "/win32_whole_run.png"
+                                             : std::string(KV_QT_SHOT_DIR) + "/qt_whole_run.png";
+    EXPECT_TRUE(watch.MidRun.save(QString::fromStdString(png), "PNG"));
     QImage saved(QString::fromStdString(png));
     ASSERT_FALSE(saved.isNull());
     // Not blank: text, bars and scroll bars give many colours.
     EXPECT_GT(Colours(saved), 20);
 
     display.Close(window);
-    ASSERT_TRUE(WaitUntil([&] { return !program.Running(); }, 30000));
+    ASSERT_TRUE(WaitUntil([&] { return !program.Running(); }, Generous));
     EXPECT_EQ(0, program.Status());
 }
 
-TEST(QtWholeRun, AutoExitEndsTheProgramByItself) {
+TEST(WindowWholeRun, AutoExitEndsTheProgramByItself) {
     TDisplay display;
     ASSERT_FALSE(display.Name().empty()) << "Xvfb did not start";
     TSlowSite site;
@@ -340,17 +414,17 @@ TEST(QtWholeRun, AutoExitEndsTheProgramByItself) {
     TWatch watch;
     xcb_window_t window = WatchRun(display, program, site, watch);
     ASSERT_NE(0u, window) << "the program opened no window";
-    ASSERT_TRUE(WaitUntil([&] { return !program.Running(); }, 60000));
+    ASSERT_TRUE(WaitUntil([&] { return !program.Running(); }, Generous));
     EXPECT_EQ(0, program.Status());
     EXPECT_EQ("All done", site.P.LogMessages().back());
     EXPECT_EQ(0u, display.FindWindow("Kestavorin Updater "));
 }
 
-TEST(QtWholeRun, ClosedDuringTheDownloadTheRunStillEndsThenTheProgram) {
+TEST(WindowWholeRun, ClosedDuringTheDownloadTheRunStillEndsThenTheProgram) {
     TDisplay display;
     ASSERT_FALSE(display.Name().empty()) << "Xvfb did not start";
     TSlowSite site("Tolvu"); // the rebranded edition: its own caption
-    kvtest::TNginx nginx(site.P.Site(), "limit_rate 2m;");
+    kvtest::TNginx nginx(site.P.Site(), "limit_rate 1m;");
     site.P.WriteIni("[General]\r\nUpdateFromUrl=" + nginx.Url("/") + "\r\n");
 
     TProgram program(site.P.File("KVUpdater.exe"), {}, display.Name(), site.P.Root() + "out.txt");
@@ -360,23 +434,106 @@ TEST(QtWholeRun, ClosedDuringTheDownloadTheRunStillEndsThenTheProgram) {
             return (window = display.FindWindow("Ostri Vane Updater 4.5.0.1 ")) != 0 ||
                    !program.Running();
         },
-        30000));
+        Generous));
     ASSERT_NE(0u, window) << "the program opened no window";
     // The rebranded edition's own icon, from the image list.
     ASSERT_TRUE(WaitUntil([&] { return !display.Icon(window).isNull(); }, 10000));
     EXPECT_TRUE(Greenish(display.Icon(window)));
-    // Closed while the large file is on its way: the run starts two seconds after the
-    // window, and the file takes more than four to arrive at the site's rate.
-    std::this_thread::sleep_for(std::chrono::milliseconds(3500));
+    // Closed while the large file is on its way: the site sends it in bursts, one a second
+    // for nine seconds, and each moves the bars; the manifest before it moves them once.
+    std::vector<QImage> bars;
+    WaitUntil(
+        [&] {
+            QImage shot = display.Grab(window);
+            if (shot.height() > BarsTop() + BarsHeight)
+                Remember(bars, shot.copy(0, BarsTop(), shot.width(), BarsHeight));
+            return bars.size() >= 4 || !program.Running();
+        },
+        Generous);
     ASSERT_TRUE(program.Running());
     ASSERT_FALSE(site.P.Exists("large.dat"));
     display.Close(window);
     EXPECT_TRUE(WaitUntil([&] { return display.FindWindow("Ostri Vane Updater ") == 0; }, 10000));
 
-    ASSERT_TRUE(WaitUntil([&] { return !program.Running(); }, 60000));
+    ASSERT_TRUE(WaitUntil([&] { return !program.Running(); }, Generous));
     EXPECT_EQ(0, program.Status());
     // The run went on to its end after the window had gone.
     EXPECT_TRUE(site.P.Read("large.dat") == site.Large);
     ASSERT_FALSE(site.P.LogMessages().empty());
     EXPECT_EQ("All done", site.P.LogMessages().back());
+}
+
+// The screen's dots per inch of the Wine desktop, for the programs started while this lives.
+class TDotsPerInch {
+public:
+    explicit TDotsPerInch(int dpi) {
+        Reg("add 'HKCU\\Control Panel\\Desktop' /v LogPixels /t REG_DWORD /d " +
+            std::to_string(dpi) + " /f");
+    }
+    ~TDotsPerInch() { Reg("delete 'HKCU\\Control Panel\\Desktop' /v LogPixels /f"); }
+
+private:
+    static void Reg(const std::string& args) {
+        kvtest::RunCommand(e2e::WineSetting("launcher") + " reg " + args + " >/dev/null 2>&1");
+    }
+};
+
+// A setting of the Windows system's: the Windows build's tests alone run this suite.
+TEST(WindowWholeRunAtDpi, AtAHundredAndTwentyDotsPerInchTheWindowGrowsByAQuarter) {
+    ASSERT_TRUE(e2e::UnderWine());
+    TDisplay display;
+    ASSERT_FALSE(display.Name().empty());
+    TDotsPerInch dpi(120);
+    TSlowSite site;
+    kvtest::TNginx nginx(site.P.Site(), "limit_rate 8m;");
+    site.P.WriteIni("[General]\r\nUpdateFromUrl=" + nginx.Url("/") + "\r\n");
+    TProgram program(site.P.File("KVUpdater.exe"), {}, display.Name(), site.P.Root() + "out.txt");
+    xcb_window_t window = 0;
+    ASSERT_TRUE(WaitUntil(
+        [&] {
+            return (window = display.FindWindow("Kestavorin Updater ")) != 0 || !program.Running();
+        },
+        Generous));
+    ASSERT_TRUE(WaitUntil(
+        [&] { return !site.P.LogMessages().empty() && site.P.LogMessages().back() == "All done"; },
+        Generous));
+    QImage shot = display.Grab(window);
+    EXPECT_EQ(814, shot.width());
+    EXPECT_EQ(550, shot.height());
+    EXPECT_TRUE(
+        shot.save(QString::fromStdString(e2e::WineSetting("shots") + "/win32_120dpi.png"), "PNG"));
+    display.Close(window);
+    ASSERT_TRUE(WaitUntil([&] { return !program.Running(); }, Generous));
+    EXPECT_EQ(0, program.Status());
+}
+
+TEST(WindowWholeRun, ASilentRunMapsNoWindowAndEndsByItself) {
+    TDisplay display;
+    ASSERT_FALSE(display.Name().empty()) << "Xvfb did not start";
+    // Silent from the command line (no window is made), or from KVUpdater.ini (the window is
+    // made before the file is read, and never shown).
+    for (bool fromIni : {false, true}) {
+        SCOPED_TRACE(fromIni ? "Silent=1" : "/silent");
+        TSlowSite site;
+        kvtest::TNginx nginx(site.P.Site(), "limit_rate 8m;");
+        site.P.WriteIni("[General]\r\nUpdateFromUrl=" + nginx.Url("/") + "\r\n" +
+                        (fromIni ? "Silent=1\r\n" : ""));
+        const std::set<xcb_window_t> before = display.Viewable();
+        TProgram program(site.P.File("KVUpdater.exe"),
+                         fromIni ? std::vector<std::string>{} : std::vector<std::string>{"/silent"},
+                         display.Name(), site.P.Root() + "out.txt");
+        std::set<xcb_window_t> mapped;
+        ASSERT_TRUE(WaitUntil(
+            [&] {
+                for (xcb_window_t w : display.Viewable())
+                    if (!before.count(w)) mapped.insert(w);
+                return !program.Running();
+            },
+            Generous));
+        EXPECT_TRUE(mapped.empty()) << "a window was mapped: " << display.Title(*mapped.begin());
+        EXPECT_EQ(0, program.Status());
+        ASSERT_FALSE(site.P.LogMessages().empty());
+        EXPECT_EQ("All done", site.P.LogMessages().back());
+        EXPECT_TRUE(site.P.Read("large.dat") == site.Large);
+    }
 }

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cctype>
 #include <chrono>
 #include <cstdint>
@@ -58,6 +59,26 @@ std::string HostLines(std::string text) {
 
 bool UnderWine() {
     return !Setting("launcher").empty();
+}
+
+std::string WineSetting(const std::string& name) {
+    return Setting(name);
+}
+
+std::vector<std::string> Command(const std::string& program, const std::vector<std::string>& args) {
+    std::vector<std::string> argv;
+    // The launcher's words hold no blank of their own (paths of the build's).
+    if (IsWindowsProgram(program)) {
+        const std::string launcher = Setting("launcher");
+        for (size_t at = 0; at < launcher.size();) {
+            const size_t end = std::min(launcher.find(' ', at), launcher.size());
+            if (end > at) argv.push_back(launcher.substr(at, end - at));
+            at = end + 1;
+        }
+    }
+    argv.push_back(program);
+    argv.insert(argv.end(), args.begin(), args.end());
+    return argv;
 }
 
 std::string UpdaterExe() {

@@ -6,7 +6,10 @@
 // "name=value" lines, which the Windows build writes: updater (its program), keyed (the one
 // with a key built in), launcher (scripts/wine32.sh -p PREFIX), errortext (a program that
 // prints the system's text for a code). The program sees the host's folders on drive Z:, so
-// the names it is given, and those it logs, are ProgramPath's.
+// the names it is given, and those it logs, are ProgramPath's. The tests with windows run in
+// a prefix whose desktop has an X display of its own; their file also names standin (the
+// Windows stand-in for the product's programs), display (the file that names the desktop's X
+// display) and shots (the folder for screenshots).
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -31,6 +34,10 @@ struct TRun {
 
 // Whether the program under test is the Windows build, run under Wine.
 bool UnderWine();
+// A value of the Windows build's file (above); empty for the host's own program.
+std::string WineSetting(const std::string& name);
+// The command that runs program with args: a Windows program through the launcher.
+std::vector<std::string> Command(const std::string& program, const std::vector<std::string>& args);
 // The built updater under test, and its build with a key built in (signed sites), the host
 // build's being hostBuilt.
 std::string UpdaterExe();

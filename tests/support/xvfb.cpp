@@ -73,6 +73,12 @@ TXvfb::~TXvfb() {
         unsetenv("DISPLAY");
 }
 
+TDesktop::TDesktop() : FDisplay(std::make_unique<TXvfb>()) {}
+TDesktop::~TDesktop() = default;
+bool TDesktop::Ok() const {
+    return FDisplay->Ok();
+}
+
 std::string InstallProgram(const TTempDir& dir, const std::string& name) {
     std::string target = dir.File(name);
     std::ifstream in(XWINDOW_APP, std::ios::binary);
@@ -104,6 +110,14 @@ TChild StartProgram(const TTempDir& dir, const std::string& name, std::vector<st
     TChild child(args, dir.File("program.log"));
     if (waitReady) WaitUntil([&] { return access(ready.c_str(), F_OK) == 0; });
     return child;
+}
+
+pid_t OwnPid() {
+    return getpid();
+}
+
+bool ProcessExists(pid_t pid) {
+    return kill(pid, 0) == 0;
 }
 
 bool ProcessEnded(pid_t pid) {

@@ -1,12 +1,11 @@
 #pragma once
-// A private Xvfb display for the process tests, and stand-in product programs on it.
+// A private Xvfb display for the process tests and the window tests; the stand-in product
+// programs (programs.h) open their windows on it.
 #include <sys/types.h>
 
-#include <functional>
 #include <string>
-#include <vector>
 
-#include "tests/support/support.h"
+#include "tests/support/programs.h"
 
 namespace kvtest {
 
@@ -27,17 +26,5 @@ private:
     std::string FDisplay, FSavedDisplay;
     bool FHadDisplay = false;
 };
-
-// A product folder holding the stand-in program under each given name.
-std::string InstallProgram(const TTempDir& dir, const std::string& name);
-
-// Starts dir's program name with args; with waitReady, returns once its windows exist.
-TChild StartProgram(const TTempDir& dir, const std::string& name,
-                    std::vector<std::string> args = {}, bool waitReady = true);
-
-// Polls until the process has ended (or is a zombie), bounded generously.
-bool ProcessEnded(pid_t pid);
-// Polls done() every pollMs until it holds; false when timeoutMs went by first.
-bool WaitUntil(const std::function<bool()>& done, int timeoutMs = 20000, int pollMs = 10);
 
 } // namespace kvtest
