@@ -225,7 +225,7 @@ TEST(Failures, AnEndlessBodyCostsBoundedMemoryAndStopsAtTheLimit) {
     ASSERT_EQ(p.Run().Status, 0);
     rusage usage{};
     getrusage(RUSAGE_CHILDREN, &usage);
-    const long baseKiB = usage.ru_maxrss;
+    [[maybe_unused]] const long baseKiB = usage.ru_maxrss; // unused under the sanitizer
     p.WriteIni("[General]\r\nUpdateFromUrl=" + server.Url("/site/") +
                "\r\nMaxDownloadSize=50000000\r\nAutoExit=1\r\n");
     TRun run = p.Run();
