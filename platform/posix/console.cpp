@@ -8,15 +8,14 @@
 #include <sys/eventfd.h>
 #include <unistd.h>
 
-#include <algorithm>
 #include <atomic>
 #include <cerrno>
 #include <cstdint>
-#include <cstdio>
 #include <memory>
 #include <string>
 #include <utility>
 
+#include "platform/console_output.h"
 #include "platform/event_queue.h"
 #include "platform/posix/eintr.h"
 #include "platform/posix/files_posix.h"
@@ -38,95 +37,28 @@ void WriteAll(int fd, const std::string& data) {
     }
 }
 
-// What the log and progress hooks need. Shared with the hooks, so a widget that outlives
-// the presentation never calls into freed memory.
-struct TOutput {
-    bool Silent = false;
-    bool ErrTerminal = false;
-    bool ProgressShown = false; // a progress line stands on the terminal
-    int Percent[2] = {0, 0};
-
-    void ClearProgress() {
-        if (!ProgressShown) return;
-        WriteAll(STDERR_FILENO, "\r\033[K");
-        ProgressShown = false;
-    }
-
-    void DrawProgress() {
-        if (Silent || !ErrTerminal) return;
-        char text[64];
-        snprintf(text, sizeof text, "\r\033[K[%3d%%] [%3d%%]", Percent[0], Percent[1]);
-        WriteAll(STDERR_FILENO, text);
-        ProgressShown = true;
-    }
-
-    void Line(int fd, const std::string& text) {
-        // The progress line shares the terminal; take it away so the text starts clean.
-        ClearProgress();
-        WriteAll(fd, text + "\n");
-    }
-};
-
-int PercentOf(const TProgressBar& bar) {
-    long range = static_cast<long>(bar.Max) - bar.Min;
-    if (range <= 0) return 0;
-    long done = static_cast<long>(bar.Position) - bar.Min;
-    return static_cast<int>(std::clamp(done * 100 / range, 0L, 100L));
+// The terminal's escape "erase to the end of the line" takes a progress line back.
+std::shared_ptr<TConsoleOutput> TerminalOutput() {
+    auto output = std::make_shared<TConsoleOutput>();
+    output->Write = [](TConsoleOutput::TStream stream, const std::string& text) {
+        WriteAll(stream == TConsoleOutput::Out ? STDOUT_FILENO : STDERR_FILENO, text);
+    };
+    output->ClearText = output->DrawPrefix = "\r\033[K";
+    output->ErrIsTerminal = ::isatty(STDERR_FILENO) == 1;
+    return output;
 }
 
-class TConsolePresentation final : public TPresentation {
+class TConsolePresentation final : public TConsoleFace<TPresentation> {
 public:
-    TConsolePresentation() : FOutput(std::make_shared<TOutput>()) {
-        FOutput->ErrTerminal = ::isatty(STDERR_FILENO) == 1;
+    TConsolePresentation() : TConsoleFace(TerminalOutput()) {
         FWake.Reset(::eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC));
         FQueue.OnHandlerException = [this] { HandleException(); };
         // A log reader that goes away (a closed pipe) must not kill an update half way.
         ::signal(SIGPIPE, SIG_IGN);
     }
 
-    void Attach(TWindowSettings& window, TProgressBar& bar1, TProgressBar& bar2,
-                TMemo& log) override {
-        if (!FCaption.empty() && window.Caption.empty()) window.Caption = FCaption;
-        FWindow = &window;
-        auto output = FOutput;
-        log.OnAppend = [output](const std::string& line) {
-            if (!output->Silent) output->Line(STDOUT_FILENO, line);
-        };
-        TProgressBar* bars[2] = {&bar1, &bar2};
-        for (int i = 0; i < 2; ++i) {
-            output->Percent[i] = PercentOf(*bars[i]);
-            bars[i]->OnChange = [output, i](const TProgressBar& bar) {
-                int percent = PercentOf(bar);
-                if (percent == output->Percent[i] && output->ProgressShown) return;
-                output->Percent[i] = percent;
-                output->DrawProgress();
-            };
-        }
-    }
-
-    void SetCaption(const std::string& caption) override {
-        FCaption = caption;
-        if (FWindow) FWindow->Caption = caption;
-    }
-    std::string Caption() const override { return FWindow ? FWindow->Caption : FCaption; }
-    void Show() override {} // no window to show
-    void SetSilent() override {
-        FOutput->ClearProgress();
-        FOutput->Silent = true;
-    }
-    bool Silent() const override { return FOutput->Silent; }
-    void SetIcon(const std::string& name) override { FIcon = name; }
     void Beep() override {
-        if (!FOutput->Silent && FOutput->ErrTerminal) WriteAll(STDERR_FILENO, "\a");
-    }
-
-    // Errors reach standard error even in silent mode: a script that runs the program
-    // silently still needs to learn why it failed.
-    void ShowError(const std::string& message) override { FOutput->Line(STDERR_FILENO, message); }
-
-    void ShowMessage(const std::string& caption, const std::string& text, TMessageKind) override {
-        if (FOutput->Silent) return;
-        FOutput->Line(STDERR_FILENO, caption.empty() ? text : caption + ": " + text);
+        if (!FOutput->Silent && FOutput->ErrIsTerminal) WriteAll(STDERR_FILENO, "\a");
     }
 
     int StartTimer(unsigned intervalMs, bool periodic, std::function<void()> handler) override {
@@ -203,9 +135,6 @@ private:
         FQueue.Dispatch([this, stopOnQuit] { return stopOnQuit && FTerminated; });
     }
 
-    std::shared_ptr<TOutput> FOutput;
-    TWindowSettings* FWindow = nullptr;
-    std::string FCaption, FIcon;
     posix::TFd FWake;
     std::atomic<bool> FWakePending{false}; // a wake-up was written and not yet drained
     bool FWakeSeen = false;                // the last poll found the wake-up readable
