@@ -47,6 +47,9 @@ kvw_bind() {
     (
         flock 9
         kvw_visible "$dir" && exit 0
+        # A bind of a folder removed since (a checkout deleted and cloned again) holds the
+        # place and refuses every mount onto it: it goes first.
+        if mountpoint -q "$KV_WINE_ROOT$dir"; then umount -l "$KV_WINE_ROOT$dir" || exit 1; fi
         [ "$(findmnt -no PROPAGATION /)" = shared ] || mount --make-shared /
         mkdir -p "$KV_WINE_ROOT$dir"
         mount --rbind "$dir" "$KV_WINE_ROOT$dir"
