@@ -233,23 +233,20 @@ void TProduct::UseUrl(const std::string& url) const {
 }
 
 TRun TProduct::Run(const std::vector<std::string>& args, const std::string& env) const {
-    const std::string launcher = IsWindowsProgram(FProgram) ? Launcher() : "";
-    std::string command = "cd " + Quote(Dir()) + " && " + env + launcher + "./KVUpdater.exe";
-    for (const auto& a : args) command += " " + Quote(a);
-    const std::string errFile = Root() + "stderr.txt";
-    command += " 2>" + Quote(errFile) + " </dev/null";
-    TRun run;
-    run.Status = kvtest::RunCommand(command, &run.Output);
-    run.Output = HostLines(run.Output);
-    run.Errors = HostLines(kvtest::ReadFile(errFile));
+    TRun run = Execute(Dir(), env + (IsWindowsProgram(FProgram) ? Launcher() : ""),
+                       "./KVUpdater.exe", args);
     run.Log = LogMessages();
     return run;
 }
 
 TRun TProduct::RunProgram(const std::string& program, const std::vector<std::string>& args,
                           const std::string& dir) const {
-    const std::string launcher = IsWindowsProgram(program) ? Launcher() : "";
-    std::string command = "cd " + Quote(dir) + " && " + launcher + Quote(program);
+    return Execute(dir, IsWindowsProgram(program) ? Launcher() : "", Quote(program), args);
+}
+
+TRun TProduct::Execute(const std::string& dir, const std::string& prefix,
+                       const std::string& program, const std::vector<std::string>& args) const {
+    std::string command = "cd " + Quote(dir) + " && " + prefix + program;
     for (const auto& a : args) command += " " + Quote(a);
     const std::string errFile = Root() + "stderr.txt";
     command += " 2>" + Quote(errFile) + " </dev/null";

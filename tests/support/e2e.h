@@ -93,6 +93,10 @@ public:
     std::vector<std::string> LogMessages() const;
 
 private:
+    // Runs the command line prefix + program + the arguments, each quoted, from dir.
+    TRun Execute(const std::string& dir, const std::string& prefix, const std::string& program,
+                 const std::vector<std::string>& args) const;
+
     kvtest::TTempDir FRoot;
     std::string FRootPath; // FRoot's path with every symbolic link resolved
     std::string FLanguageDat, FProgram;
